@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Models/OutputType.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+// What the user asked an output to be encoded as.
+enum class OutputFormat { keepOriginal, jpeg, png };
+
+namespace OutputFormats {
+
+inline constexpr std::array<OutputFormat, 3> allCases{OutputFormat::keepOriginal,
+                                                      OutputFormat::jpeg, OutputFormat::png};
+
+QString storageValue(OutputFormat format);
+QString displayName(OutputFormat format);
+std::optional<OutputFormat> fromStorageValue(const std::optional<QString>& storageValue);
+
+// The type an output is written in, given the source's extension (without the
+// dot, any letter case). Keeping the original keeps JPEG, PNG, HEIC/HEIF and
+// TIFF; everything else becomes JPEG.
+OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension);
+
+} // namespace OutputFormats

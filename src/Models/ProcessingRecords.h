@@ -1,0 +1,28 @@
+#pragma once
+
+#include "Models/JobStatus.h"
+
+#include <QUuid>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+// Plain values that cross between the main thread and the workers; workers
+// never see a JobItem.
+struct ImageProcessingRequest {
+    QUuid id;
+    std::filesystem::path sourceURL;
+};
+
+struct ImageProcessingOutcome {
+    std::optional<std::int64_t> sourcePixelLongEdge;
+    std::optional<std::int64_t> outputPixelLongEdge;
+    std::optional<std::filesystem::path> outputURL;
+    JobStatus status = JobStatus::failed({});
+};
+
+struct ImageProcessingResult {
+    QUuid id;
+    ImageProcessingOutcome outcome;
+};

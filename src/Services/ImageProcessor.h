@@ -1,0 +1,87 @@
+#pragma once
+
+#include "Models/JobItem.h"
+#include "Models/ProcessingRecords.h"
+#include "Models/ResizeSettingsSnapshot.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+class ResizeSettings;
+
+// The engine behind the window: owns the job list, turns dropped URLs into
+// jobs and runs each drop as one batch on worker threads. Everything here,
+// jobs included, is touched on the main thread only; workers receive and
+// return plain values.
+class ImageProcessor : public QObject {
+    Q_OBJECT
+public:
+    explicit ImageProcessor(QObject* parent = nullptr);
+    // Waits for files still in the pipeline; their results are dropped.
+    ~ImageProcessor() override;
+
+    static constexpr qsizetype maximumJobCount = 10000;
+    // Lower-case extensions (without the dot) of the files that become jobs.
+    static const QSet<QString>& acceptedExtensions();
+    // Files of one batch in the pipeline at once: one core stays free for the
+    // window, but never fewer than two.
+    static int parallelismLimit();
+
+    // Lists a job for every accepted file among `urls` (folders are expanded)
+    // and starts a batch for them with the settings as they are now. Returns
+    // at once.
+    void enqueue(const QList<QUrl>& urls, const ResizeSettings& settings);
+    // The same with settings given directly (the command-line tool's overrides).
+    void enqueue(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings);
+
+    const QList<JobItem*>& jobs() const { return m_jobs; }
+    bool isProcessing() const { return m_isProcessing; }
+    std::int64_t activeBatchCount() const { return m_activeBatchCount; }
+
+    void clearCompleted();
+    // Everything when idle; only completed jobs while a batch runs.
+    void clearAll();
+
+    // One file from start to end; never throws. Runs on worker threads.
+    static ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
+                                          const ResizeSettingsSnapshot& settings);
+    // Folders replaced by the regular files below them, hidden items left out.
+    static std::vector<std::filesystem::path>
+    expandDirectories(const std::vector<std::filesystem::path>& paths);
+
+Q_SIGNALS:
+    // Every change of the list. Appends and removals say what they did first.
+    void jobsChanged();
+    void jobsAppended(qsizetype first, qsizetype count);
+    // Jobs were removed; the removed objects are deleted later, not at once.
+    void jobsRemoved();
+    void isProcessingChanged(bool isProcessing);
+    void activeBatchCountChanged(std::int64_t count);
+    // A result has been written into `job`.
+    void jobFinished(JobItem* job);
+
+private:
+    struct Batch;
+    void enqueuePaths(std::vector<std::filesystem::path> paths,
+                      const std::function<ResizeSettingsSnapshot()>& snapshot);
+    void startNext(const std::shared_ptr<Batch>& batch);
+    void finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result);
+    void apply(const ImageProcessingResult& result);
+    JobItem* job(const QUuid& id) const;
+    void removeJobs(const std::function<bool(const JobItem*)>& shouldRemove);
+    void setActiveBatchCount(std::int64_t count);
+    void setIsProcessing(bool value);
+
+    QList<JobItem*> m_jobs;
+    bool m_isProcessing = false;
+    std::int64_t m_activeBatchCount = 0;
+    // Batches bound themselves; the pool must never cap two batches together.
+    QThreadPool m_workers;
+};

@@ -52,7 +52,7 @@ void assign(T& field, const T& value, Write write, Signal changed) {
 
 ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
     : QObject(parent), m_store(store ? *store : SettingsStore::standard()) {
-    m_preset =
+    m_values.preset =
         SizePresets::fromStorageValue(m_store.text(presetKey)).value_or(SizePreset::px1280);
 
     std::int64_t edge = exactInteger(m_store.value(customLongEdgeKey)).value_or(1280);
@@ -60,7 +60,7 @@ ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
         edge = minimumCustomLongEdge;
     if (!(edge < maximumCustomLongEdge))
         edge = maximumCustomLongEdge;
-    m_customLongEdge = edge;
+    m_values.customLongEdge = edge;
 
     const QJsonValue quality = m_store.value(jpegQualityKey);
     double q = quality.isDouble() ? quality.toDouble() : defaultJpegQuality;
@@ -68,79 +68,66 @@ ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
         q = 0.0;
     if (!(q < 1.0))
         q = 1.0;
-    m_jpegQuality = q;
+    m_values.jpegQuality = q;
 
-    m_outputFormat = OutputFormats::fromStorageValue(m_store.text(outputFormatKey))
+    m_values.outputFormat = OutputFormats::fromStorageValue(m_store.text(outputFormatKey))
                          .value_or(OutputFormat::keepOriginal);
-    m_preserveExif = boolean(m_store.value(preserveExifKey)).value_or(false);
-    m_skipUpscale = boolean(m_store.value(skipUpscaleKey)).value_or(true);
+    m_values.preserveExif = boolean(m_store.value(preserveExifKey)).value_or(false);
+    m_values.skipUpscale = boolean(m_store.value(skipUpscaleKey)).value_or(true);
 
     const std::optional<QString> folder = m_store.text(outputFolderNameKey);
-    m_outputFolderName = folder && !folder->isEmpty() ? *folder : QStringLiteral("Resized");
+    m_values.outputFolderName = folder && !folder->isEmpty() ? *folder : QStringLiteral("Resized");
 
-    m_filenamePrefix = Characters::prefix(m_store.text(filenamePrefixKey).value_or(QString()),
+    m_values.filenamePrefix = Characters::prefix(m_store.text(filenamePrefixKey).value_or(QString()),
                                           maximumPrefixCharacters);
 }
 
 void ResizeSettings::setPreset(SizePreset value) {
     assign(
-        m_preset, value, [&] { m_store.setText(presetKey, SizePresets::storageValue(value)); },
+        m_values.preset, value, [&] { m_store.setText(presetKey, SizePresets::storageValue(value)); },
         [&] { Q_EMIT presetChanged(value); });
 }
 
 void ResizeSettings::setCustomLongEdge(std::int64_t value) {
     assign(
-        m_customLongEdge, value, [&] { m_store.setInteger(customLongEdgeKey, value); },
+        m_values.customLongEdge, value, [&] { m_store.setInteger(customLongEdgeKey, value); },
         [&] { Q_EMIT customLongEdgeChanged(value); });
 }
 
 void ResizeSettings::setJpegQuality(double value) {
     assign(
-        m_jpegQuality, value, [&] { m_store.setDouble(jpegQualityKey, value); },
+        m_values.jpegQuality, value, [&] { m_store.setDouble(jpegQualityKey, value); },
         [&] { Q_EMIT jpegQualityChanged(value); });
 }
 
 void ResizeSettings::setOutputFormat(OutputFormat value) {
     assign(
-        m_outputFormat, value,
+        m_values.outputFormat, value,
         [&] { m_store.setText(outputFormatKey, OutputFormats::storageValue(value)); },
         [&] { Q_EMIT outputFormatChanged(value); });
 }
 
 void ResizeSettings::setPreserveExif(bool value) {
     assign(
-        m_preserveExif, value, [&] { m_store.setBool(preserveExifKey, value); },
+        m_values.preserveExif, value, [&] { m_store.setBool(preserveExifKey, value); },
         [&] { Q_EMIT preserveExifChanged(value); });
 }
 
 void ResizeSettings::setSkipUpscale(bool value) {
     assign(
-        m_skipUpscale, value, [&] { m_store.setBool(skipUpscaleKey, value); },
+        m_values.skipUpscale, value, [&] { m_store.setBool(skipUpscaleKey, value); },
         [&] { Q_EMIT skipUpscaleChanged(value); });
 }
 
 void ResizeSettings::setOutputFolderName(const QString& value) {
     assign(
-        m_outputFolderName, value, [&] { m_store.setText(outputFolderNameKey, value); },
+        m_values.outputFolderName, value, [&] { m_store.setText(outputFolderNameKey, value); },
         [&] { Q_EMIT outputFolderNameChanged(value); });
 }
 
 void ResizeSettings::setFilenamePrefix(const QString& value) {
     assign(
-        m_filenamePrefix, value, [&] { m_store.setText(filenamePrefixKey, value); },
+        m_values.filenamePrefix, value, [&] { m_store.setText(filenamePrefixKey, value); },
         [&] { Q_EMIT filenamePrefixChanged(value); });
 }
 
-ResizeSettingsSnapshot ResizeSettings::snapshot() const {
-    ResizeSettingsSnapshot s;
-    // A custom edge below the smallest sensible size is raised to it.
-    s.longEdgePx = SizePresets::fixedLongEdge(m_preset).value_or(
-        std::max(m_customLongEdge, minimumCustomLongEdge));
-    s.jpegQuality = m_jpegQuality;
-    s.outputFormat = m_outputFormat;
-    s.preserveExif = m_preserveExif;
-    s.skipUpscale = m_skipUpscale;
-    s.outputFolderName = m_outputFolderName;
-    s.filenamePrefix = m_filenamePrefix;
-    return s;
-}

@@ -20,19 +20,19 @@ public:
     explicit ResizeSettings(SettingsStore* store = nullptr, QObject* parent = nullptr);
 
     static constexpr std::int64_t defaultCustomLongEdge = 1280;
-    static constexpr std::int64_t minimumCustomLongEdge = 10;
+    static constexpr std::int64_t minimumCustomLongEdge = SettingsValues::minimumCustomLongEdge;
     static constexpr std::int64_t maximumCustomLongEdge = 30000;
     static constexpr double defaultJpegQuality = 0.85;
     static constexpr qsizetype maximumPrefixCharacters = 50;
 
-    SizePreset preset() const { return m_preset; }
-    std::int64_t customLongEdge() const { return m_customLongEdge; }
-    double jpegQuality() const { return m_jpegQuality; }
-    OutputFormat outputFormat() const { return m_outputFormat; }
-    bool preserveExif() const { return m_preserveExif; }
-    bool skipUpscale() const { return m_skipUpscale; }
-    QString outputFolderName() const { return m_outputFolderName; }
-    QString filenamePrefix() const { return m_filenamePrefix; }
+    SizePreset preset() const { return m_values.preset; }
+    std::int64_t customLongEdge() const { return m_values.customLongEdge; }
+    double jpegQuality() const { return m_values.jpegQuality; }
+    OutputFormat outputFormat() const { return m_values.outputFormat; }
+    bool preserveExif() const { return m_values.preserveExif; }
+    bool skipUpscale() const { return m_values.skipUpscale; }
+    QString outputFolderName() const { return m_values.outputFolderName; }
+    QString filenamePrefix() const { return m_values.filenamePrefix; }
 
     void setPreset(SizePreset value);
     void setCustomLongEdge(std::int64_t value);
@@ -43,7 +43,8 @@ public:
     void setOutputFolderName(const QString& value);
     void setFilenamePrefix(const QString& value);
 
-    ResizeSettingsSnapshot snapshot() const;
+    const SettingsValues& values() const { return m_values; }
+    ResizeSettingsSnapshot snapshot() const { return m_values.snapshot(); }
 
 Q_SIGNALS:
     void presetChanged(SizePreset value);
@@ -57,12 +58,5 @@ Q_SIGNALS:
 
 private:
     SettingsStore& m_store;
-    SizePreset m_preset = SizePreset::px1280;
-    std::int64_t m_customLongEdge = defaultCustomLongEdge;
-    double m_jpegQuality = defaultJpegQuality;
-    OutputFormat m_outputFormat = OutputFormat::keepOriginal;
-    bool m_preserveExif = false;
-    bool m_skipUpscale = true;
-    QString m_outputFolderName = QStringLiteral("Resized");
-    QString m_filenamePrefix;
+    SettingsValues m_values;
 };

@@ -11,6 +11,8 @@
 #include <QUrl>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <filesystem>
 #include <vector>
 

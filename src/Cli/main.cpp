@@ -1,0 +1,150 @@
+// burisora-cli: the window's engine for scripts, file-manager actions and
+// benchmarks. One invocation is one batch, exactly as one drop on the window.
+#include "Cli/CliOptions.h"
+#include "Models/JobSummary.h"
+#include "Models/ResizeSettings.h"
+#include "Services/FileURLs.h"
+#include "Services/ImageProcessor.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+void print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+QString pathText(const std::filesystem::path& path) { return QString::fromLocal8Bit(path.native()); }
+
+const char* statusName(JobStatus::Kind kind) {
+    switch (kind) {
+    case JobStatus::Kind::succeeded: return "succeeded";
+    case JobStatus::Kind::skipped: return "skipped";
+    case JobStatus::Kind::failed: return "failed";
+    default: return "pending";
+    }
+}
+
+QString jsonLine(const JobItem& job) {
+    QJsonObject object{{QStringLiteral("source"), pathText(job.sourceURL())},
+                       {QStringLiteral("status"), QString::fromLatin1(statusName(job.status().kind()))}};
+    if (job.outputURL())
+        object.insert(QStringLiteral("output"), pathText(*job.outputURL()));
+    if (job.sourcePixelLongEdge())
+        object.insert(QStringLiteral("sourcePixelLongEdge"), qint64(*job.sourcePixelLongEdge()));
+    if (job.outputPixelLongEdge())
+        object.insert(QStringLiteral("outputPixelLongEdge"), qint64(*job.outputPixelLongEdge()));
+    if (job.status().kind() == JobStatus::Kind::skipped)
+        object.insert(QStringLiteral("reason"), job.status().text());
+    if (job.status().kind() == JobStatus::Kind::failed)
+        object.insert(QStringLiteral("message"), job.status().text());
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString readableLine(const JobItem& job) {
+    QString line = QString::fromLatin1(statusName(job.status().kind())) + u'\t' +
+                   pathText(job.sourceURL()) + u'\t' + JobSummary::detailLine(job).value_or(QString());
+    if (job.outputURL())
+        line += u'\t' + pathText(*job.outputURL());
+    return line;
+}
+
+// done/total and files per second on standard error, redrawn in place.
+class ProgressBar {
+public:
+    explicit ProgressBar(qsizetype total) : m_total(total), m_enabled(::isatty(STDERR_FILENO)) {
+        m_clock.start();
+    }
+    void clear() {
+        if (m_enabled)
+            std::fputs("\r\033[K", stderr);
+    }
+    void draw(qsizetype done) {
+        if (!m_enabled || m_total == 0)
+            return;
+        constexpr int width = 30;
+        const int filled = int(width * done / m_total);
+        const double seconds = m_clock.elapsed() / 1000.0;
+        const double rate = seconds > 0 ? done / seconds : 0;
+        std::fprintf(stderr, "\r[%s%s] %lld/%lld  %.1f files/s", QByteArray(filled, '#').constData(),
+                     QByteArray(width - filled, '-').constData(), qlonglong(done), qlonglong(m_total),
+                     rate);
+        std::fflush(stderr);
+    }
+
+private:
+    qsizetype m_total;
+    bool m_enabled;
+    QElapsedTimer m_clock;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("burisora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BURISORA_VERSION));
+
+    const auto parsed = parseCliOptions(arguments);
+    if (const auto* error = std::get_if<CliUsageError>(&parsed)) {
+        print(stderr, QStringLiteral("burisora-cli: ") + error->message + u'\n');
+        return 2;
+    }
+    const CliOptions& options = std::get<CliOptions>(parsed);
+    if (options.help) {
+        print(stdout, cliHelpText());
+        return 0;
+    }
+    if (options.version) {
+        print(stdout, QStringLiteral("burisora-cli " BURISORA_VERSION "\n"));
+        return 0;
+    }
+
+    // Read only: nothing is ever assigned, so the settings file is not written.
+    const ResizeSettings stored;
+    const SettingsValues values = options.applied(stored.values());
+    if (options.showSettings) {
+        print(stdout, QString::fromUtf8(QJsonDocument(settingsJson(values)).toJson(QJsonDocument::Compact)) +
+                          u'\n');
+        return 0;
+    }
+
+    QList<QUrl> urls;
+    for (const auto& path : options.paths)
+        urls.append(FileURLs::fileURL(std::filesystem::absolute(path)));
+
+    ImageProcessor processor;
+    processor.enqueue(urls, values.snapshot());
+    const qsizetype total = processor.jobs().size();
+    ProgressBar progress(total);
+    qsizetype done = 0;
+    bool anyFailed = false;
+    QObject::connect(&processor, &ImageProcessor::jobFinished, &app, [&](JobItem* job) {
+        ++done;
+        anyFailed = anyFailed || job->status().kind() == JobStatus::Kind::failed;
+        progress.clear();
+        print(stdout, (options.json ? jsonLine(*job) : readableLine(*job)) + u'\n');
+        std::fflush(stdout);
+        progress.draw(done);
+    });
+    QObject::connect(&processor, &ImageProcessor::isProcessingChanged, &app, [&](bool processing) {
+        if (!processing)
+            QCoreApplication::quit();
+    });
+    if (processor.isProcessing()) {
+        progress.draw(0);
+        QCoreApplication::exec();
+    }
+    progress.clear();
+    print(stdout, JobSummary::summary(processor.jobs()) + u'\n');
+    return anyFailed ? 1 : 0;
+}

@@ -1,0 +1,36 @@
+#include "Services/Errors.h"
+
+#include <cstring>
+
+QString SystemError::errorDescription() const {
+    char buffer[256];
+    // GNU strerror_r: thread-safe, translated by the C library for the locale.
+    return QString::fromLocal8Bit(strerror_r(m_errorNumber, buffer, sizeof buffer));
+}
+
+QString ResizeError::errorDescription() const {
+    switch (m_case) {
+    case cannotOpenSource: return QStringLiteral("画像ファイルを開けませんでした");
+    case cannotReadProperties: return QStringLiteral("画像のメタデータを読み取れませんでした");
+    case cannotCreateThumbnail: return QStringLiteral("リサイズに失敗しました");
+    }
+    Q_UNREACHABLE();
+}
+
+QString EncoderError::errorDescription() const {
+    switch (m_case) {
+    case cannotCreateDestination: return QStringLiteral("出力ファイルを作成できませんでした");
+    case finalizeFailed: return QStringLiteral("画像の書き出しに失敗しました");
+    }
+    Q_UNREACHABLE();
+}
+
+QString OutputPathError::errorDescription() const {
+    switch (m_case) {
+    case escapedParent: return QStringLiteral("出力フォルダが想定外の場所を指しています");
+    case tooManyCollisions: return QStringLiteral("同名ファイルが多すぎます");
+    case cannotCreateFile: return QStringLiteral("出力ファイルを作成できませんでした");
+    case filenameTooLong: return QStringLiteral("ファイル名が長すぎます");
+    }
+    Q_UNREACHABLE();
+}

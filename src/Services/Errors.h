@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+// An error the pipeline can show as it stands: every failure below the
+// pipeline is one of these, carrying the text the user will read.
+class LocalizedError : public std::exception {
+public:
+    virtual QString errorDescription() const = 0;
+    const char* what() const noexcept override { return "LocalizedError"; }
+};
+
+// A failed system call, described in the system's own words (strerror in the
+// user's locale).
+class SystemError : public LocalizedError {
+public:
+    explicit SystemError(int errorNumber) : m_errorNumber(errorNumber) {}
+    int errorNumber() const { return m_errorNumber; }
+    QString errorDescription() const override;
+
+private:
+    int m_errorNumber;
+};
+
+class ResizeError : public LocalizedError {
+public:
+    enum Case { cannotOpenSource, cannotReadProperties, cannotCreateThumbnail };
+    explicit ResizeError(Case errorCase) : m_case(errorCase) {}
+    Case errorCase() const { return m_case; }
+    QString errorDescription() const override;
+    friend bool operator==(const ResizeError& a, const ResizeError& b) { return a.m_case == b.m_case; }
+
+private:
+    Case m_case;
+};
+
+class EncoderError : public LocalizedError {
+public:
+    enum Case { cannotCreateDestination, finalizeFailed };
+    explicit EncoderError(Case errorCase) : m_case(errorCase) {}
+    Case errorCase() const { return m_case; }
+    QString errorDescription() const override;
+    friend bool operator==(const EncoderError& a, const EncoderError& b) { return a.m_case == b.m_case; }
+
+private:
+    Case m_case;
+};
+
+class OutputPathError : public LocalizedError {
+public:
+    enum Case { escapedParent, tooManyCollisions, cannotCreateFile, filenameTooLong };
+    explicit OutputPathError(Case errorCase) : m_case(errorCase) {}
+    Case errorCase() const { return m_case; }
+    QString errorDescription() const override;
+    friend bool operator==(const OutputPathError& a, const OutputPathError& b) {
+        return a.m_case == b.m_case;
+    }
+
+private:
+    Case m_case;
+};

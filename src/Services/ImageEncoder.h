@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Models/OutputType.h"
+#include "Services/ImageIOResizer.h"
+
+#include <filesystem>
+
+// Encodes resized images. Stateless; safe on any thread.
+namespace ImageEncoder {
+
+// Encodes `image` as `type` into a hidden temporary file beside `to`, then
+// renames it over `to` (the empty placeholder the path resolver claimed), so
+// the name never holds a partly written image. Without `preserveExif` the
+// output carries no EXIF, IPTC or XMP; the colour profile and resolution are
+// always kept, and the output is upright with orientation 1.
+// Throws EncoderError, or SystemError when the final rename fails.
+void write(const ResizedImage& image, const std::filesystem::path& to, OutputType type,
+           double quality, bool preserveExif);
+
+// 0...1 (NaN counts as 0) onto the lossy encoders' 1...100 scale.
+int encoderQuality(double quality);
+
+// Exposed for tests: the temporary name's shape, "." + UUID + ".tmp".
+bool isTemporaryFileName(const std::string& name);
+
+} // namespace ImageEncoder

@@ -1,0 +1,235 @@
+#include "Services/ImageIOResizer.h"
+
+#include "Services/Errors.h"
+#include "Services/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+enum class Container { jpeg, png, heif, tiff, gif, webp };
+
+struct OpenedSource {
+    FileDescriptor descriptor;
+    vips::VSource source;
+    Container container;
+};
+
+std::optional<Container> containerForLoader(const char* loader) {
+    // Class names such as "VipsForeignLoadJpegSource": only our six families.
+    const std::string name = loader ? loader : "";
+    const auto family = [&](const char* stem) {
+        return name.rfind(std::string("VipsForeignLoad") + stem, 0) == 0;
+    };
+    if (family("Jpeg"))
+        return Container::jpeg;
+    if (family("Png"))
+        return Container::png;
+    if (family("Heif"))
+        return Container::heif;
+    if (family("Tiff"))
+        return Container::tiff;
+    if (family("Nsgif"))
+        return Container::gif;
+    if (family("Webp"))
+        return Container::webp;
+    return std::nullopt;
+}
+
+// Opens the file by descriptor (so no character of its name is ever read as a
+// loader option) and picks the loader by content, among ours only.
+OpenedSource openSource(const std::filesystem::path& url) {
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the worker.
+    FileDescriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat info {};
+    if (!fd.isValid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ResizeError(ResizeError::cannotOpenSource);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags == -1 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) == -1)
+        throw ResizeError(ResizeError::cannotOpenSource);
+
+    VipsSource* raw = vips_source_new_from_descriptor(fd.get());
+    if (!raw) {
+        vips_error_clear();
+        throw ResizeError(ResizeError::cannotOpenSource);
+    }
+    vips::VSource source(raw);
+    const std::optional<Container> container =
+        containerForLoader(vips_foreign_find_load_source(raw));
+    vips_error_clear();
+    if (!container)
+        throw ResizeError(ResizeError::cannotOpenSource);
+    return {std::move(fd), std::move(source), *container};
+}
+
+// Lazily loads image 0: only the header is read until pixels are asked for.
+vips::VImage load(const OpenedSource& opened, vips::VOption* options = nullptr) {
+    if (!options)
+        options = vips::VImage::option();
+    options->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
+    switch (opened.container) {
+    case Container::jpeg: return vips::VImage::jpegload_source(opened.source, options);
+    case Container::png: return vips::VImage::pngload_source(opened.source, options);
+    // Always the primary image itself, never its embedded thumbnail.
+    case Container::heif:
+        return vips::VImage::heifload_source(opened.source, options->set("thumbnail", false));
+    case Container::tiff: return vips::VImage::tiffload_source(opened.source, options);
+    case Container::gif: return vips::VImage::gifload_source(opened.source, options);
+    case Container::webp: return vips::VImage::webpload_source(opened.source, options);
+    }
+    Q_UNREACHABLE();
+}
+
+QString mimeType(Container container, const vips::VImage& header) {
+    switch (container) {
+    case Container::jpeg: return QStringLiteral("image/jpeg");
+    case Container::png: return QStringLiteral("image/png");
+    case Container::heif:
+        if (header.get_typeof("heif-compression") == G_TYPE_STRING &&
+            std::strcmp(header.get_string("heif-compression"), "av1") == 0)
+            return QStringLiteral("image/avif");
+        return QStringLiteral("image/heif");
+    case Container::tiff: return QStringLiteral("image/tiff");
+    case Container::gif: return QStringLiteral("image/gif");
+    case Container::webp: return QStringLiteral("image/webp");
+    }
+    Q_UNREACHABLE();
+}
+
+QByteArray blob(const vips::VImage& image, const char* field) {
+    if (image.get_typeof(field) != VIPS_TYPE_BLOB)
+        return {};
+    size_t length = 0;
+    const void* data = image.get_blob(field, &length);
+    return QByteArray(static_cast<const char*>(data), static_cast<qsizetype>(length));
+}
+
+ImageProperties propertiesOf(const vips::VImage& header) {
+    ImageProperties p;
+    p.pixelWidth = header.width();
+    p.pixelHeight = header.height();
+    if (header.get_typeof(VIPS_META_ORIENTATION) == G_TYPE_INT)
+        p.orientation = header.get_int(VIPS_META_ORIENTATION);
+    p.exif = blob(header, VIPS_META_EXIF_NAME);
+    p.iptc = blob(header, VIPS_META_IPTC_NAME);
+    p.xmp = blob(header, VIPS_META_XMP_NAME);
+    p.iccProfile = blob(header, VIPS_META_ICC_NAME);
+    p.xResolution = header.xres();
+    p.yResolution = header.yres();
+    return p;
+}
+
+bool needsConversionToRGB(VipsInterpretation interpretation) {
+    switch (interpretation) {
+    case VIPS_INTERPRETATION_sRGB:
+    case VIPS_INTERPRETATION_RGB16:
+    case VIPS_INTERPRETATION_B_W:
+    case VIPS_INTERPRETATION_GREY16:
+    case VIPS_INTERPRETATION_MULTIBAND:
+        return false;
+    default: return true;
+    }
+}
+
+// Scales so the long edge is exactly `target`, premultiplying alpha so that
+// transparent pixels do not bleed dark fringes into the edges.
+vips::VImage scaleToLongEdge(vips::VImage image, std::int64_t target) {
+    if (image.interpretation() == VIPS_INTERPRETATION_CMYK && image.get_typeof(VIPS_META_ICC_NAME))
+        image = image.icc_transform("srgb", vips::VImage::option()
+                                                ->set("embedded", true)
+                                                ->set("intent", VIPS_INTENT_PERCEPTUAL));
+    else if (needsConversionToRGB(image.interpretation()))
+        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
+
+    const std::int64_t longEdge = std::max(image.width(), image.height());
+    if (longEdge == target)
+        return image;
+    const double scale = double(target) / double(longEdge);
+    const VipsBandFormat format = image.format();
+    const bool alpha = image.has_alpha();
+    if (alpha)
+        image = image.premultiply();
+    image = image.resize(scale, vips::VImage::option()->set("kernel", VIPS_KERNEL_LANCZOS3));
+    if (alpha)
+        image = image.unpremultiply();
+    if (image.format() != format)
+        image = image.cast(format);
+    return image;
+}
+
+} // namespace
+
+namespace ImageIOResizer {
+
+int loadShrinkFactor(std::int64_t sourceLongEdge, std::int64_t targetLongEdge) {
+    int factor = 1;
+    while (factor < 8 && sourceLongEdge / (factor * 2) >= targetLongEdge)
+        factor *= 2;
+    return factor;
+}
+
+PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
+    const OpenedSource opened = openSource(url);
+    try {
+        const vips::VImage header = load(opened);
+        PixelDimensions result;
+        result.properties = propertiesOf(header);
+        result.width = header.width();
+        result.height = header.height();
+        if (result.properties.orientation && *result.properties.orientation >= 5 &&
+            *result.properties.orientation <= 8)
+            std::swap(result.width, result.height);
+        result.uti = mimeType(opened.container, header);
+        return result;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw ResizeError(ResizeError::cannotReadProperties);
+    }
+}
+
+ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
+    const OpenedSource opened = openSource(url);
+    try {
+        vips::VImage header = load(opened);
+        ResizedImage result;
+        result.sourceWidth = header.width();
+        result.sourceHeight = header.height();
+
+        vips::VImage image = header;
+        const bool shrinksOnLoad =
+            opened.container == Container::jpeg || opened.container == Container::webp;
+        const int factor = shrinksOnLoad
+                               ? loadShrinkFactor(std::max(header.width(), header.height()),
+                                                  longEdgePx)
+                               : 1;
+        if (factor > 1) {
+            // A fresh descriptor: the first load may hold the other one's position.
+            const OpenedSource again = openSource(url);
+            image = opened.container == Container::jpeg
+                        ? load(again, vips::VImage::option()->set("shrink", factor))
+                        : load(again, vips::VImage::option()->set("scale", 1.0 / factor));
+        }
+        // Decoded here, once: a file that cannot be decoded fails now, not
+        // later while encoding.
+        image = scaleToLongEdge(image, longEdgePx).copy_memory();
+        // The long edge is the same either way round, so rotating after the
+        // downscale is equivalent and touches far fewer pixels.
+        image = image.autorot();
+
+        result.image = image;
+        result.properties = propertiesOf(header);
+        result.uti = mimeType(opened.container, header);
+        return result;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw ResizeError(ResizeError::cannotCreateThumbnail);
+    } catch (const ResizeError&) {
+        throw ResizeError(ResizeError::cannotCreateThumbnail);
+    }
+}
+
+} // namespace ImageIOResizer

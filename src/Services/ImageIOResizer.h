@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vips/vips8>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+// What the reader knows about image 0 of a file, as stored.
+struct ImageProperties {
+    std::optional<std::int64_t> pixelWidth;
+    std::optional<std::int64_t> pixelHeight;
+    std::optional<int> orientation;
+    // Metadata groups as libvips holds them. The EXIF block carries the TIFF,
+    // Exif, GPS and auxiliary groups (and maker notes, thumbnail).
+    QByteArray exif;
+    QByteArray iptc;
+    QByteArray xmp;
+    QByteArray iccProfile;
+    // Pixels per millimetre.
+    double xResolution = 0;
+    double yResolution = 0;
+};
+
+struct PixelDimensions {
+    std::int64_t width = 0;  // as displayed: swapped for orientations 5 to 8
+    std::int64_t height = 0;
+    std::optional<QString> uti; // container MIME type, e.g. "image/jpeg"
+    ImageProperties properties;
+};
+
+// A downscaled, upright image with the source's properties.
+struct ResizedImage {
+    // Decoded pixels. Its metadata fields are the source's, carried along by
+    // libvips; the encoder applies the metadata policy to them.
+    vips::VImage image;
+    std::optional<ImageProperties> properties;
+    std::optional<QString> uti;
+    std::int64_t sourceWidth = 0; // as stored, not corrected for orientation
+    std::int64_t sourceHeight = 0;
+};
+
+// Reads and downscales image files. Stateless; safe on any thread.
+namespace ImageIOResizer {
+
+// Header only: no pixel data is decoded. Throws ResizeError.
+PixelDimensions readPixelDimensions(const std::filesystem::path& url);
+
+// Decodes image 0 (first page or frame) into an upright image whose long edge
+// is `longEdgePx` (aspect kept; a smaller source is enlarged). JPEG and WebP
+// are shrunk while decoding; embedded previews are never used.
+// Throws ResizeError.
+ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx);
+
+// The power-of-two factor (1, 2, 4 or 8) to shrink a JPEG or WebP by while
+// decoding, leaving the resampler the remainder: the largest that keeps the
+// decoded long edge at or above the target.
+int loadShrinkFactor(std::int64_t sourceLongEdge, std::int64_t targetLongEdge);
+
+} // namespace ImageIOResizer

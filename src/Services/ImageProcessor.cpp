@@ -1,0 +1,222 @@
+#include "Services/ImageProcessor.h"
+
+#include "Models/ResizeSettings.h"
+#include "Services/FileURLs.h"
+#include "Services/VipsRuntime.h"
+
+#include <QPointer>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+struct ImageProcessor::Batch {
+    std::vector<ImageProcessingRequest> requests;
+    ResizeSettingsSnapshot settings;
+    int limit = 2;
+    int inFlight = 0;
+    size_t next = 0;
+};
+
+namespace {
+
+// Depth-first listing of the regular files below `folder`. Names starting
+// with "." are hidden and skipped with everything under them; links are not
+// followed; unreadable folders contribute nothing.
+void appendRegularFiles(const std::filesystem::path& folder,
+                        std::vector<std::filesystem::path>& out) {
+    const auto closeDir = [](DIR* d) { ::closedir(d); };
+    std::unique_ptr<DIR, decltype(closeDir)> dir(::opendir(folder.c_str()), closeDir);
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::filesystem::path item = folder / entry->d_name;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat info {};
+            if (::lstat(item.c_str(), &info) != 0)
+                continue;
+            type = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_LNK;
+        }
+        if (type == DT_REG)
+            out.push_back(item);
+        else if (type == DT_DIR)
+            appendRegularFiles(item, out);
+    }
+}
+
+bool hasAcceptedExtension(const std::filesystem::path& path) {
+    const std::string extension = path.extension().native();
+    if (extension.size() < 2)
+        return false;
+    return ImageProcessor::acceptedExtensions().contains(
+        QString::fromStdString(extension.substr(1)).toLower());
+}
+
+} // namespace
+
+ImageProcessor::ImageProcessor(QObject* parent) : QObject(parent) {
+    VipsRuntime::initialize();
+    // Each batch bounds itself; the pool only has to never be the limit.
+    m_workers.setMaxThreadCount(1024);
+}
+
+ImageProcessor::~ImageProcessor() { m_workers.waitForDone(); }
+
+const QSet<QString>& ImageProcessor::acceptedExtensions() {
+    static const QSet<QString> extensions{
+        QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
+        QStringLiteral("png"),  QStringLiteral("heic"), QStringLiteral("heif"),
+        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("gif"),
+        QStringLiteral("webp")};
+    return extensions;
+}
+
+int ImageProcessor::parallelismLimit() { return std::max(2, VipsRuntime::availableCores() - 1); }
+
+std::vector<std::filesystem::path>
+ImageProcessor::expandDirectories(const std::vector<std::filesystem::path>& paths) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& path : paths) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            appendRegularFiles(path, files);
+        else
+            files.push_back(path);
+    }
+    return files;
+}
+
+void ImageProcessor::enqueue(const QList<QUrl>& urls, const ResizeSettings& settings) {
+    std::vector<std::filesystem::path> paths;
+    for (const QUrl& url : urls) {
+        if (auto path = FileURLs::localPath(url))
+            paths.push_back(std::move(*path));
+    }
+    enqueuePaths(std::move(paths), [&settings] { return settings.snapshot(); });
+}
+
+void ImageProcessor::enqueue(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings) {
+    std::vector<std::filesystem::path> paths;
+    for (const QUrl& url : urls) {
+        if (auto path = FileURLs::localPath(url))
+            paths.push_back(std::move(*path));
+    }
+    enqueuePaths(std::move(paths), [&settings] { return settings; });
+}
+
+void ImageProcessor::enqueuePaths(std::vector<std::filesystem::path> paths,
+                                  const std::function<ResizeSettingsSnapshot()>& snapshot) {
+    std::vector<std::filesystem::path> files = expandDirectories(paths);
+    std::erase_if(files, [](const auto& file) { return !hasAcceptedExtension(file); });
+    const qsizetype room = std::max<qsizetype>(0, maximumJobCount - m_jobs.size());
+    if (files.size() > size_t(room))
+        files.resize(size_t(room));
+    if (files.empty())
+        return;
+
+    auto batch = std::make_shared<Batch>();
+    const qsizetype first = m_jobs.size();
+    m_jobs.reserve(first + qsizetype(files.size()));
+    batch->requests.reserve(files.size());
+    for (auto& file : files) {
+        auto* job = new JobItem(std::move(file), this);
+        batch->requests.push_back({job->id(), job->sourceURL()});
+        m_jobs.append(job);
+    }
+    Q_EMIT jobsAppended(first, qsizetype(batch->requests.size()));
+    Q_EMIT jobsChanged();
+
+    batch->settings = snapshot();
+    batch->limit = parallelismLimit();
+    setActiveBatchCount(m_activeBatchCount + 1);
+    setIsProcessing(true);
+    // The batch starts from the event loop, not inside this call.
+    QMetaObject::invokeMethod(this, [this, batch] { startNext(batch); }, Qt::QueuedConnection);
+}
+
+void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
+    while (batch->next < batch->requests.size() && batch->inFlight < batch->limit) {
+        const ImageProcessingRequest request = batch->requests[batch->next++];
+        if (JobItem* item = job(request.id))
+            item->setStatus(JobStatus::running());
+        ++batch->inFlight;
+        const ResizeSettingsSnapshot settings = batch->settings;
+        m_workers.start([this, batch, request, settings] {
+            ImageProcessingResult result{request.id, process(request.sourceURL, settings)};
+            QMetaObject::invokeMethod(
+                this, [this, batch, result = std::move(result)] { finish(batch, result); },
+                Qt::QueuedConnection);
+        });
+    }
+}
+
+void ImageProcessor::finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result) {
+    --batch->inFlight;
+    apply(result);
+    startNext(batch);
+    if (batch->inFlight == 0 && batch->next == batch->requests.size()) {
+        setActiveBatchCount(m_activeBatchCount - 1);
+        if (m_activeBatchCount == 0)
+            setIsProcessing(false);
+    }
+}
+
+void ImageProcessor::apply(const ImageProcessingResult& result) {
+    JobItem* item = job(result.id);
+    if (!item)
+        return;
+    const ImageProcessingOutcome& outcome = result.outcome;
+    item->setSourcePixelLongEdge(outcome.sourcePixelLongEdge);
+    item->setOutputPixelLongEdge(outcome.outputPixelLongEdge);
+    item->setOutputURL(outcome.outputURL);
+    item->setStatus(outcome.status);
+    Q_EMIT jobFinished(item);
+}
+
+JobItem* ImageProcessor::job(const QUuid& id) const {
+    const auto it = std::find_if(m_jobs.cbegin(), m_jobs.cend(),
+                                 [&](const JobItem* item) { return item->id() == id; });
+    return it == m_jobs.cend() ? nullptr : *it;
+}
+
+void ImageProcessor::clearCompleted() {
+    removeJobs([](const JobItem* item) { return item->status().isCompleted(); });
+}
+
+void ImageProcessor::clearAll() {
+    if (m_isProcessing)
+        clearCompleted();
+    else
+        removeJobs([](const JobItem*) { return true; });
+}
+
+void ImageProcessor::removeJobs(const std::function<bool(const JobItem*)>& shouldRemove) {
+    QList<JobItem*> kept;
+    kept.reserve(m_jobs.size());
+    for (JobItem* item : std::as_const(m_jobs)) {
+        if (shouldRemove(item))
+            item->deleteLater();
+        else
+            kept.append(item);
+    }
+    m_jobs.swap(kept);
+    Q_EMIT jobsRemoved();
+    Q_EMIT jobsChanged();
+}
+
+void ImageProcessor::setActiveBatchCount(std::int64_t count) {
+    m_activeBatchCount = count;
+    Q_EMIT activeBatchCountChanged(count);
+}
+
+void ImageProcessor::setIsProcessing(bool value) {
+    if (m_isProcessing == value)
+        return;
+    m_isProcessing = value;
+    Q_EMIT isProcessingChanged(value);
+}

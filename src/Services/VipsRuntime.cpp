@@ -1,0 +1,47 @@
+#include "Services/VipsRuntime.h"
+
+#include "Services/ImageProcessor.h"
+
+#include <libheif/heif.h>
+#include <vips/vips.h>
+
+#include <sched.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+
+namespace VipsRuntime {
+
+int availableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return 1;
+}
+
+void initialize() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (VIPS_INIT("burisora") != 0)
+            std::abort(); // nothing can be read or written without it
+        heif_init(nullptr);
+        vips_cache_set_max(0);
+        vips_cache_set_max_mem(0);
+        vips_cache_set_max_files(0);
+
+        // Only these loaders ever see a file, whatever its name says.
+        vips_operation_block_set("VipsForeignLoad", TRUE);
+        for (const char* allowed : {"VipsForeignLoadJpeg", "VipsForeignLoadPng",
+                                    "VipsForeignLoadHeif", "VipsForeignLoadTiff",
+                                    "VipsForeignLoadNsgif", "VipsForeignLoadWebp"})
+            vips_operation_block_set(allowed, FALSE);
+        vips_block_untrusted_set(TRUE);
+
+        // Files already run side by side; each gets its share of the cores.
+        vips_concurrency_set(std::max(1, availableCores() / ImageProcessor::parallelismLimit()));
+    });
+}
+
+} // namespace VipsRuntime

@@ -1,0 +1,15 @@
+#pragma once
+
+// libvips set up for this program: called once on the main thread before any
+// file is processed.
+namespace VipsRuntime {
+
+// Starts libvips with its operation cache off (a file changed on disk is read
+// anew), only our six loaders allowed, and its worker threads sized so that
+// several files at once do not oversubscribe the cores. Safe to call again.
+void initialize();
+
+// Cores this process may run on (its CPU affinity), at least 1.
+int availableCores();
+
+} // namespace VipsRuntime

@@ -1,0 +1,70 @@
+#include "ContentView.h"
+
+#include "Models/ResizeSettings.h"
+#include "Services/ImageProcessor.h"
+#include "Views/DropZoneView.h"
+#include "Views/JobListModel.h"
+#include "Views/JobListView.h"
+#include "Views/OpenImagesDialog.h"
+#include "Views/SettingsPanel.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+ContentView::ContentView(SettingsStore* store, QWidget* parent)
+    : QWidget(parent), m_settings(std::make_unique<ResizeSettings>(store)),
+      m_processor(std::make_unique<ImageProcessor>()), m_jobModel(std::make_unique<JobListModel>()),
+      m_splitter(std::make_unique<QSplitter>(Qt::Horizontal, this)) {
+    setMinimumSize(700, 520);
+    m_jobModel->follow(*m_processor);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_splitter.get());
+    m_splitter->setChildrenCollapsible(false);
+    // A thin divider between the columns, as wide as the separators.
+    m_splitter->setHandleWidth(1);
+    m_splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: palette(mid); }"));
+
+    auto* left = new QWidget(m_splitter.get());
+    left->setMinimumWidth(360);
+    auto* column = new QVBoxLayout(left);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_dropZone = new DropZoneView([this](const QList<QUrl>& urls) { enqueue(urls); }, left);
+    auto* line = new QFrame(left);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    m_jobList = new JobListView(
+        m_jobModel.get(), [this] { m_processor->clearCompleted(); },
+        [this] { m_processor->clearAll(); }, left);
+    column->addWidget(m_dropZone);
+    column->addWidget(line);
+    column->addWidget(m_jobList, 1);
+
+    m_settingsPanel = new SettingsPanel(*m_settings, m_splitter.get());
+    m_splitter->addWidget(left);
+    m_splitter->addWidget(m_settingsPanel);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
+    m_splitter->setSizes({540, 340});
+
+    connect(m_processor.get(), &ImageProcessor::isProcessingChanged, this, [this] {
+        m_jobList->setIsProcessing(m_processor->isProcessing());
+        m_settingsPanel->setIsProcessing(m_processor->isProcessing());
+    });
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::enqueue(const QList<QUrl>& urls) {
+    m_processor->enqueue(urls, *m_settings);
+}
+
+void ContentView::openFileDialog() {
+    OpenImagesDialog dialog(ImageProcessor::acceptedExtensions(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        enqueue(dialog.chosenURLs());
+}

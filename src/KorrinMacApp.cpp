@@ -1,0 +1,112 @@
+#include "KorrinMacApp.h"
+
+#include "ContentView.h"
+#include "Views/Style.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <QToolBar>
+#include <QTranslator>
+
+KorrinMacApp::KorrinMacApp() : m_window(std::make_unique<QMainWindow>()) {
+    m_window->setObjectName(QStringLiteral("mainWindow"));
+    m_window->setWindowTitle(tr("ブリソラ"));
+    m_window->setWindowIcon(Style::applicationIcon());
+    m_window->setUnifiedTitleAndToolBarOnMac(true);
+
+    m_contentView = new ContentView(nullptr, m_window.get());
+    m_window->setCentralWidget(m_contentView);
+
+    m_openAction =
+        new QAction(Style::icon(Style::Symbol::plus), tr("ファイルを開く"), m_window.get());
+    m_openAction->setObjectName(QStringLiteral("openFiles"));
+    m_openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_openAction->setShortcutContext(Qt::ApplicationShortcut);
+    connect(m_openAction, &QAction::triggered, m_contentView, &ContentView::openFileDialog);
+
+    auto* toolbar = m_window->addToolBar(tr("ファイルを開く"));
+    toolbar->setObjectName(QStringLiteral("toolbar"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolbar->toggleViewAction()->setVisible(false);
+    toolbar->addAction(m_openAction);
+
+    // File holds what the application menu holds elsewhere, and no item that
+    // opens a new window.
+    QMenu* file = m_window->menuBar()->addMenu(tr("ファイル"));
+    file->addAction(m_openAction);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("終了"), qApp, &QApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    m_helpMenu = m_window->menuBar()->addMenu(tr("ヘルプ"));
+    m_aboutAction = m_helpMenu->addAction(tr("ブリソラについて"), this, &KorrinMacApp::showAbout);
+    m_aboutAction->setMenuRole(QAction::AboutRole);
+    // The update check's item, when there is an updater, goes directly after
+    // About (the item with the About role).
+
+    m_window->resize(880, 640);
+}
+
+KorrinMacApp::~KorrinMacApp() = default;
+
+void KorrinMacApp::installTranslators(QObject* owner) {
+    const QLocale locale;
+    // Tables installed beside the program win over those built into it, so a
+    // corrected translation can be dropped in without rebuilding.
+    const QStringList ownDirectories{
+        QDir(QCoreApplication::applicationDirPath())
+            .filePath(QStringLiteral("../share/burisora/translations")),
+        QStringLiteral(":/i18n")};
+    for (const QString& directory : ownDirectories) {
+        auto* own = new QTranslator(owner);
+        if (own->load(locale, QStringLiteral("burisora"), QStringLiteral("_"), directory)) {
+            QCoreApplication::installTranslator(own);
+            break;
+        }
+        own->deleteLater();
+    }
+    // Qt's own texts: the file dialog's buttons and the like.
+    auto* qt = new QTranslator(owner);
+    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        qt->deleteLater();
+}
+
+void KorrinMacApp::show() {
+    m_window->show();
+    m_shown = true;
+    if (!m_pendingURLs.isEmpty()) {
+        // Once the window is up and has painted, like a drop would be.
+        QTimer::singleShot(0, this, [this] {
+            const QList<QUrl> urls = std::exchange(m_pendingURLs, {});
+            m_contentView->enqueue(urls);
+        });
+    }
+}
+
+void KorrinMacApp::openURLs(const QList<QUrl>& urls) {
+    if (urls.isEmpty())
+        return;
+    if (!m_shown) {
+        m_pendingURLs += urls;
+        return;
+    }
+    m_contentView->enqueue(urls);
+}
+
+void KorrinMacApp::showAbout() {
+    QMessageBox::about(m_window.get(), tr("ブリソラについて"),
+                       QStringLiteral("<h3>%1</h3><p>%2</p>")
+                           .arg(tr("ブリソラ"), QStringLiteral(BURISORA_VERSION).toHtmlEscaped()));
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+
+class ContentView;
+class QAction;
+class QMainWindow;
+class QMenu;
+class QTranslator;
+
+// The application: its translations, its one main window with the toolbar
+// and the menus. There is deliberately no way to open a second window.
+class KorrinMacApp : public QObject {
+    Q_OBJECT
+public:
+    static constexpr auto applicationID = "io.github.burisora.Burisora";
+
+    KorrinMacApp();
+    ~KorrinMacApp() override;
+
+    // Loads the tables for the desktop's language; without a matching table
+    // the Japanese texts themselves are shown.
+    static void installTranslators(QObject* owner);
+
+    void show();
+    // Enqueues the URLs as one batch, as if they had been dropped. Before the
+    // window is shown they wait for it.
+    void openURLs(const QList<QUrl>& urls);
+
+    QMainWindow* mainWindow() const { return m_window.get(); }
+    ContentView* contentView() const { return m_contentView; }
+    QAction* openAction() const { return m_openAction; }
+    QMenu* helpMenu() const { return m_helpMenu; }
+    QAction* aboutAction() const { return m_aboutAction; }
+
+private:
+    void showAbout();
+
+    std::unique_ptr<QMainWindow> m_window;
+    ContentView* m_contentView = nullptr;
+    QAction* m_openAction = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    QAction* m_aboutAction = nullptr;
+    QList<QUrl> m_pendingURLs;
+    bool m_shown = false;
+};

@@ -1,0 +1,77 @@
+#include "Views/OpenImagesDialog.h"
+
+#include "Services/FileURLs.h"
+
+#include <QAbstractItemView>
+#include <QAbstractProxyModel>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QListView>
+#include <QTreeView>
+
+#include <algorithm>
+
+OpenImagesDialog::OpenImagesDialog(const QSet<QString>& acceptedExtensions, QWidget* parent)
+    : QFileDialog(parent) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setFileMode(QFileDialog::ExistingFiles);
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setOption(QFileDialog::HideNameFilterDetails);
+    // The message, shown as the dialog's title; as given, not a translation key.
+    setWindowTitle(QStringLiteral("リサイズする画像を選択"));
+
+    QStringList extensions(acceptedExtensions.cbegin(), acceptedExtensions.cend());
+    std::sort(extensions.begin(), extensions.end());
+    QStringList patterns;
+    for (const QString& extension : std::as_const(extensions))
+        patterns << caseInsensitivePattern(extension);
+    setNameFilter(tr("画像") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                  QLatin1Char(')'));
+
+    for (QAbstractItemView* view : findChildren<QAbstractItemView*>()) {
+        if (qobject_cast<QListView*>(view) || qobject_cast<QTreeView*>(view))
+            view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    }
+}
+
+QString OpenImagesDialog::caseInsensitivePattern(const QString& extension) {
+    QString pattern = QStringLiteral("*.");
+    for (const QChar c : extension) {
+        const QChar lower = c.toLower();
+        const QChar upper = c.toUpper();
+        if (lower == upper)
+            pattern += c;
+        else
+            pattern += QLatin1Char('[') + lower + upper + QLatin1Char(']');
+    }
+    return pattern;
+}
+
+void OpenImagesDialog::accept() {
+    // The detail view and the list view share one selection model.
+    const auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"));
+    const QItemSelectionModel* selection = tree ? tree->selectionModel() : nullptr;
+    QModelIndexList rows = selection ? selection->selectedRows() : QModelIndexList();
+    if (rows.isEmpty()) {
+        // Nothing selected: a typed name, handled as the dialog always does.
+        QFileDialog::accept();
+        if (result() == QDialog::Accepted)
+            m_chosen = selectedUrls();
+        return;
+    }
+    // One folder's entries: their row order is the order shown.
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+
+    const auto* proxy = qobject_cast<const QAbstractProxyModel*>(tree->model());
+    const auto* files = findChild<QFileSystemModel*>();
+    m_chosen.clear();
+    for (const QModelIndex& row : std::as_const(rows)) {
+        const QModelIndex source = proxy ? proxy->mapToSource(row) : row;
+        if (!files)
+            break;
+        const QByteArray path = QFile::encodeName(files->filePath(source));
+        m_chosen.append(FileURLs::fileURL(std::filesystem::path(path.toStdString())));
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QList>
+#include <QSet>
+#include <QUrl>
+
+// Qt's own (widget) file dialog, changed so that files and folders can be
+// chosen together: several entries of either kind can be selected, and Open
+// takes the selection as it is instead of entering a selected folder (a
+// double click still enters one). Only folders and accepted images are listed,
+// whatever the letter case of their extension.
+class OpenImagesDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    OpenImagesDialog(const QSet<QString>& acceptedExtensions, QWidget* parent = nullptr);
+
+    // What was chosen, in the order shown in the dialog.
+    QList<QUrl> chosenURLs() const { return m_chosen; }
+
+    // "*.[jJ][pP][gG]": matches the extension in any letter case.
+    static QString caseInsensitivePattern(const QString& extension);
+
+public Q_SLOTS:
+    void accept() override;
+
+private:
+    QList<QUrl> m_chosen;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QStringList>
+
+class QPalette;
+class QWidget;
+
+// The window's shared look: text roles sized relative to the desktop's body
+// font, the secondary and tertiary text colours, and symbols that come from
+// the icon theme when it has them and from our own set otherwise.
+namespace Style {
+
+inline constexpr int standardMargin = 16;
+
+enum class TextRole { body, headline, subheadline, callout, caption, title3 };
+QFont font(TextRole role, const QFont& base);
+
+QColor accent(const QPalette& palette);
+QColor secondary(const QPalette& palette);
+QColor tertiary(const QPalette& palette);
+inline QColor gray() {
+    return {142, 142, 147};
+}
+inline QColor green() {
+    return {52, 168, 83};
+}
+inline QColor red() {
+    return {224, 49, 49};
+}
+inline QColor orange() {
+    return {230, 126, 0};
+}
+
+// Sets the widget's font and text colour to a role; the colour goes into the
+// palette so that it follows the widget's state like any other text.
+void applyText(QWidget* widget, TextRole role, const QColor& color = {});
+
+enum class Symbol {
+    plus,
+    dropTarget,
+    clock,
+    checkmarkCircleFill,
+    minusCircle,
+    xmarkCircleFill,
+    magnifyingGlass,
+};
+
+// The symbol as an icon (untinted), for buttons and actions.
+QIcon icon(Symbol symbol);
+// The symbol in one colour at a logical size, cached.
+QPixmap tinted(Symbol symbol, const QColor& color, int logicalSize, qreal devicePixelRatio);
+
+QIcon applicationIcon();
+
+} // namespace Style

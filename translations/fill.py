@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Fills the translation tables after `cmake --build <dir> --target burisora_widgets_lupdate`.
+
+The Japanese texts are the keys. The Japanese table repeats them, except where
+the Linux wording differs; the English table holds the English texts below.
+Keys without an English text stay unfinished and show as the Japanese key.
+"""
+import pathlib
+import xml.etree.ElementTree as ET
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+JAPANESE = {
+    "Finderで表示": "ファイルマネージャで表示",
+}
+
+ENGLISH = {
+    "ブリソラ": "Burisora",
+    "ファイルを開く": "Open Files",
+    "ファイル": "File",
+    "終了": "Quit",
+    "ヘルプ": "Help",
+    "ブリソラについて": "About Burisora",
+    "画像": "Images",
+    "ここに画像をドロップ": "Drop images here",
+    "JPEG / PNG / HEIC / TIFF / WebP / GIF": "JPEG / PNG / HEIC / TIFF / WebP / GIF",
+    "処理中は実行中の項目を保持します": "Items in progress are kept while processing",
+    "すべての項目を消去": "Remove all items",
+    "処理結果": "Results",
+    "完了をクリア": "Clear Finished",
+    "全クリア": "Clear All",
+    "まだ何も処理していません": "Nothing processed yet",
+    "Finderで表示": "Show in File Manager",
+    "%lld%": "%lld%",
+    "リサイズ設定": "Resize Settings",
+    "処理中 — 設定変更は次のバッチから適用されます":
+        "Processing — changes apply from the next batch",
+    "長辺サイズ": "Long Edge",
+    "px": "px",
+    "JPEG画質": "JPEG Quality",
+    "出力フォーマット": "Output Format",
+    "ファイル名プレフィックス": "File Name Prefix",
+    "なし": "None",
+    "例: thumb_": "e.g. thumb_",
+    "保存先フォルダ名": "Output Folder Name",
+    "Resized": "Resized",
+    "(元画像と同じ階層に作成)": "(created beside the originals)",
+    "EXIF・GPS情報を保持": "Keep EXIF and GPS data",
+    "オフにするとプライバシー情報を削除": "When off, private metadata is removed",
+    "拡大しない": "Don't enlarge",
+    "元画像が小さい場合はリサイズせず再エンコードのみ":
+        "Smaller originals are only re-encoded, not resized",
+    "更新を確認…": "Check for Updates…",
+    "暗号化されていないアドレスへの転送を拒否しました。":
+        "A redirect to an unencrypted address was refused.",
+    "アップデートを確認中…": "Checking for updates…",
+    "アップデートを確認できませんでした": "Couldn't check for updates",
+    "アップデート情報のアドレスが https ではありません。":
+        "The update feed address is not https.",
+    "アップデート情報が大きすぎます。": "The update feed is too large.",
+    "安全な接続を確立できませんでした。": "A secure connection could not be established.",
+    "サーバが応答しませんでした。": "The server did not respond.",
+    "サーバに接続できませんでした。": "Could not connect to the server.",
+    "サーバがエラーを返しました（HTTP %1）。": "The server returned an error (HTTP %1).",
+    "通信に失敗しました。": "The transfer failed.",
+    "アップデート情報の形式が正しくありません。": "The update feed is malformed.",
+    "ブリソラは最新です": "Burisora is up to date",
+    "お使いのバージョン %1 が最新のバージョンです。": "Version %1 is the newest version.",
+    "新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。":
+        "The new version's entry lacks the size or signature needed to verify it.",
+    "新しいバージョン %1 があります": "Version %1 is available",
+    "お使いのバージョンは %1 です。ダウンロードしますか？":
+        "You have version %1. Download the new one?",
+    "アップデートをダウンロードできませんでした": "Couldn't download the update",
+    "暗号化されていないアドレスからはダウンロードしません。":
+        "Downloads from unencrypted addresses are refused.",
+    "ファイル %1 を作成できませんでした。": "Could not create the file %1.",
+    "バージョン %1 をダウンロード中…": "Downloading version %1…",
+    "ファイルが更新情報に書かれた大きさを超えました。":
+        "The file is larger than the update feed says.",
+    "ファイルを書き込めませんでした。": "The file could not be written.",
+    "ダウンロードしたファイルは削除しました。": "The downloaded file was deleted.",
+    "ダウンロードを中止しました。": "The download was cancelled.",
+    "ファイルの大きさが更新情報と一致しません。":
+        "The file's size does not match the update feed.",
+    "ファイルの署名を確認できませんでした。": "The file's signature could not be verified.",
+    "バージョン %1 をダウンロードしました": "Version %1 downloaded",
+    "署名を確認しました。ファイル %1 を開いてインストールしてください。":
+        "The signature is verified. Open %1 to install it.",
+    "ダウンロード": "Download",
+    "ソフトウェア・アップデート": "Software Update",
+    "キャンセル": "Cancel",
+    "後で": "Later",
+    "閉じる": "Close",
+    "リリースノートを開く": "Open Release Notes",
+}
+
+
+def fill(path: pathlib.Path, table, identity: bool) -> list:
+    tree = ET.parse(path)
+    missing = []
+    for message in tree.getroot().iter("message"):
+        source = message.findtext("source")
+        translation = message.find("translation")
+        text = table.get(source, source if identity else None)
+        if text is None:
+            translation.text = None
+            translation.set("type", "unfinished")
+            missing.append(source)
+            continue
+        translation.text = text
+        translation.attrib.pop("type", None)
+    ET.indent(tree, space="    ")
+    with open(path, "wb") as f:
+        f.write(b'<?xml version="1.0" encoding="utf-8"?>\n<!DOCTYPE TS>\n')
+        tree.write(f, encoding="utf-8", xml_declaration=False)
+        f.write(b"\n")
+    return missing
+
+
+if __name__ == "__main__":
+    fill(HERE / "burisora_ja.ts", JAPANESE, identity=True)
+    for source in fill(HERE / "burisora_en.ts", ENGLISH, identity=False):
+        print("no English text yet:", source)

@@ -1,6 +1,8 @@
 #include "KorrinMacApp.h"
 
 #include "ContentView.h"
+#include "Platform/Updater.h"
+#include "Views/CheckForUpdatesView.h"
 #include "Views/Style.h"
 
 #include <QAction>
@@ -14,7 +16,9 @@
 #include <QToolBar>
 #include <QTranslator>
 
-KorrinMacApp::KorrinMacApp() : m_window(std::make_unique<QMainWindow>()) {
+KorrinMacApp::KorrinMacApp()
+    : m_updaterController(UpdaterController::createIfConfigured()),
+      m_window(std::make_unique<QMainWindow>()) {
     m_window->setObjectName(QStringLiteral("mainWindow"));
     m_window->setWindowTitle(tr("ブリソラ"));
     m_window->setWindowIcon(Style::applicationIcon());
@@ -50,8 +54,9 @@ KorrinMacApp::KorrinMacApp() : m_window(std::make_unique<QMainWindow>()) {
     m_helpMenu = m_window->menuBar()->addMenu(tr("ヘルプ"));
     m_aboutAction = m_helpMenu->addAction(tr("ブリソラについて"), this, &KorrinMacApp::showAbout);
     m_aboutAction->setMenuRole(QAction::AboutRole);
-    // The update check's item, when there is an updater, goes directly after
-    // About (the item with the About role).
+    // Directly after About: the update check, when the build configures it.
+    addCheckForUpdatesItem(m_helpMenu,
+                           m_updaterController ? m_updaterController->updater() : nullptr);
 
     m_window->resize(880, 640);
 }

@@ -11,6 +11,7 @@ class QAction;
 class QMainWindow;
 class QMenu;
 class QTranslator;
+class UpdaterController;
 
 // The application: its translations, its one main window with the toolbar
 // and the menus. There is deliberately no way to open a second window.
@@ -36,10 +37,14 @@ public:
     QAction* openAction() const { return m_openAction; }
     QMenu* helpMenu() const { return m_helpMenu; }
     QAction* aboutAction() const { return m_aboutAction; }
+    // Present only when the build configures the update check.
+    UpdaterController* updaterController() const { return m_updaterController.get(); }
 
 private:
     void showAbout();
 
+    // Decided once at start-up, before the window exists.
+    std::unique_ptr<UpdaterController> m_updaterController;
     std::unique_ptr<QMainWindow> m_window;
     ContentView* m_contentView = nullptr;
     QAction* m_openAction = nullptr;

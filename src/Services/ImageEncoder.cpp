@@ -181,8 +181,11 @@ void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
         if (image.get_typeof(VIPS_META_EXIF_NAME)) {
             size_t exifSize = 0;
             const void* exif = image.get_blob(VIPS_META_EXIF_NAME, &exifSize);
-            const QByteArray upright = MetadataEdits::exifWithUprightOrientation(
+            // libheif wants the TIFF structure itself and adds its own offset header.
+            QByteArray upright = MetadataEdits::exifWithUprightOrientation(
                 QByteArray(static_cast<const char*>(exif), qsizetype(exifSize)));
+            if (upright.startsWith(QByteArray("Exif\0\0", 6)))
+                upright.remove(0, 6);
             check(heif_context_add_exif_metadata(context.get(), handle.get(), upright.constData(),
                                                  int(upright.size())));
         }

@@ -123,6 +123,20 @@ ImageProperties propertiesOf(const vips::VImage& header) {
     return p;
 }
 
+// Some loaders (HEIF in libvips 8.14) attach metadata blobs whose memory
+// belongs to the loader's own image; once that image is gone they dangle.
+// The result gets copies it owns.
+void ownMetadataBlobs(vips::VImage& image) {
+    for (const char* field : {VIPS_META_ICC_NAME, VIPS_META_EXIF_NAME, VIPS_META_XMP_NAME,
+                              VIPS_META_IPTC_NAME}) {
+        if (image.get_typeof(field) != VIPS_TYPE_BLOB)
+            continue;
+        size_t length = 0;
+        const void* data = image.get_blob(field, &length);
+        vips_image_set_blob_copy(image.get_image(), field, data, length);
+    }
+}
+
 bool needsConversionToRGB(VipsInterpretation interpretation) {
     switch (interpretation) {
     case VIPS_INTERPRETATION_sRGB:
@@ -219,6 +233,7 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
         // The long edge is the same either way round, so rotating after the
         // downscale is equivalent and touches far fewer pixels.
         image = image.autorot();
+        ownMetadataBlobs(image); // while the loader's image still lives
 
         result.image = image;
         result.properties = propertiesOf(header);

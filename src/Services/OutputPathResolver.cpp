@@ -104,6 +104,14 @@ std::filesystem::path resolvingSymlinksInPath(const std::filesystem::path& path)
     return std::filesystem::path(parent.get()) / path.filename();
 }
 
+bool isContained(const std::filesystem::path& parent, const std::filesystem::path& outputFolder) {
+    const std::string parentPath = standardized(parent);
+    const std::string outputPath = standardized(outputFolder);
+    // A source in "/" has the output folder "/Resized": there the prefix is "/" itself.
+    const std::string prefix = parentPath.ends_with('/') ? parentPath : parentPath + "/";
+    return outputPath == parentPath || outputPath.starts_with(prefix);
+}
+
 QString sanitizedFolderName(const QString& name) {
     const QString trimmedName = trimmedForName(name);
     if (trimmedName.isEmpty() || trimmedName == u"." || trimmedName == u"..")
@@ -131,11 +139,7 @@ std::filesystem::path resolve(const std::filesystem::path& source, OutputType ou
     createDirectories(outputFolder);
 
     // The folder must not lead elsewhere, e.g. through an existing link.
-    const std::string parentPath = standardized(parent);
-    const std::string outputPath = standardized(resolvingSymlinksInPath(outputFolder));
-    // A source in "/" has the output folder "/Resized": the prefix is "/" itself.
-    const std::string prefix = parentPath.ends_with('/') ? parentPath : parentPath + "/";
-    if (outputPath != parentPath && !outputPath.starts_with(prefix))
+    if (!isContained(parent, resolvingSymlinksInPath(outputFolder)))
         throw OutputPathError(OutputPathError::escapedParent);
 
     // The base name keeps its bytes: it need not be valid UTF-8.

@@ -28,6 +28,10 @@ QString sanitizedFolderName(const QString& name);
 // Safe to put in front of a file name; may be empty.
 QString sanitizeFilenamePrefix(const QString& prefix);
 
+// Whether `outputFolder` is `parent` itself or lies below it (both standardized,
+// links resolved). "/" contains "/Resized".
+bool isContained(const std::filesystem::path& parent, const std::filesystem::path& outputFolder);
+
 // Every symbolic link in the path replaced by its target; a link that cannot
 // be resolved stays as it is.
 std::filesystem::path resolvingSymlinksInPath(const std::filesystem::path& path);

@@ -1,1 +1,144 @@
-void testSupportPlaceholder() {}
+#include "Support/TestSupport.h"
+
+#include "Services/ImageEncoder.h"
+#include "Services/VipsRuntime.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <vips/vips8>
+
+#include <unistd.h>
+
+namespace TestSupport {
+
+void initialize() { VipsRuntime::initialize(); }
+
+namespace {
+
+// Smooth gradients plus a little deterministic texture: compresses like a photo.
+vips::VImage photoLike(int width, int height, int bands) {
+    using vips::VImage;
+    const VImage xy = VImage::xyz(width, height);
+    const VImage x = xy[0] * (255.0 / std::max(1, width));
+    const VImage y = xy[1] * (255.0 / std::max(1, height));
+    const VImage texture = VImage::gaussnoise(width, height,
+                                              VImage::option()->set("sigma", 6.0)->set("mean", 0.0));
+    std::vector<VImage> channels{x + texture, y + texture, (x + y) * 0.5 - texture};
+    if (bands == 4)
+        channels.push_back((x * 0 + 128) + texture);
+    const VImage rgb = VImage::bandjoin(channels);
+    return rgb.cast(VIPS_FORMAT_UCHAR).copy(VImage::option()->set("interpretation",
+                                                                 VIPS_INTERPRETATION_sRGB));
+}
+
+QString run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        qWarning() << program << arguments << process.readAllStandardError();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString text(const fs::path& path) { return QString::fromStdString(path.native()); }
+
+} // namespace
+
+fs::path makeImage(const fs::path& path, const ImageSpec& spec) {
+    vips::VImage image = photoLike(spec.width, spec.height, spec.alpha ? 4 : 3);
+    if (spec.pages > 1) {
+        const std::vector<vips::VImage> pages(size_t(spec.pages), image);
+        image = vips::VImage::arrayjoin(pages, vips::VImage::option()->set("across", 1)).copy();
+        image.set("page-height", spec.height);
+    }
+    if (spec.iccProfile)
+        image = image.icc_transform("srgb", vips::VImage::option()->set("input_profile", "srgb"));
+    if (spec.orientation)
+        image.set(VIPS_META_ORIENTATION, spec.orientation);
+    image.write_to_file(path.c_str());
+    return path;
+}
+
+void addPrivacyMetadata(const fs::path& path) {
+    run(QStringLiteral("exiftool"),
+        {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+         QStringLiteral("-GPSLatitude=35.681"), QStringLiteral("-GPSLatitudeRef=N"),
+         QStringLiteral("-GPSLongitude=139.767"), QStringLiteral("-GPSLongitudeRef=E"),
+         QStringLiteral("-Make=TestCamera"), QStringLiteral("-Model=Model X"),
+         QStringLiteral("-ExifIFD:DateTimeOriginal=2024:01:02 03:04:05"),
+         QStringLiteral("-IPTC:Keywords=secret"), QStringLiteral("-XMP-dc:Creator=Someone"),
+         text(path)});
+}
+
+QSet<QString> metadataGroups(const fs::path& path) {
+    QSet<QString> groups;
+    const QString out = run(QStringLiteral("exiftool"),
+                            {QStringLiteral("-G1"), QStringLiteral("-s"), QStringLiteral("-a"), text(path)});
+    for (const QString& line : out.split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(u'['))
+            groups.insert(line.mid(1, line.indexOf(u']') - 1).trimmed());
+    }
+    return groups;
+}
+
+QString metadataValue(const fs::path& path, const QString& tag) {
+    return run(QStringLiteral("exiftool"),
+               {QStringLiteral("-s3"), QStringLiteral("-n"), u'-' + tag, text(path)})
+        .trimmed();
+}
+
+Decoded decode(const fs::path& path) {
+    // Decoded by ImageMagick, independently of the code under test.
+    const QString out = run(QStringLiteral("identify"),
+                            {QStringLiteral("-format"), QStringLiteral("%w %h %[channels] %m\\n"),
+                             text(path) + QStringLiteral("[0]")});
+    const QStringList fields = out.split(u' ');
+    Decoded decoded;
+    if (fields.size() < 4)
+        return decoded;
+    decoded.width = fields[0].toInt();
+    decoded.height = fields[1].toInt();
+    const QString channels = fields[2];
+    decoded.bands = channels.startsWith(u"srgba") || channels.startsWith(u"rgba") ? 4
+                    : channels.startsWith(u"gray")                               ? 1
+                                                                                 : 3;
+    decoded.loader = fields[3].trimmed().toLower();
+    return decoded;
+}
+
+double bandMean(const fs::path& path, int band) {
+    const QString expression = QStringLiteral("%[fx:255*mean.%1]").arg(QLatin1Char("rgb"[band]));
+    return run(QStringLiteral("convert"), {text(path) + QStringLiteral("[0]"), QStringLiteral("-format"),
+                                           expression, QStringLiteral("info:")})
+        .toDouble();
+}
+
+QByteArray sha256(const fs::path& path) {
+    QFile file(text(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result();
+}
+
+QStringList temporaryFilesBelow(const fs::path& folder) {
+    QStringList found;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (error)
+            break;
+        if (ImageEncoder::isTemporaryFileName(it->path().filename().native()))
+            found.append(text(it->path()));
+    }
+    return found;
+}
+
+fs::path path(const QTemporaryDir& dir) { return fs::path(dir.path().toStdString()); }
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+} // namespace TestSupport

@@ -1,1 +1,54 @@
 #pragma once
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <filesystem>
+
+// Fixtures are made at test time, in temporary folders, never in the tree.
+namespace TestSupport {
+
+namespace fs = std::filesystem;
+
+// Starts libvips as the program does; call from initTestCase().
+void initialize();
+
+struct ImageSpec {
+    int width = 64;
+    int height = 48;
+    int orientation = 0; // 0: no EXIF orientation written
+    bool alpha = false;
+    bool iccProfile = false;
+    int pages = 1; // > 1: an animated GIF or multi-page TIFF
+};
+
+// A photo-like image (gradients and texture) encoded by the file's extension:
+// jpg, png, heic, tif, gif or webp.
+fs::path makeImage(const fs::path& path, const ImageSpec& spec = {});
+// GPS, Exif (camera), IPTC and XMP facts written with exiftool.
+void addPrivacyMetadata(const fs::path& path);
+// Family-1 metadata groups exiftool finds (e.g. "GPS", "ExifIFD", "XMP-dc").
+QSet<QString> metadataGroups(const fs::path& path);
+// One tag as exiftool prints it (-s3), or empty.
+QString metadataValue(const fs::path& path, const QString& tag);
+
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    int bands = 0;
+    QString loader;
+};
+Decoded decode(const fs::path& path);
+// Mean of one band over the whole image.
+double bandMean(const fs::path& path, int band);
+
+QByteArray sha256(const fs::path& path);
+// Hidden temporary files ("." + UUID + ".tmp") anywhere below `folder`.
+QStringList temporaryFilesBelow(const fs::path& folder);
+fs::path path(const QTemporaryDir& dir);
+bool runningAsRoot();
+
+} // namespace TestSupport

@@ -47,6 +47,7 @@ QString text(const fs::path& path) { return QString::fromStdString(path.native()
 } // namespace
 
 fs::path makeImage(const fs::path& path, const ImageSpec& spec) {
+    fs::create_directories(path.parent_path());
     vips::VImage image = photoLike(spec.width, spec.height, spec.alpha ? 4 : 3);
     if (spec.pages > 1) {
         const std::vector<vips::VImage> pages(size_t(spec.pages), image);
@@ -140,5 +141,41 @@ QStringList temporaryFilesBelow(const fs::path& folder) {
 fs::path path(const QTemporaryDir& dir) { return fs::path(dir.path().toStdString()); }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
+
+} // namespace TestSupport
+
+#include <zlib.h>
+
+namespace TestSupport {
+
+void writeBytes(const fs::path& path, const QByteArray& bytes) {
+    QFile file(QString::fromStdString(path.native()));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QByteArray readBytes(const fs::path& path) {
+    QFile file(QString::fromStdString(path.native()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height) {
+    fs::path asPng = path;
+    asPng += ".png";
+    makeImage(asPng, {.width = 8, .height = 8});
+    QByteArray png = readBytes(asPng);
+    fs::remove(asPng);
+    // IHDR starts after the 8-byte signature, 4-byte length and 4-byte type.
+    const auto put32 = [&](qsizetype at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            png[at + i] = char((value >> (24 - 8 * i)) & 0xFF);
+    };
+    put32(16, width);
+    put32(20, height);
+    const auto crc = std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17));
+    put32(29, crc);
+    writeBytes(path, png);
+    return path;
+}
 
 } // namespace TestSupport

@@ -52,3 +52,11 @@ fs::path path(const QTemporaryDir& dir);
 bool runningAsRoot();
 
 } // namespace TestSupport
+
+namespace TestSupport {
+// A tiny valid PNG whose header claims `width` x `height`: readers see the
+// claimed size, and decoding fails. Stands in for decompression bombs.
+fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
+void writeBytes(const fs::path& path, const QByteArray& bytes);
+QByteArray readBytes(const fs::path& path);
+} // namespace TestSupport

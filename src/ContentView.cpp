@@ -1,10 +1,12 @@
 #include "ContentView.h"
 
 #include "Models/ResizeSettings.h"
+#include "Platform/FileManagerReveal.h"
 #include "Services/ImageProcessor.h"
 #include "Views/DropZoneView.h"
 #include "Views/JobListModel.h"
 #include "Views/JobListView.h"
+#include "Views/JobRow.h"
 #include "Views/OpenImagesDialog.h"
 #include "Views/SettingsPanel.h"
 
@@ -51,6 +53,8 @@ ContentView::ContentView(SettingsStore* store, QWidget* parent)
     m_splitter->setStretchFactor(1, 0);
     m_splitter->setSizes({540, 340});
 
+    connect(m_jobList->rowDelegate(), &JobRow::revealRequested, this,
+            [](const std::filesystem::path& output) { revealInFileManager(output); });
     connect(m_processor.get(), &ImageProcessor::isProcessingChanged, this, [this] {
         m_jobList->setIsProcessing(m_processor->isProcessing());
         m_settingsPanel->setIsProcessing(m_processor->isProcessing());

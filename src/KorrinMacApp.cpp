@@ -2,6 +2,7 @@
 
 #include "ContentView.h"
 #include "Platform/Updater.h"
+#include "Services/FileURLs.h"
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Style.h"
 
@@ -15,6 +16,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
+
+#include <filesystem>
+#include <system_error>
 
 KorrinMacApp::KorrinMacApp()
     : m_updaterController(UpdaterController::createIfConfigured()),
@@ -86,6 +90,30 @@ void KorrinMacApp::installTranslators(QObject* owner) {
         QCoreApplication::installTranslator(qt);
     else
         qt->deleteLater();
+}
+
+QList<QUrl> KorrinMacApp::commandLineURLs(const QList<QByteArray>& arguments) {
+    QList<QUrl> urls;
+    bool options = true;
+    for (const QByteArray& argument : arguments) {
+        if (argument.isEmpty())
+            continue;
+        if (options && argument == "--") {
+            options = false;
+            continue;
+        }
+        if (options && argument.startsWith('-'))
+            continue;
+        if (argument.startsWith("file:") || argument.contains("://")) {
+            urls.append(QUrl::fromEncoded(argument));
+            continue;
+        }
+        const std::filesystem::path given(argument.toStdString());
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+        urls.append(FileURLs::fileURL((error ? given : absolute).lexically_normal()));
+    }
+    return urls;
 }
 
 void KorrinMacApp::show() {

@@ -27,6 +27,12 @@ public:
     // the Japanese texts themselves are shown.
     static void installTranslators(QObject* owner);
 
+    // The files and folders named on the command line: what "Open With" passes
+    // (%F, local paths; relative ones are taken from the working folder) and
+    // file URIs. Arguments are bytes, so names that are not UTF-8 survive.
+    // Options are skipped up to a "--".
+    static QList<QUrl> commandLineURLs(const QList<QByteArray>& arguments);
+
     void show();
     // Enqueues the URLs as one batch, as if they had been dropped. Before the
     // window is shown they wait for it.

@@ -1,7 +1,6 @@
 #include "KorrinMacApp.h"
 
 #include "ContentView.h"
-#include "Services/FileURLs.h"
 #include "Services/ImageProcessor.h"
 #include "Services/VipsRuntime.h"
 #include "Views/Style.h"
@@ -11,39 +10,9 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 namespace {
-
-// What "Open With" passes (%F: local paths), and file URIs for good measure.
-// Paths are taken as bytes, so names that are not UTF-8 reach their files.
-QList<QUrl> commandLineURLs(int argc, char** argv) {
-    QList<QUrl> urls;
-    bool options = true;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options && std::strcmp(arg, "--") == 0) {
-            options = false;
-            continue;
-        }
-        if (options && arg[0] == '-')
-            continue;
-        const QByteArray bytes(arg);
-        if (bytes.startsWith("file:") || bytes.contains("://")) {
-            urls.append(QUrl::fromEncoded(bytes));
-            continue;
-        }
-        std::error_code error;
-        std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(arg), error);
-        if (error)
-            path = std::filesystem::path(arg);
-        urls.append(FileURLs::fileURL(path.lexically_normal()));
-    }
-    return urls;
-}
 
 // BURISORA_SCREENSHOT=<file.png>: once the batch from the command line has
 // ended, save what the window shows and quit. Used to make the README's
@@ -91,7 +60,10 @@ int main(int argc, char** argv) {
 
     KorrinMacApp app;
     // QApplication has taken its own options (-platform and the like) out of argv.
-    app.openURLs(commandLineURLs(argc, argv));
+    QList<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    app.openURLs(KorrinMacApp::commandLineURLs(arguments));
     const QString screenshot = qEnvironmentVariable("BURISORA_SCREENSHOT");
     if (!screenshot.isEmpty())
         saveScreenshotWhenIdle(app, screenshot);

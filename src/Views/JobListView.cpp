@@ -1,7 +1,6 @@
 #include "Views/JobListView.h"
 
 #include "Models/JobStatus.h"
-#include "Platform/FileManagerReveal.h"
 #include "Views/JobListModel.h"
 #include "Views/JobRow.h"
 #include "Views/Style.h"
@@ -107,8 +106,6 @@ JobListView::JobListView(JobListModel* jobs, std::function<void()> onClearComple
         if (m_onClearAll)
             m_onClearAll();
     });
-    connect(m_row, &JobRow::revealRequested, this,
-            [](const std::filesystem::path& path) { revealInFileManager(path); });
 
     m_spinnerTimer = new QTimer(this);
     m_spinnerTimer->setInterval(80);

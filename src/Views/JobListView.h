@@ -14,7 +14,8 @@ class QToolButton;
 
 // The lower part of the left column: a header with the title, the outcome
 // summary and the two clear buttons, then either the empty state or the rows.
-// It only shows and forwards; the owner's callbacks do the clearing.
+// It only shows and forwards: the owner's callbacks do the clearing, and the
+// owner reveals what the rows' buttons ask for (JobRow::revealRequested).
 class JobListView : public QWidget {
     Q_OBJECT
 public:

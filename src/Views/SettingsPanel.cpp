@@ -220,10 +220,13 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
             [this](const QString& text) { m_settings.setFilenamePrefix(text); });
     connect(m_folder, &QLineEdit::textEdited, this,
             [this](const QString& text) { m_settings.setOutputFolderName(text); });
-    connect(m_preserveExif, &QCheckBox::toggled, this,
+    connect(m_preserveExif, &QCheckBox::clicked, this,
             [this](bool on) { m_settings.setPreserveExif(on); });
-    connect(m_skipUpscale, &QCheckBox::toggled, this,
+    connect(m_skipUpscale, &QCheckBox::clicked, this,
             [this](bool on) { m_settings.setSkipUpscale(on); });
+
+    // Only user actions write (clicked, activated, textEdited): showing a value
+    // must not write it to the store.
 
     // Settings to controls. Each reads the current value rather than the
     // signal's: the clamp below changes the value again from inside a signal.

@@ -110,11 +110,14 @@ private Q_SLOTS:
     }
 
     void summaryFollowsStatusesAndRemovals() {
-        const QList<JobItem*> jobs{
-            job("1.jpg"), job("2.jpg"), job("3.jpg", JobStatus::running()),
-            job("4.jpg", JobStatus::succeeded()), job("5.jpg", JobStatus::succeeded()),
-            job("6.jpg", JobStatus::succeeded()), job("7.jpg", JobStatus::skipped("s")),
-            job("8.jpg", JobStatus::failed("f"))};
+        const QList<JobItem*> jobs{job("1.jpg"),
+                                   job("2.jpg"),
+                                   job("3.jpg", JobStatus::running()),
+                                   job("4.jpg", JobStatus::succeeded()),
+                                   job("5.jpg", JobStatus::succeeded()),
+                                   job("6.jpg", JobStatus::succeeded()),
+                                   job("7.jpg", JobStatus::skipped("s")),
+                                   job("8.jpg", JobStatus::failed("f"))};
         JobListModel model;
         model.setJobs(jobs);
         JobListView view(&model, {}, {});
@@ -217,7 +220,8 @@ private Q_SLOTS:
         JobListModel model;
         int clearedCompleted = 0;
         int clearedAll = 0;
-        JobListView view(&model, [&] { ++clearedCompleted; }, [&] { ++clearedAll; });
+        JobListView view(
+            &model, [&] { ++clearedCompleted; }, [&] { ++clearedAll; });
         view.resize(500, 400);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -294,8 +298,9 @@ private Q_SLOTS:
         // The list scrolls over all of them.
         view.listView()->scrollToBottom();
         QCoreApplication::processEvents();
-        QVERIFY(view.listView()->indexAt(QPoint(5, view.listView()->viewport()->height() - 5))
-                    .row() == 9999);
+        QVERIFY(
+            view.listView()->indexAt(QPoint(5, view.listView()->viewport()->height() - 5)).row() ==
+            9999);
     }
 };
 

@@ -12,6 +12,7 @@ packages=(
   libimage-exiftool-perl imagemagick
   xvfb xauth fonts-noto-cjk
   dbus-x11
+  desktop-file-utils appstream
 )
 if [[ "${BURISORA_EXTRA_PACKAGES:-}" ]]; then
   read -r -a extra <<<"$BURISORA_EXTRA_PACKAGES"

@@ -11,7 +11,7 @@ QFont font(TextRole role, const QFont& base) {
     // The ratios of the usual desktop text styles to a 13-point body text.
     QFont f = base;
     const qreal size = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
-    auto scaled = [&](qreal ratio) { f.setPointSizeF(std::max<qreal>(7.0, size * ratio)); };
+    auto scaled = [&](qreal ratio) { f.setPointSizeF(std::max<qreal>(8.0, size * ratio)); };
     switch (role) {
     case TextRole::body:
         break;

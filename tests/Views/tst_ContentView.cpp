@@ -140,7 +140,10 @@ private Q_SLOTS:
             dialog->setDirectory(QString::fromStdString(root.native()));
             auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
             const QModelIndex rootIndex = tree->rootIndex();
-            QTest::qWaitFor([&] { return tree->model()->rowCount(rootIndex) >= 3; }, 10000);
+            if (!QTest::qWaitFor([&] { return tree->model()->rowCount(rootIndex) >= 3; }, 10000)) {
+                dialog->reject();
+                return;
+            }
             QTest::qWait(200); // let the model finish listing
             for (int row = 0; row < tree->model()->rowCount(rootIndex); ++row)
                 listed << tree->model()->index(row, 0, rootIndex).data().toString();

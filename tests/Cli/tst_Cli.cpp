@@ -1,0 +1,120 @@
+#include "Support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+using namespace TestSupport;
+
+// burisora-cli run as a new user would: a fresh config folder, real files.
+class CliTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    fs::path file(const std::string& name) const { return path(m_dir) / name; }
+
+    struct Run {
+        int exitCode = -1;
+        QStringList lines;
+        QString errors;
+    };
+    Run cli(const QStringList& arguments) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(file("config").native()));
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("BURISORA_CLI"), arguments);
+        Run run;
+        if (!process.waitForFinished(120000))
+            return run;
+        run.exitCode = process.exitCode();
+        run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        run.errors = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        initialize();
+        QVERIFY2(QFile::exists(qEnvironmentVariable("BURISORA_CLI")), "BURISORA_CLI not set");
+    }
+
+    void folderAsJson() {
+        const fs::path folder = file("photos");
+        makeImage(folder / "a.jpg", {.width = 3000, .height = 2000});
+        makeImage(folder / "b.png", {.width = 800, .height = 600});
+        makeImage(folder / "nested" / "c.heic", {.width = 1600, .height = 1200});
+        makePngClaiming(folder / "bomb.png", 100000, 100000);
+        writeBytes(folder / "broken.jpg", "not an image");
+        writeBytes(folder / "readme.txt", "ignored");
+        const QByteArray before = sha256(folder / "a.jpg");
+
+        const Run run = cli({QStringLiteral("--json"), QString::fromStdString(folder.native())});
+        QCOMPARE(run.exitCode, 1); // one file failed
+        QCOMPARE(run.lines.size(), 6);
+        QCOMPARE(run.lines.last(), QStringLiteral("完了 3 / スキップ 1 / 失敗 1 / 全 5"));
+        QMap<QString, QJsonObject> bySource;
+        for (const QString& line : run.lines.mid(0, 5)) {
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+            bySource.insert(QFileInfo(object.value(QStringLiteral("source")).toString()).fileName(), object);
+        }
+        const QJsonObject a = bySource.value(QStringLiteral("a.jpg"));
+        QCOMPARE(a.value(QStringLiteral("status")).toString(), QStringLiteral("succeeded"));
+        QCOMPARE(a.value(QStringLiteral("sourcePixelLongEdge")).toInt(), 3000);
+        QCOMPARE(a.value(QStringLiteral("outputPixelLongEdge")).toInt(), 1280);
+        QVERIFY(!a.contains(QStringLiteral("reason")) && !a.contains(QStringLiteral("message")));
+        QCOMPARE(a.value(QStringLiteral("output")).toString(),
+                 QString::fromStdString((folder / "Resized" / "a.jpg").native()));
+        QCOMPARE(decode(folder / "Resized" / "a.jpg").width, 1280);
+        QCOMPARE(decode(folder / "Resized" / "b.png").width, 800); // never enlarged by default
+        QCOMPARE(decode(folder / "nested" / "Resized" / "c.heic").width, 1280);
+        QCOMPARE(bySource.value(QStringLiteral("bomb.png")).value(QStringLiteral("reason")).toString(),
+                 QStringLiteral("画像が大きすぎます (100000x100000)"));
+        QCOMPARE(bySource.value(QStringLiteral("broken.jpg")).value(QStringLiteral("message")).toString(),
+                 QStringLiteral("画像ファイルを開けませんでした"));
+        QCOMPARE(sha256(folder / "a.jpg"), before);
+        QVERIFY(!fs::exists(file("config/burisora/settings.json"))); // read, never written
+    }
+
+    void overridesApplyToThisRunOnly() {
+        const fs::path image = makeImage(file("single/s.jpg"), {.width = 1000, .height = 500});
+        const Run run = cli({QStringLiteral("--size"), QStringLiteral("640"), QStringLiteral("--format=png"),
+                             QStringLiteral("--prefix"), QStringLiteral("web_"), QString::fromStdString(image.native())});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.lines.first().startsWith(u"succeeded\t"));
+        QVERIFY(run.lines.first().contains(QStringLiteral("1000px → 640px")));
+        QCOMPARE(decode(file("single/Resized/web_s.png")).width, 640);
+
+        const Run settings = cli({QStringLiteral("--show-settings")});
+        const QJsonObject stored = QJsonDocument::fromJson(settings.lines.value(0).toUtf8()).object();
+        QCOMPARE(stored.value(QStringLiteral("preset")).toString(), QStringLiteral("1280"));
+        QCOMPARE(stored.value(QStringLiteral("outputFormat")).toString(), QStringLiteral("keep"));
+        QCOMPARE(stored.size(), 8);
+    }
+
+    void usageErrors_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("mentions");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << "--bogus";
+        QTest::newRow("quality range") << QStringList{"--quality", "101"} << "--quality";
+        QTest::newRow("format") << QStringList{"--format", "gif", "x.jpg"} << "gif";
+        QTest::newRow("size missing") << QStringList{"--size"} << "--size";
+        QTest::newRow("size zero") << QStringList{"--size=0"} << "--size";
+    }
+    void usageErrors() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, mentions);
+        const Run run = cli(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.errors.contains(mentions), qPrintable(run.errors));
+    }
+
+    void nothingAccepted() {
+        const Run run = cli({QString::fromStdString(file("nothing-here.txt").native())});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.lines, QStringList{QStringLiteral("完了 0 / スキップ 0 / 失敗 0 / 全 0")});
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_Cli.moc"

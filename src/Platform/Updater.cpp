@@ -155,7 +155,7 @@ QString Updater::failureReason(QNetworkReply* reply) const {
     case QNetworkReply::NoError:
         break;
     case QNetworkReply::SslHandshakeFailedError:
-        return tr("安全な接続を確立できませんでした。") + QLatin1Char(' ') +
+        return tr("安全な接続を確立できませんでした。") +
                (m_tlsProblem.isEmpty() ? detail : m_tlsProblem);
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
@@ -166,7 +166,7 @@ QString Updater::failureReason(QNetworkReply* reply) const {
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::UnknownNetworkError:
-        return tr("サーバに接続できませんでした。") + QLatin1Char(' ') + detail;
+        return tr("サーバに接続できませんでした。") + detail;
     default:
         break;
     }
@@ -174,7 +174,7 @@ QString Updater::failureReason(QNetworkReply* reply) const {
     if (status != 0 && (status < 200 || status > 299))
         return tr("サーバがエラーを返しました（HTTP %1）。").arg(status);
     if (reply->error() != QNetworkReply::NoError)
-        return tr("通信に失敗しました。") + QLatin1Char(' ') + detail;
+        return tr("通信に失敗しました。") + detail;
     return QString();
 }
 
@@ -198,7 +198,7 @@ void Updater::finishCheck(QNetworkReply* reply) {
     const UpdaterAppcast::ParseResult feed = UpdaterAppcast::parse(body);
     if (!feed.error.isEmpty()) {
         setState(State::Failed, failed,
-                 tr("アップデート情報の形式が正しくありません。") + QLatin1Char(' ') + feed.error);
+                 tr("アップデート情報の形式が正しくありません。") + feed.error);
         return;
     }
     m_update = UpdaterAppcast::newestItemAbove(feed.items, m_runningVersion);
@@ -259,7 +259,7 @@ void Updater::downloadUpdate() {
         const QString reason = m_download->errorString();
         m_download.reset();
         setState(State::Failed, failed,
-                 tr("ファイル %1 を作成できませんでした。").arg(path) + QLatin1Char(' ') + reason);
+                 tr("ファイル %1 を作成できませんでした。").arg(path) + reason);
         return;
     }
     m_downloadedFilePath.clear();
@@ -283,8 +283,7 @@ void Updater::writeDownloadedBytes(QNetworkReply* reply) {
         return;
     }
     if (m_download->write(bytes) != bytes.size()) {
-        m_refusal =
-            tr("ファイルを書き込めませんでした。") + QLatin1Char(' ') + m_download->errorString();
+        m_refusal = tr("ファイルを書き込めませんでした。") + m_download->errorString();
         reply->abort();
     }
 }
@@ -293,7 +292,7 @@ void Updater::failDownload(const QString& reason) {
     m_download->remove();
     m_download.reset();
     setState(State::Failed, tr("アップデートをダウンロードできませんでした"),
-             reason + QLatin1Char(' ') + tr("ダウンロードしたファイルは削除しました。"));
+             reason + tr("ダウンロードしたファイルは削除しました。"));
 }
 
 void Updater::finishDownload(QNetworkReply* reply) {
@@ -318,8 +317,7 @@ void Updater::finishDownload(QNetworkReply* reply) {
         return;
     }
     if (!m_download->flush()) {
-        failDownload(tr("ファイルを書き込めませんでした。") + QLatin1Char(' ') +
-                     m_download->errorString());
+        failDownload(tr("ファイルを書き込めませんでした。") + m_download->errorString());
         return;
     }
     m_download->close();

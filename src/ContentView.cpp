@@ -9,6 +9,7 @@
 #include "Views/JobRow.h"
 #include "Views/OpenImagesDialog.h"
 #include "Views/SettingsPanel.h"
+#include "Views/Style.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -36,9 +37,7 @@ ContentView::ContentView(SettingsStore* store, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     m_dropZone = new DropZoneView([this](const QList<QUrl>& urls) { enqueue(urls); }, left);
-    auto* line = new QFrame(left);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
+    QFrame* line = Style::separator(left);
     m_jobList = new JobListView(
         m_jobModel.get(), [this] { m_processor->clearCompleted(); },
         [this] { m_processor->clearAll(); }, left);

@@ -103,6 +103,8 @@ def fill(path: pathlib.Path, table, identity: bool) -> list:
         source = message.findtext("source")
         translation = message.find("translation")
         text = table.get(source, source if identity else None)
+        if text is None and translation.text and translation.get("type") != "unfinished":
+            continue  # translated by hand in Linguist: keep it
         if text is None:
             translation.text = None
             translation.set("type", "unfinished")

@@ -53,7 +53,7 @@ DropZoneView::DropZoneView(DropHandler onDrop, QWidget* parent)
     m_caption = new QLabel(this);
     m_caption->setObjectName(QStringLiteral("caption"));
     m_caption->setAlignment(Qt::AlignCenter);
-    Style::applyText(m_caption, Style::TextRole::caption, Style::secondary(palette()));
+    Style::applyText(m_caption, Style::TextRole::caption, Style::Tone::secondary);
     for (QLabel* label : {m_symbol, m_title, m_caption}) {
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
         layout->addWidget(label);
@@ -65,14 +65,12 @@ DropZoneView::DropZoneView(DropHandler onDrop, QWidget* parent)
     m_animation->setEasingCurve(QEasingCurve::InOutQuad);
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         m_highlight = value.toReal();
-        m_symbol->setPixmap(Style::tinted(Style::Symbol::dropTarget, accentOrSecondary(),
-                                          symbolSize, devicePixelRatioF()));
+        refreshSymbol();
         update();
     });
 
     setMinimumHeight(minimumZoneHeight + 2 * Style::standardMargin);
-    m_symbol->setPixmap(Style::tinted(Style::Symbol::dropTarget, accentOrSecondary(), symbolSize,
-                                      devicePixelRatioF()));
+    refreshSymbol();
     retranslate();
 }
 
@@ -82,6 +80,11 @@ QSize DropZoneView::minimumSizeHint() const {
 
 QColor DropZoneView::accentOrSecondary() const {
     return mix(Style::secondary(palette()), Style::accent(palette()), m_highlight);
+}
+
+void DropZoneView::refreshSymbol() {
+    m_symbol->setPixmap(Style::tinted(Style::Symbol::dropTarget, accentOrSecondary(), symbolSize,
+                                      devicePixelRatioF()));
 }
 
 void DropZoneView::setTargeted(bool targeted) {
@@ -153,5 +156,7 @@ void DropZoneView::retranslate() {
 void DropZoneView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange)
         retranslate();
+    else if (event->type() == QEvent::PaletteChange)
+        refreshSymbol();
     QWidget::changeEvent(event);
 }

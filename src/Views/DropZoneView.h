@@ -36,6 +36,7 @@ protected:
 private:
     void setTargeted(bool targeted);
     void retranslate();
+    void refreshSymbol();
     QColor accentOrSecondary() const;
 
     DropHandler m_onDrop;

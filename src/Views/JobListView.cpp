@@ -18,19 +18,6 @@
 
 namespace {
 
-QFrame* separator(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette p = line->palette();
-    QColor c = p.color(QPalette::WindowText);
-    c.setAlphaF(0.15f);
-    p.setColor(QPalette::WindowText, c);
-    line->setPalette(p);
-    return line;
-}
-
 QToolButton* smallBorderlessButton(QWidget* parent, const char* name) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QLatin1String(name));
@@ -58,7 +45,7 @@ JobListView::JobListView(JobListModel* jobs, std::function<void()> onClearComple
     Style::applyText(m_title, Style::TextRole::headline);
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("summary"));
-    Style::applyText(m_summary, Style::TextRole::caption, Style::secondary(palette()));
+    Style::applyText(m_summary, Style::TextRole::caption, Style::Tone::secondary);
     m_clearCompleted = smallBorderlessButton(this, "clearCompleted");
     m_clearAll = smallBorderlessButton(this, "clearAll");
     header->addWidget(m_title);
@@ -67,14 +54,14 @@ JobListView::JobListView(JobListModel* jobs, std::function<void()> onClearComple
     header->addWidget(m_clearCompleted);
     header->addWidget(m_clearAll);
     layout->addLayout(header);
-    layout->addWidget(separator(this));
+    layout->addWidget(Style::separator(this));
 
     m_body = new QStackedWidget(this);
     m_empty = new QLabel(m_body);
     m_empty->setObjectName(QStringLiteral("emptyState"));
     m_empty->setAlignment(Qt::AlignCenter);
     m_empty->setMinimumHeight(160);
-    Style::applyText(m_empty, Style::TextRole::callout, Style::tertiary(palette()));
+    Style::applyText(m_empty, Style::TextRole::callout, Style::Tone::tertiary);
     m_list = new QListView(m_body);
     m_list->setObjectName(QStringLiteral("jobList"));
     m_list->setMinimumHeight(160);

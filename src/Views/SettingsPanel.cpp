@@ -35,7 +35,7 @@ public:
         title = new QLabel(this);
         caption = new QLabel(this);
         caption->setWordWrap(true);
-        Style::applyText(caption, Style::TextRole::caption, Style::secondary(palette()));
+        Style::applyText(caption, Style::TextRole::caption, Style::Tone::secondary);
         labels->addWidget(title);
         labels->addWidget(caption);
         row->addWidget(box, 0, Qt::AlignTop);
@@ -52,16 +52,9 @@ private:
     QCheckBox* m_box;
 };
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
 QLabel* sectionHeader(QWidget* parent) {
     auto* label = new QLabel(parent);
-    Style::applyText(label, Style::TextRole::subheadline, Style::secondary(parent->palette()));
+    Style::applyText(label, Style::TextRole::subheadline, Style::Tone::secondary);
     return label;
 }
 
@@ -74,7 +67,7 @@ QVBoxLayout* section(QVBoxLayout* panel) {
 
 QLabel* hint(QWidget* parent) {
     auto* label = new QLabel(parent);
-    Style::applyText(label, Style::TextRole::caption, Style::tertiary(parent->palette()));
+    Style::applyText(label, Style::TextRole::caption, Style::Tone::tertiary);
     label->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     return label;
 }
@@ -103,7 +96,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_notice = new QLabel(content);
     m_notice->setObjectName(QStringLiteral("notice"));
     m_notice->setWordWrap(true);
-    Style::applyText(m_notice, Style::TextRole::caption, Style::orange());
+    Style::applyText(m_notice, Style::TextRole::caption, Style::Tone::orange);
     m_notice->hide();
     m_layout->addWidget(m_notice);
 
@@ -125,14 +118,14 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_customLongEdge->setFixedWidth(100);
     m_customLongEdge->setAlignment(Qt::AlignRight);
     m_customUnit = new QLabel(m_customRow);
-    Style::applyText(m_customUnit, Style::TextRole::body, Style::secondary(palette()));
+    Style::applyText(m_customUnit, Style::TextRole::body, Style::Tone::secondary);
     customLayout->addWidget(m_customLongEdge);
     customLayout->addWidget(m_customUnit);
     customLayout->addStretch(1);
     size->addWidget(m_customRow);
 
     // 4, 5. Quality.
-    m_layout->addWidget(divider(content));
+    m_layout->addWidget(Style::separator(content));
     QVBoxLayout* quality = section(m_layout);
     auto* qualityRow = new QHBoxLayout;
     m_qualityHeader = sectionHeader(content);
@@ -150,7 +143,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     quality->addWidget(m_quality);
 
     // 6, 7. Output format, as one segmented control.
-    m_layout->addWidget(divider(content));
+    m_layout->addWidget(Style::separator(content));
     QVBoxLayout* format = section(m_layout);
     m_formatHeader = sectionHeader(content);
     format->addWidget(m_formatHeader);
@@ -170,7 +163,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     format->addLayout(segments);
 
     // 8, 9. Prefix.
-    m_layout->addWidget(divider(content));
+    m_layout->addWidget(Style::separator(content));
     QVBoxLayout* prefix = section(m_layout);
     m_prefixHeader = sectionHeader(content);
     prefix->addWidget(m_prefixHeader);
@@ -183,7 +176,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     prefix->addLayout(prefixRow);
 
     // 10, 11. Output folder.
-    m_layout->addWidget(divider(content));
+    m_layout->addWidget(Style::separator(content));
     QVBoxLayout* folder = section(m_layout);
     m_folderHeader = sectionHeader(content);
     folder->addWidget(m_folderHeader);
@@ -196,7 +189,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     folder->addLayout(folderRow);
 
     // 12, 13, 14. The two toggles, with no divider between them.
-    m_layout->addWidget(divider(content));
+    m_layout->addWidget(Style::separator(content));
     m_layout->addWidget(
         new ToggleRow(m_preserveExif, m_preserveExifTitle, m_preserveExifCaption, content));
     m_preserveExif->setObjectName(QStringLiteral("preserveExif"));
@@ -206,7 +199,8 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_layout->addStretch(1);
     setWidget(content);
 
-    // Controls to settings.
+    // Controls to settings. Only what the user does writes (clicked,
+    // activated, textEdited): showing a value must not write it to the store.
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
         m_settings.setPreset(SizePreset(m_preset->itemData(index).toInt()));
     });
@@ -224,9 +218,6 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
             [this](bool on) { m_settings.setPreserveExif(on); });
     connect(m_skipUpscale, &QCheckBox::clicked, this,
             [this](bool on) { m_settings.setSkipUpscale(on); });
-
-    // Only user actions write (clicked, activated, textEdited): showing a value
-    // must not write it to the store.
 
     // Settings to controls. Each reads the current value rather than the
     // signal's: the clamp below changes the value again from inside a signal.

@@ -1,8 +1,12 @@
 #include "Views/Style.h"
 
+#include <QApplication>
+#include <QEvent>
+#include <QFrame>
 #include <QHash>
 #include <QPainter>
 #include <QPalette>
+#include <QTimer>
 #include <QWidget>
 
 namespace Style {
@@ -50,15 +54,91 @@ QColor tertiary(const QPalette& palette) {
     return c;
 }
 
-void applyText(QWidget* widget, TextRole role, const QColor& color) {
-    widget->setFont(font(role, widget->font()));
-    if (color.isValid()) {
-        QPalette p = widget->palette();
-        p.setColor(QPalette::WindowText, color);
-        p.setColor(QPalette::Text, color);
-        p.setColor(QPalette::ButtonText, color);
-        widget->setPalette(p);
+QColor color(Tone tone, const QPalette& palette) {
+    switch (tone) {
+    case Tone::primary:
+        return palette.color(QPalette::WindowText);
+    case Tone::secondary:
+        return secondary(palette);
+    case Tone::tertiary:
+        return tertiary(palette);
+    case Tone::separator: {
+        QColor c = palette.color(QPalette::WindowText);
+        c.setAlphaF(0.15f);
+        return c;
     }
+    case Tone::orange:
+        return orange();
+    }
+    return {};
+}
+
+namespace {
+
+constexpr char toneProperty[] = "burisoraTone";
+
+void paintTone(QWidget* widget, Tone tone) {
+    // From the application's palette: the widget's own holds the colour of
+    // the previous palette, and its parent's may not have changed yet.
+    QPalette p = QApplication::palette(widget);
+    const QColor c = color(tone, p);
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::Text, c);
+    p.setColor(QPalette::ButtonText, c);
+    widget->setPalette(p);
+}
+
+// Repaints every toned widget in its tone when the desktop's palette changes:
+// after the change has reached every widget, since until then the palettes
+// Qt hands out are still the old ones.
+class ToneKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+            QTimer::singleShot(0, this, &ToneKeeper::retone);
+        return false;
+    }
+
+private:
+    void retone() {
+        const QWidgetList widgets = QApplication::allWidgets();
+        for (QWidget* widget : widgets) {
+            const QVariant tone = widget->property(toneProperty);
+            if (tone.isValid())
+                paintTone(widget, Tone(tone.toInt()));
+        }
+    }
+};
+
+} // namespace
+
+void applyTone(QWidget* widget, Tone tone) {
+    static ToneKeeper* keeper = [] {
+        auto* k = new ToneKeeper(qApp);
+        qApp->installEventFilter(k);
+        return k;
+    }();
+    Q_UNUSED(keeper);
+    widget->setProperty(toneProperty, int(tone));
+    paintTone(widget, tone);
+}
+
+void applyText(QWidget* widget, TextRole role, Tone tone) {
+    widget->setFont(font(role, widget->font()));
+    if (tone != Tone::primary)
+        applyTone(widget, tone);
+}
+
+QFrame* separator(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    applyTone(line, Tone::separator);
+    return line;
 }
 
 namespace {

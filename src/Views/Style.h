@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QStringList>
 
+class QFrame;
 class QPalette;
 class QWidget;
 
@@ -35,9 +36,17 @@ inline QColor orange() {
     return {230, 126, 0};
 }
 
-// Sets the widget's font and text colour to a role; the colour goes into the
-// palette so that it follows the widget's state like any other text.
-void applyText(QWidget* widget, TextRole role, const QColor& color = {});
+// How strongly text and lines stand out against the window.
+enum class Tone { primary, secondary, tertiary, separator, orange };
+QColor color(Tone tone, const QPalette& palette);
+
+// Sets the widget's font to a role and its text colour to a tone. The colour
+// goes into the widget's palette and is worked out again when the desktop's
+// palette changes (a switch between light and dark).
+void applyText(QWidget* widget, TextRole role, Tone tone = Tone::primary);
+void applyTone(QWidget* widget, Tone tone);
+// A thin horizontal line in the separator tone.
+QFrame* separator(QWidget* parent);
 
 enum class Symbol {
     plus,

@@ -68,16 +68,16 @@ private Q_SLOTS:
             << QByteArray("/tmp/写真 2024/Resized/夏 1.jpg")
             << QStringLiteral("file:///tmp/%E5%86%99%E7%9C%9F%202024/Resized/"
                               "%E5%A4%8F%201.jpg");
-        QTest::newRow("not UTF-8") << QByteArray("/tmp/\xff#.jpg")
-                                   << QStringLiteral("file:///tmp/%FF%23.jpg");
+        QTest::newRow("not UTF-8")
+            << QByteArray("/tmp/\xff#.jpg") << QStringLiteral("file:///tmp/%FF%23.jpg");
     }
 
     void fileManagerShowsTheFile() {
         QFETCH(QByteArray, path);
         QFETCH(QString, uri);
         QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"),
-                                   &m_fileManager, QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &m_fileManager,
+                                   QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService(service));
         m_fileManager.shown.clear();
         m_opener.opened.clear();

@@ -3,6 +3,7 @@
 #include "Views/JobListView.h"
 #include "Views/JobRow.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QSignalSpy>
@@ -273,6 +274,23 @@ private Q_SLOTS:
         QCOMPARE(revealed.size(), 1);
         QCOMPARE(revealed[0][0].value<std::filesystem::path>(),
                  std::filesystem::path("/photos/Resized/done.jpg"));
+    }
+
+    void secondaryTextFollowsADarkPalette() {
+        JobListModel model;
+        model.setJobs({job("a.jpg")});
+        JobListView view(&model, {}, {});
+        auto* summary = view.findChild<QLabel*>(QStringLiteral("summary"));
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
+        auto shown = [summary] { return summary->palette().color(QPalette::WindowText); };
+        QApplication::setPalette(dark);
+        QTRY_COMPARE(shown().red(), 240);
+        QVERIFY(shown().alphaF() < 0.9f); // still secondary, not the primary text
+        QApplication::setPalette(light);
+        QTRY_COMPARE(shown().rgb(), light.color(QPalette::WindowText).rgb());
     }
 
     void tenThousandJobsCostOnlyTheVisibleRows() {

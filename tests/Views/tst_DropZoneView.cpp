@@ -55,24 +55,18 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(zone.highlight(), 0.0, 1000);
     }
 
-    void leavingEndsTheHighlight() {
+    void leavingEndsTheHighlightAndTextIsRefused() {
         int calls = 0;
         DropZoneView zone([&](const QList<QUrl>&) { ++calls; });
-        zone.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&zone));
-        QVERIFY(zone.height() >= 220);
-
         QMimeData text;
         text.setText(QStringLiteral("just words"));
-        QDragEnterEvent refused(zone.rect().center(), Qt::CopyAction, &text, Qt::LeftButton,
-                                Qt::NoModifier);
+        QDragEnterEvent refused({}, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
         QVERIFY(!send(zone, refused));
         QVERIFY(!zone.isTargeted());
 
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(QStringLiteral("/a.jpg"))});
-        QDragEnterEvent enter(zone.rect().center(), Qt::CopyAction, &data, Qt::LeftButton,
-                              Qt::NoModifier);
+        QDragEnterEvent enter({}, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         send(zone, enter);
         QDragLeaveEvent leave;
         send(zone, leave);

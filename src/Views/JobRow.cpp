@@ -149,14 +149,14 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->setFont(bodyFont);
     painter->setPen(palette.color(QPalette::Text));
     painter->drawText(QRect(textLeft, y, textWidth, body.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       body.elidedText(fileName(*job), Qt::ElideMiddle, textWidth));
     if (detail) {
         y += body.height() + lineSpacing;
         painter->setFont(captionFont);
         painter->setPen(Style::secondary(palette));
         painter->drawText(QRect(textLeft, y, textWidth, caption.height()),
-                          Qt::AlignLeft | Qt::AlignVCenter,
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                           caption.elidedText(*detail, Qt::ElideMiddle, textWidth));
     }
 

@@ -1,303 +1,303 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
-    <context>
-        <name>CheckForUpdatesView</name>
-        <message>
-            <source>更新を確認…</source>
-            <translation>Check for Updates…</translation>
-        </message>
-    </context>
-    <context>
-        <name>DropZoneView</name>
-        <message>
-            <source>ここに画像をドロップ</source>
-            <translation>Drop images here</translation>
-        </message>
-        <message>
-            <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
-            <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
-        </message>
-    </context>
-    <context>
-        <name>JobListView</name>
-        <message>
-            <source>処理中は実行中の項目を保持します</source>
-            <translation>Items in progress are kept while processing</translation>
-        </message>
-        <message>
-            <source>すべての項目を消去</source>
-            <translation>Remove all items</translation>
-        </message>
-        <message>
-            <source>処理結果</source>
-            <translation>Results</translation>
-        </message>
-        <message>
-            <source>完了をクリア</source>
-            <translation>Clear Finished</translation>
-        </message>
-        <message>
-            <source>全クリア</source>
-            <translation>Clear All</translation>
-        </message>
-        <message>
-            <source>まだ何も処理していません</source>
-            <translation>Nothing processed yet</translation>
-        </message>
-    </context>
-    <context>
-        <name>JobRow</name>
-        <message>
-            <source>Finderで表示</source>
-            <translation>Show in File Manager</translation>
-        </message>
-    </context>
-    <context>
-        <name>KorrinMacApp</name>
-        <message>
-            <source>ブリソラ</source>
-            <translation>Burisora</translation>
-        </message>
-        <message>
-            <source>ファイルを開く</source>
-            <translation>Open Files</translation>
-        </message>
-        <message>
-            <source>ファイル</source>
-            <translation>File</translation>
-        </message>
-        <message>
-            <source>終了</source>
-            <translation>Quit</translation>
-        </message>
-        <message>
-            <source>ヘルプ</source>
-            <translation>Help</translation>
-        </message>
-        <message>
-            <source>ブリソラについて</source>
-            <translation>About Burisora</translation>
-        </message>
-    </context>
-    <context>
-        <name>OpenImagesDialog</name>
-        <message>
-            <source>画像</source>
-            <translation>Images</translation>
-        </message>
-    </context>
-    <context>
-        <name>SettingsPanel</name>
-        <message>
-            <source>%lld%</source>
-            <translation>%lld%</translation>
-        </message>
-        <message>
-            <source>リサイズ設定</source>
-            <translation>Resize Settings</translation>
-        </message>
-        <message>
-            <source>処理中 — 設定変更は次のバッチから適用されます</source>
-            <translation>Processing — changes apply from the next batch</translation>
-        </message>
-        <message>
-            <source>長辺サイズ</source>
-            <translation>Long Edge</translation>
-        </message>
-        <message>
-            <source>px</source>
-            <translation>px</translation>
-        </message>
-        <message>
-            <source>JPEG画質</source>
-            <translation>JPEG Quality</translation>
-        </message>
-        <message>
-            <source>出力フォーマット</source>
-            <translation>Output Format</translation>
-        </message>
-        <message>
-            <source>ファイル名プレフィックス</source>
-            <translation>File Name Prefix</translation>
-        </message>
-        <message>
-            <source>なし</source>
-            <translation>None</translation>
-        </message>
-        <message>
-            <source>例: thumb_</source>
-            <translation>e.g. thumb_</translation>
-        </message>
-        <message>
-            <source>保存先フォルダ名</source>
-            <translation>Output Folder Name</translation>
-        </message>
-        <message>
-            <source>Resized</source>
-            <translation>Resized</translation>
-        </message>
-        <message>
-            <source>(元画像と同じ階層に作成)</source>
-            <translation>(created beside the originals)</translation>
-        </message>
-        <message>
-            <source>EXIF・GPS情報を保持</source>
-            <translation>Keep EXIF and GPS data</translation>
-        </message>
-        <message>
-            <source>オフにするとプライバシー情報を削除</source>
-            <translation>When off, private metadata is removed</translation>
-        </message>
-        <message>
-            <source>拡大しない</source>
-            <translation>Don't enlarge</translation>
-        </message>
-        <message>
-            <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
-            <translation>Smaller originals are only re-encoded, not resized</translation>
-        </message>
-    </context>
-    <context>
-        <name>Updater</name>
-        <message>
-            <source>暗号化されていないアドレスへの転送を拒否しました。</source>
-            <translation>A redirect to an unencrypted address was refused.</translation>
-        </message>
-        <message>
-            <source>アップデートを確認中…</source>
-            <translation>Checking for updates…</translation>
-        </message>
-        <message>
-            <source>アップデートを確認できませんでした</source>
-            <translation>Couldn't check for updates</translation>
-        </message>
-        <message>
-            <source>アップデート情報のアドレスが https ではありません。</source>
-            <translation>The update feed address is not https.</translation>
-        </message>
-        <message>
-            <source>アップデート情報が大きすぎます。</source>
-            <translation>The update feed is too large.</translation>
-        </message>
-        <message>
-            <source>安全な接続を確立できませんでした。</source>
-            <translation>A secure connection could not be established.</translation>
-        </message>
-        <message>
-            <source>サーバが応答しませんでした。</source>
-            <translation>The server did not respond.</translation>
-        </message>
-        <message>
-            <source>サーバに接続できませんでした。</source>
-            <translation>Could not connect to the server.</translation>
-        </message>
-        <message>
-            <source>サーバがエラーを返しました（HTTP %1）。</source>
-            <translation>The server returned an error (HTTP %1).</translation>
-        </message>
-        <message>
-            <source>通信に失敗しました。</source>
-            <translation>The transfer failed.</translation>
-        </message>
-        <message>
-            <source>アップデート情報の形式が正しくありません。</source>
-            <translation>The update feed is malformed.</translation>
-        </message>
-        <message>
-            <source>ブリソラは最新です</source>
-            <translation>Burisora is up to date</translation>
-        </message>
-        <message>
-            <source>お使いのバージョン %1 が最新のバージョンです。</source>
-            <translation>Version %1 is the newest version.</translation>
-        </message>
-        <message>
-            <source>新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。</source>
-            <translation>The new version's entry lacks the size or signature needed to verify it.</translation>
-        </message>
-        <message>
-            <source>新しいバージョン %1 があります</source>
-            <translation>Version %1 is available</translation>
-        </message>
-        <message>
-            <source>お使いのバージョンは %1 です。ダウンロードしますか？</source>
-            <translation>You have version %1. Download the new one?</translation>
-        </message>
-        <message>
-            <source>アップデートをダウンロードできませんでした</source>
-            <translation>Couldn't download the update</translation>
-        </message>
-        <message>
-            <source>暗号化されていないアドレスからはダウンロードしません。</source>
-            <translation>Downloads from unencrypted addresses are refused.</translation>
-        </message>
-        <message>
-            <source>ファイル %1 を作成できませんでした。</source>
-            <translation>Could not create the file %1.</translation>
-        </message>
-        <message>
-            <source>バージョン %1 をダウンロード中…</source>
-            <translation>Downloading version %1…</translation>
-        </message>
-        <message>
-            <source>ファイルが更新情報に書かれた大きさを超えました。</source>
-            <translation>The file is larger than the update feed says.</translation>
-        </message>
-        <message>
-            <source>ファイルを書き込めませんでした。</source>
-            <translation>The file could not be written.</translation>
-        </message>
-        <message>
-            <source>ダウンロードしたファイルは削除しました。</source>
-            <translation>The downloaded file was deleted.</translation>
-        </message>
-        <message>
-            <source>ダウンロードを中止しました。</source>
-            <translation>The download was cancelled.</translation>
-        </message>
-        <message>
-            <source>ファイルの大きさが更新情報と一致しません。</source>
-            <translation>The file's size does not match the update feed.</translation>
-        </message>
-        <message>
-            <source>ファイルの署名を確認できませんでした。</source>
-            <translation>The file's signature could not be verified.</translation>
-        </message>
-        <message>
-            <source>バージョン %1 をダウンロードしました</source>
-            <translation>Version %1 downloaded</translation>
-        </message>
-        <message>
-            <source>署名を確認しました。ファイル %1 を開いてインストールしてください。</source>
-            <translation>The signature is verified. Open %1 to install it.</translation>
-        </message>
-    </context>
-    <context>
-        <name>UpdaterDialog</name>
-        <message>
-            <source>ダウンロード</source>
-            <translation>Download</translation>
-        </message>
-        <message>
-            <source>ソフトウェア・アップデート</source>
-            <translation>Software Update</translation>
-        </message>
-        <message>
-            <source>キャンセル</source>
-            <translation>Cancel</translation>
-        </message>
-        <message>
-            <source>後で</source>
-            <translation>Later</translation>
-        </message>
-        <message>
-            <source>閉じる</source>
-            <translation>Close</translation>
-        </message>
-        <message>
-            <source>リリースノートを開く</source>
-            <translation>Open Release Notes</translation>
-        </message>
-    </context>
+<context>
+    <name>CheckForUpdatesView</name>
+    <message>
+        <source>更新を確認…</source>
+        <translation>Check for Updates…</translation>
+    </message>
+</context>
+<context>
+    <name>DropZoneView</name>
+    <message>
+        <source>ここに画像をドロップ</source>
+        <translation>Drop images here</translation>
+    </message>
+    <message>
+        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
+        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
+    </message>
+</context>
+<context>
+    <name>JobListView</name>
+    <message>
+        <source>処理中は実行中の項目を保持します</source>
+        <translation>Items in progress are kept while processing</translation>
+    </message>
+    <message>
+        <source>すべての項目を消去</source>
+        <translation>Remove all items</translation>
+    </message>
+    <message>
+        <source>処理結果</source>
+        <translation>Results</translation>
+    </message>
+    <message>
+        <source>完了をクリア</source>
+        <translation>Clear Finished</translation>
+    </message>
+    <message>
+        <source>全クリア</source>
+        <translation>Clear All</translation>
+    </message>
+    <message>
+        <source>まだ何も処理していません</source>
+        <translation>Nothing processed yet</translation>
+    </message>
+</context>
+<context>
+    <name>JobRow</name>
+    <message>
+        <source>Finderで表示</source>
+        <translation>Show in File Manager</translation>
+    </message>
+</context>
+<context>
+    <name>KorrinMacApp</name>
+    <message>
+        <source>ブリソラ</source>
+        <translation>Burisora</translation>
+    </message>
+    <message>
+        <source>ファイルを開く</source>
+        <translation>Open Files</translation>
+    </message>
+    <message>
+        <source>ファイル</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>ヘルプ</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>ブリソラについて</source>
+        <translation>About Burisora</translation>
+    </message>
+</context>
+<context>
+    <name>OpenImagesDialog</name>
+    <message>
+        <source>画像</source>
+        <translation>Images</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsPanel</name>
+    <message>
+        <source>%lld%</source>
+        <translation>%lld%</translation>
+    </message>
+    <message>
+        <source>リサイズ設定</source>
+        <translation>Resize Settings</translation>
+    </message>
+    <message>
+        <source>処理中 — 設定変更は次のバッチから適用されます</source>
+        <translation>Processing — changes apply from the next batch</translation>
+    </message>
+    <message>
+        <source>長辺サイズ</source>
+        <translation>Long Edge</translation>
+    </message>
+    <message>
+        <source>px</source>
+        <translation>px</translation>
+    </message>
+    <message>
+        <source>JPEG画質</source>
+        <translation>JPEG Quality</translation>
+    </message>
+    <message>
+        <source>出力フォーマット</source>
+        <translation>Output Format</translation>
+    </message>
+    <message>
+        <source>ファイル名プレフィックス</source>
+        <translation>File Name Prefix</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>例: thumb_</source>
+        <translation>e.g. thumb_</translation>
+    </message>
+    <message>
+        <source>保存先フォルダ名</source>
+        <translation>Output Folder Name</translation>
+    </message>
+    <message>
+        <source>Resized</source>
+        <translation>Resized</translation>
+    </message>
+    <message>
+        <source>(元画像と同じ階層に作成)</source>
+        <translation>(created beside the originals)</translation>
+    </message>
+    <message>
+        <source>EXIF・GPS情報を保持</source>
+        <translation>Keep EXIF and GPS data</translation>
+    </message>
+    <message>
+        <source>オフにするとプライバシー情報を削除</source>
+        <translation>When off, private metadata is removed</translation>
+    </message>
+    <message>
+        <source>拡大しない</source>
+        <translation>Don&apos;t enlarge</translation>
+    </message>
+    <message>
+        <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
+        <translation>Smaller originals are only re-encoded, not resized</translation>
+    </message>
+</context>
+<context>
+    <name>Updater</name>
+    <message>
+        <source>暗号化されていないアドレスへの転送を拒否しました。</source>
+        <translation>A redirect to an unencrypted address was refused.</translation>
+    </message>
+    <message>
+        <source>アップデートを確認中…</source>
+        <translation>Checking for updates…</translation>
+    </message>
+    <message>
+        <source>アップデートを確認できませんでした</source>
+        <translation>Couldn&apos;t check for updates</translation>
+    </message>
+    <message>
+        <source>アップデート情報のアドレスが https ではありません。</source>
+        <translation>The update feed address is not https.</translation>
+    </message>
+    <message>
+        <source>アップデート情報が大きすぎます。</source>
+        <translation>The update feed is too large.</translation>
+    </message>
+    <message>
+        <source>安全な接続を確立できませんでした。</source>
+        <translation>A secure connection could not be established.</translation>
+    </message>
+    <message>
+        <source>サーバが応答しませんでした。</source>
+        <translation>The server did not respond.</translation>
+    </message>
+    <message>
+        <source>サーバに接続できませんでした。</source>
+        <translation>Could not connect to the server.</translation>
+    </message>
+    <message>
+        <source>サーバがエラーを返しました（HTTP %1）。</source>
+        <translation>The server returned an error (HTTP %1).</translation>
+    </message>
+    <message>
+        <source>通信に失敗しました。</source>
+        <translation>The transfer failed.</translation>
+    </message>
+    <message>
+        <source>アップデート情報の形式が正しくありません。</source>
+        <translation>The update feed is malformed.</translation>
+    </message>
+    <message>
+        <source>ブリソラは最新です</source>
+        <translation>Burisora is up to date</translation>
+    </message>
+    <message>
+        <source>お使いのバージョン %1 が最新のバージョンです。</source>
+        <translation>Version %1 is the newest version.</translation>
+    </message>
+    <message>
+        <source>新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。</source>
+        <translation>The new version&apos;s entry lacks the size or signature needed to verify it.</translation>
+    </message>
+    <message>
+        <source>新しいバージョン %1 があります</source>
+        <translation>Version %1 is available</translation>
+    </message>
+    <message>
+        <source>お使いのバージョンは %1 です。ダウンロードしますか？</source>
+        <translation>You have version %1. Download the new one?</translation>
+    </message>
+    <message>
+        <source>アップデートをダウンロードできませんでした</source>
+        <translation>Couldn&apos;t download the update</translation>
+    </message>
+    <message>
+        <source>暗号化されていないアドレスからはダウンロードしません。</source>
+        <translation>Downloads from unencrypted addresses are refused.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できませんでした。</source>
+        <translation>Could not create the file %1.</translation>
+    </message>
+    <message>
+        <source>バージョン %1 をダウンロード中…</source>
+        <translation>Downloading version %1…</translation>
+    </message>
+    <message>
+        <source>ファイルが更新情報に書かれた大きさを超えました。</source>
+        <translation>The file is larger than the update feed says.</translation>
+    </message>
+    <message>
+        <source>ファイルを書き込めませんでした。</source>
+        <translation>The file could not be written.</translation>
+    </message>
+    <message>
+        <source>ダウンロードしたファイルは削除しました。</source>
+        <translation>The downloaded file was deleted.</translation>
+    </message>
+    <message>
+        <source>ダウンロードを中止しました。</source>
+        <translation>The download was cancelled.</translation>
+    </message>
+    <message>
+        <source>ファイルの大きさが更新情報と一致しません。</source>
+        <translation>The file&apos;s size does not match the update feed.</translation>
+    </message>
+    <message>
+        <source>ファイルの署名を確認できませんでした。</source>
+        <translation>The file&apos;s signature could not be verified.</translation>
+    </message>
+    <message>
+        <source>バージョン %1 をダウンロードしました</source>
+        <translation>Version %1 downloaded</translation>
+    </message>
+    <message>
+        <source>署名を確認しました。ファイル %1 を開いてインストールしてください。</source>
+        <translation>The signature is verified. Open %1 to install it.</translation>
+    </message>
+</context>
+<context>
+    <name>UpdaterDialog</name>
+    <message>
+        <source>ダウンロード</source>
+        <translation>Download</translation>
+    </message>
+    <message>
+        <source>ソフトウェア・アップデート</source>
+        <translation>Software Update</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>後で</source>
+        <translation>Later</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>リリースノートを開く</source>
+        <translation>Open Release Notes</translation>
+    </message>
+</context>
 </TS>

@@ -1,303 +1,303 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="ja" sourcelanguage="ja">
-    <context>
-        <name>CheckForUpdatesView</name>
-        <message>
-            <source>更新を確認…</source>
-            <translation>更新を確認…</translation>
-        </message>
-    </context>
-    <context>
-        <name>DropZoneView</name>
-        <message>
-            <source>ここに画像をドロップ</source>
-            <translation>ここに画像をドロップ</translation>
-        </message>
-        <message>
-            <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
-            <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
-        </message>
-    </context>
-    <context>
-        <name>JobListView</name>
-        <message>
-            <source>処理中は実行中の項目を保持します</source>
-            <translation>処理中は実行中の項目を保持します</translation>
-        </message>
-        <message>
-            <source>すべての項目を消去</source>
-            <translation>すべての項目を消去</translation>
-        </message>
-        <message>
-            <source>処理結果</source>
-            <translation>処理結果</translation>
-        </message>
-        <message>
-            <source>完了をクリア</source>
-            <translation>完了をクリア</translation>
-        </message>
-        <message>
-            <source>全クリア</source>
-            <translation>全クリア</translation>
-        </message>
-        <message>
-            <source>まだ何も処理していません</source>
-            <translation>まだ何も処理していません</translation>
-        </message>
-    </context>
-    <context>
-        <name>JobRow</name>
-        <message>
-            <source>Finderで表示</source>
-            <translation>ファイルマネージャで表示</translation>
-        </message>
-    </context>
-    <context>
-        <name>KorrinMacApp</name>
-        <message>
-            <source>ブリソラ</source>
-            <translation>ブリソラ</translation>
-        </message>
-        <message>
-            <source>ファイルを開く</source>
-            <translation>ファイルを開く</translation>
-        </message>
-        <message>
-            <source>ファイル</source>
-            <translation>ファイル</translation>
-        </message>
-        <message>
-            <source>終了</source>
-            <translation>終了</translation>
-        </message>
-        <message>
-            <source>ヘルプ</source>
-            <translation>ヘルプ</translation>
-        </message>
-        <message>
-            <source>ブリソラについて</source>
-            <translation>ブリソラについて</translation>
-        </message>
-    </context>
-    <context>
-        <name>OpenImagesDialog</name>
-        <message>
-            <source>画像</source>
-            <translation>画像</translation>
-        </message>
-    </context>
-    <context>
-        <name>SettingsPanel</name>
-        <message>
-            <source>%lld%</source>
-            <translation>%lld%</translation>
-        </message>
-        <message>
-            <source>リサイズ設定</source>
-            <translation>リサイズ設定</translation>
-        </message>
-        <message>
-            <source>処理中 — 設定変更は次のバッチから適用されます</source>
-            <translation>処理中 — 設定変更は次のバッチから適用されます</translation>
-        </message>
-        <message>
-            <source>長辺サイズ</source>
-            <translation>長辺サイズ</translation>
-        </message>
-        <message>
-            <source>px</source>
-            <translation>px</translation>
-        </message>
-        <message>
-            <source>JPEG画質</source>
-            <translation>JPEG画質</translation>
-        </message>
-        <message>
-            <source>出力フォーマット</source>
-            <translation>出力フォーマット</translation>
-        </message>
-        <message>
-            <source>ファイル名プレフィックス</source>
-            <translation>ファイル名プレフィックス</translation>
-        </message>
-        <message>
-            <source>なし</source>
-            <translation>なし</translation>
-        </message>
-        <message>
-            <source>例: thumb_</source>
-            <translation>例: thumb_</translation>
-        </message>
-        <message>
-            <source>保存先フォルダ名</source>
-            <translation>保存先フォルダ名</translation>
-        </message>
-        <message>
-            <source>Resized</source>
-            <translation>Resized</translation>
-        </message>
-        <message>
-            <source>(元画像と同じ階層に作成)</source>
-            <translation>(元画像と同じ階層に作成)</translation>
-        </message>
-        <message>
-            <source>EXIF・GPS情報を保持</source>
-            <translation>EXIF・GPS情報を保持</translation>
-        </message>
-        <message>
-            <source>オフにするとプライバシー情報を削除</source>
-            <translation>オフにするとプライバシー情報を削除</translation>
-        </message>
-        <message>
-            <source>拡大しない</source>
-            <translation>拡大しない</translation>
-        </message>
-        <message>
-            <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
-            <translation>元画像が小さい場合はリサイズせず再エンコードのみ</translation>
-        </message>
-    </context>
-    <context>
-        <name>Updater</name>
-        <message>
-            <source>暗号化されていないアドレスへの転送を拒否しました。</source>
-            <translation>暗号化されていないアドレスへの転送を拒否しました。</translation>
-        </message>
-        <message>
-            <source>アップデートを確認中…</source>
-            <translation>アップデートを確認中…</translation>
-        </message>
-        <message>
-            <source>アップデートを確認できませんでした</source>
-            <translation>アップデートを確認できませんでした</translation>
-        </message>
-        <message>
-            <source>アップデート情報のアドレスが https ではありません。</source>
-            <translation>アップデート情報のアドレスが https ではありません。</translation>
-        </message>
-        <message>
-            <source>アップデート情報が大きすぎます。</source>
-            <translation>アップデート情報が大きすぎます。</translation>
-        </message>
-        <message>
-            <source>安全な接続を確立できませんでした。</source>
-            <translation>安全な接続を確立できませんでした。</translation>
-        </message>
-        <message>
-            <source>サーバが応答しませんでした。</source>
-            <translation>サーバが応答しませんでした。</translation>
-        </message>
-        <message>
-            <source>サーバに接続できませんでした。</source>
-            <translation>サーバに接続できませんでした。</translation>
-        </message>
-        <message>
-            <source>サーバがエラーを返しました（HTTP %1）。</source>
-            <translation>サーバがエラーを返しました（HTTP %1）。</translation>
-        </message>
-        <message>
-            <source>通信に失敗しました。</source>
-            <translation>通信に失敗しました。</translation>
-        </message>
-        <message>
-            <source>アップデート情報の形式が正しくありません。</source>
-            <translation>アップデート情報の形式が正しくありません。</translation>
-        </message>
-        <message>
-            <source>ブリソラは最新です</source>
-            <translation>ブリソラは最新です</translation>
-        </message>
-        <message>
-            <source>お使いのバージョン %1 が最新のバージョンです。</source>
-            <translation>お使いのバージョン %1 が最新のバージョンです。</translation>
-        </message>
-        <message>
-            <source>新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。</source>
-            <translation>新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。</translation>
-        </message>
-        <message>
-            <source>新しいバージョン %1 があります</source>
-            <translation>新しいバージョン %1 があります</translation>
-        </message>
-        <message>
-            <source>お使いのバージョンは %1 です。ダウンロードしますか？</source>
-            <translation>お使いのバージョンは %1 です。ダウンロードしますか？</translation>
-        </message>
-        <message>
-            <source>アップデートをダウンロードできませんでした</source>
-            <translation>アップデートをダウンロードできませんでした</translation>
-        </message>
-        <message>
-            <source>暗号化されていないアドレスからはダウンロードしません。</source>
-            <translation>暗号化されていないアドレスからはダウンロードしません。</translation>
-        </message>
-        <message>
-            <source>ファイル %1 を作成できませんでした。</source>
-            <translation>ファイル %1 を作成できませんでした。</translation>
-        </message>
-        <message>
-            <source>バージョン %1 をダウンロード中…</source>
-            <translation>バージョン %1 をダウンロード中…</translation>
-        </message>
-        <message>
-            <source>ファイルが更新情報に書かれた大きさを超えました。</source>
-            <translation>ファイルが更新情報に書かれた大きさを超えました。</translation>
-        </message>
-        <message>
-            <source>ファイルを書き込めませんでした。</source>
-            <translation>ファイルを書き込めませんでした。</translation>
-        </message>
-        <message>
-            <source>ダウンロードしたファイルは削除しました。</source>
-            <translation>ダウンロードしたファイルは削除しました。</translation>
-        </message>
-        <message>
-            <source>ダウンロードを中止しました。</source>
-            <translation>ダウンロードを中止しました。</translation>
-        </message>
-        <message>
-            <source>ファイルの大きさが更新情報と一致しません。</source>
-            <translation>ファイルの大きさが更新情報と一致しません。</translation>
-        </message>
-        <message>
-            <source>ファイルの署名を確認できませんでした。</source>
-            <translation>ファイルの署名を確認できませんでした。</translation>
-        </message>
-        <message>
-            <source>バージョン %1 をダウンロードしました</source>
-            <translation>バージョン %1 をダウンロードしました</translation>
-        </message>
-        <message>
-            <source>署名を確認しました。ファイル %1 を開いてインストールしてください。</source>
-            <translation>署名を確認しました。ファイル %1 を開いてインストールしてください。</translation>
-        </message>
-    </context>
-    <context>
-        <name>UpdaterDialog</name>
-        <message>
-            <source>ダウンロード</source>
-            <translation>ダウンロード</translation>
-        </message>
-        <message>
-            <source>ソフトウェア・アップデート</source>
-            <translation>ソフトウェア・アップデート</translation>
-        </message>
-        <message>
-            <source>キャンセル</source>
-            <translation>キャンセル</translation>
-        </message>
-        <message>
-            <source>後で</source>
-            <translation>後で</translation>
-        </message>
-        <message>
-            <source>閉じる</source>
-            <translation>閉じる</translation>
-        </message>
-        <message>
-            <source>リリースノートを開く</source>
-            <translation>リリースノートを開く</translation>
-        </message>
-    </context>
+<context>
+    <name>CheckForUpdatesView</name>
+    <message>
+        <source>更新を確認…</source>
+        <translation>更新を確認…</translation>
+    </message>
+</context>
+<context>
+    <name>DropZoneView</name>
+    <message>
+        <source>ここに画像をドロップ</source>
+        <translation>ここに画像をドロップ</translation>
+    </message>
+    <message>
+        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
+        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
+    </message>
+</context>
+<context>
+    <name>JobListView</name>
+    <message>
+        <source>処理中は実行中の項目を保持します</source>
+        <translation>処理中は実行中の項目を保持します</translation>
+    </message>
+    <message>
+        <source>すべての項目を消去</source>
+        <translation>すべての項目を消去</translation>
+    </message>
+    <message>
+        <source>処理結果</source>
+        <translation>処理結果</translation>
+    </message>
+    <message>
+        <source>完了をクリア</source>
+        <translation>完了をクリア</translation>
+    </message>
+    <message>
+        <source>全クリア</source>
+        <translation>全クリア</translation>
+    </message>
+    <message>
+        <source>まだ何も処理していません</source>
+        <translation>まだ何も処理していません</translation>
+    </message>
+</context>
+<context>
+    <name>JobRow</name>
+    <message>
+        <source>Finderで表示</source>
+        <translation>ファイルマネージャで表示</translation>
+    </message>
+</context>
+<context>
+    <name>KorrinMacApp</name>
+    <message>
+        <source>ブリソラ</source>
+        <translation>ブリソラ</translation>
+    </message>
+    <message>
+        <source>ファイルを開く</source>
+        <translation>ファイルを開く</translation>
+    </message>
+    <message>
+        <source>ファイル</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>終了</translation>
+    </message>
+    <message>
+        <source>ヘルプ</source>
+        <translation>ヘルプ</translation>
+    </message>
+    <message>
+        <source>ブリソラについて</source>
+        <translation>ブリソラについて</translation>
+    </message>
+</context>
+<context>
+    <name>OpenImagesDialog</name>
+    <message>
+        <source>画像</source>
+        <translation>画像</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsPanel</name>
+    <message>
+        <source>%lld%</source>
+        <translation>%lld%</translation>
+    </message>
+    <message>
+        <source>リサイズ設定</source>
+        <translation>リサイズ設定</translation>
+    </message>
+    <message>
+        <source>処理中 — 設定変更は次のバッチから適用されます</source>
+        <translation>処理中 — 設定変更は次のバッチから適用されます</translation>
+    </message>
+    <message>
+        <source>長辺サイズ</source>
+        <translation>長辺サイズ</translation>
+    </message>
+    <message>
+        <source>px</source>
+        <translation>px</translation>
+    </message>
+    <message>
+        <source>JPEG画質</source>
+        <translation>JPEG画質</translation>
+    </message>
+    <message>
+        <source>出力フォーマット</source>
+        <translation>出力フォーマット</translation>
+    </message>
+    <message>
+        <source>ファイル名プレフィックス</source>
+        <translation>ファイル名プレフィックス</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>なし</translation>
+    </message>
+    <message>
+        <source>例: thumb_</source>
+        <translation>例: thumb_</translation>
+    </message>
+    <message>
+        <source>保存先フォルダ名</source>
+        <translation>保存先フォルダ名</translation>
+    </message>
+    <message>
+        <source>Resized</source>
+        <translation>Resized</translation>
+    </message>
+    <message>
+        <source>(元画像と同じ階層に作成)</source>
+        <translation>(元画像と同じ階層に作成)</translation>
+    </message>
+    <message>
+        <source>EXIF・GPS情報を保持</source>
+        <translation>EXIF・GPS情報を保持</translation>
+    </message>
+    <message>
+        <source>オフにするとプライバシー情報を削除</source>
+        <translation>オフにするとプライバシー情報を削除</translation>
+    </message>
+    <message>
+        <source>拡大しない</source>
+        <translation>拡大しない</translation>
+    </message>
+    <message>
+        <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
+        <translation>元画像が小さい場合はリサイズせず再エンコードのみ</translation>
+    </message>
+</context>
+<context>
+    <name>Updater</name>
+    <message>
+        <source>暗号化されていないアドレスへの転送を拒否しました。</source>
+        <translation>暗号化されていないアドレスへの転送を拒否しました。</translation>
+    </message>
+    <message>
+        <source>アップデートを確認中…</source>
+        <translation>アップデートを確認中…</translation>
+    </message>
+    <message>
+        <source>アップデートを確認できませんでした</source>
+        <translation>アップデートを確認できませんでした</translation>
+    </message>
+    <message>
+        <source>アップデート情報のアドレスが https ではありません。</source>
+        <translation>アップデート情報のアドレスが https ではありません。</translation>
+    </message>
+    <message>
+        <source>アップデート情報が大きすぎます。</source>
+        <translation>アップデート情報が大きすぎます。</translation>
+    </message>
+    <message>
+        <source>安全な接続を確立できませんでした。</source>
+        <translation>安全な接続を確立できませんでした。</translation>
+    </message>
+    <message>
+        <source>サーバが応答しませんでした。</source>
+        <translation>サーバが応答しませんでした。</translation>
+    </message>
+    <message>
+        <source>サーバに接続できませんでした。</source>
+        <translation>サーバに接続できませんでした。</translation>
+    </message>
+    <message>
+        <source>サーバがエラーを返しました（HTTP %1）。</source>
+        <translation>サーバがエラーを返しました（HTTP %1）。</translation>
+    </message>
+    <message>
+        <source>通信に失敗しました。</source>
+        <translation>通信に失敗しました。</translation>
+    </message>
+    <message>
+        <source>アップデート情報の形式が正しくありません。</source>
+        <translation>アップデート情報の形式が正しくありません。</translation>
+    </message>
+    <message>
+        <source>ブリソラは最新です</source>
+        <translation>ブリソラは最新です</translation>
+    </message>
+    <message>
+        <source>お使いのバージョン %1 が最新のバージョンです。</source>
+        <translation>お使いのバージョン %1 が最新のバージョンです。</translation>
+    </message>
+    <message>
+        <source>新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。</source>
+        <translation>新しいバージョンの情報に、確認に必要な大きさまたは署名がありません。</translation>
+    </message>
+    <message>
+        <source>新しいバージョン %1 があります</source>
+        <translation>新しいバージョン %1 があります</translation>
+    </message>
+    <message>
+        <source>お使いのバージョンは %1 です。ダウンロードしますか？</source>
+        <translation>お使いのバージョンは %1 です。ダウンロードしますか？</translation>
+    </message>
+    <message>
+        <source>アップデートをダウンロードできませんでした</source>
+        <translation>アップデートをダウンロードできませんでした</translation>
+    </message>
+    <message>
+        <source>暗号化されていないアドレスからはダウンロードしません。</source>
+        <translation>暗号化されていないアドレスからはダウンロードしません。</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できませんでした。</source>
+        <translation>ファイル %1 を作成できませんでした。</translation>
+    </message>
+    <message>
+        <source>バージョン %1 をダウンロード中…</source>
+        <translation>バージョン %1 をダウンロード中…</translation>
+    </message>
+    <message>
+        <source>ファイルが更新情報に書かれた大きさを超えました。</source>
+        <translation>ファイルが更新情報に書かれた大きさを超えました。</translation>
+    </message>
+    <message>
+        <source>ファイルを書き込めませんでした。</source>
+        <translation>ファイルを書き込めませんでした。</translation>
+    </message>
+    <message>
+        <source>ダウンロードしたファイルは削除しました。</source>
+        <translation>ダウンロードしたファイルは削除しました。</translation>
+    </message>
+    <message>
+        <source>ダウンロードを中止しました。</source>
+        <translation>ダウンロードを中止しました。</translation>
+    </message>
+    <message>
+        <source>ファイルの大きさが更新情報と一致しません。</source>
+        <translation>ファイルの大きさが更新情報と一致しません。</translation>
+    </message>
+    <message>
+        <source>ファイルの署名を確認できませんでした。</source>
+        <translation>ファイルの署名を確認できませんでした。</translation>
+    </message>
+    <message>
+        <source>バージョン %1 をダウンロードしました</source>
+        <translation>バージョン %1 をダウンロードしました</translation>
+    </message>
+    <message>
+        <source>署名を確認しました。ファイル %1 を開いてインストールしてください。</source>
+        <translation>署名を確認しました。ファイル %1 を開いてインストールしてください。</translation>
+    </message>
+</context>
+<context>
+    <name>UpdaterDialog</name>
+    <message>
+        <source>ダウンロード</source>
+        <translation>ダウンロード</translation>
+    </message>
+    <message>
+        <source>ソフトウェア・アップデート</source>
+        <translation>ソフトウェア・アップデート</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>後で</source>
+        <translation>後で</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>閉じる</translation>
+    </message>
+    <message>
+        <source>リリースノートを開く</source>
+        <translation>リリースノートを開く</translation>
+    </message>
+</context>
 </TS>

@@ -113,10 +113,12 @@ def fill(path: pathlib.Path, table, identity: bool) -> list:
         translation.text = text
         translation.attrib.pop("type", None)
     ET.indent(tree, space="    ")
-    with open(path, "wb") as f:
-        f.write(b'<?xml version="1.0" encoding="utf-8"?>\n<!DOCTYPE TS>\n')
-        tree.write(f, encoding="utf-8", xml_declaration=False)
-        f.write(b"\n")
+    body = ET.tostring(tree.getroot(), encoding="unicode").replace("'", "&apos;")
+    # lupdate's layout: contexts start at the left margin.
+    lines = [line[4:] if line.startswith("    ") else line for line in body.splitlines()]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write('<?xml version="1.0" encoding="utf-8"?>\n<!DOCTYPE TS>\n')
+        f.write("\n".join(lines) + "\n")
     return missing
 
 

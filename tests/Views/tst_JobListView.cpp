@@ -312,7 +312,7 @@ private Q_SLOTS:
 
         QCOMPARE(model.rowCount(), 10000);
         QCOMPARE(int(view.findChildren<QWidget*>().size()), widgetsBefore);
-        QVERIFY2(elapsed < std::chrono::seconds(2), "listing 10000 jobs took too long");
+        QVERIFY2(elapsed < std::chrono::seconds(5), "listing 10000 jobs took too long");
         // The list scrolls over all of them.
         view.listView()->scrollToBottom();
         QCoreApplication::processEvents();

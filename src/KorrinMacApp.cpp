@@ -26,7 +26,6 @@ KorrinMacApp::KorrinMacApp()
     m_window->setObjectName(QStringLiteral("mainWindow"));
     m_window->setWindowTitle(tr("ブリソラ"));
     m_window->setWindowIcon(Style::applicationIcon());
-    m_window->setUnifiedTitleAndToolBarOnMac(true);
 
     m_contentView = new ContentView(nullptr, m_window.get());
     m_window->setCentralWidget(m_contentView);

@@ -92,25 +92,21 @@ ImageProcessor::expandDirectories(const std::vector<std::filesystem::path>& path
 }
 
 void ImageProcessor::enqueue(const QList<QUrl>& urls, const ResizeSettings& settings) {
-    std::vector<std::filesystem::path> paths;
-    for (const QUrl& url : urls) {
-        if (auto path = FileURLs::localPath(url))
-            paths.push_back(std::move(*path));
-    }
-    enqueuePaths(std::move(paths), [&settings] { return settings.snapshot(); });
+    enqueueURLs(urls, [&settings] { return settings.snapshot(); });
 }
 
 void ImageProcessor::enqueue(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings) {
+    enqueueURLs(urls, [&settings] { return settings; });
+}
+
+void ImageProcessor::enqueueURLs(const QList<QUrl>& urls,
+                                 const std::function<ResizeSettingsSnapshot()>& snapshot) {
+    // Only file URLs; the rest are dropped without a word.
     std::vector<std::filesystem::path> paths;
     for (const QUrl& url : urls) {
         if (auto path = FileURLs::localPath(url))
             paths.push_back(std::move(*path));
     }
-    enqueuePaths(std::move(paths), [&settings] { return settings; });
-}
-
-void ImageProcessor::enqueuePaths(std::vector<std::filesystem::path> paths,
-                                  const std::function<ResizeSettingsSnapshot()>& snapshot) {
     std::vector<std::filesystem::path> files = expandDirectories(paths);
     std::erase_if(files, [](const auto& file) { return !hasAcceptedExtension(file); });
     const qsizetype room = std::max<qsizetype>(0, maximumJobCount - m_jobs.size());

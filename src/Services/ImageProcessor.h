@@ -71,8 +71,9 @@ Q_SIGNALS:
 
 private:
     struct Batch;
-    void enqueuePaths(std::vector<std::filesystem::path> paths,
-                      const std::function<ResizeSettingsSnapshot()>& snapshot);
+    // The settings are read only once something is listed.
+    void enqueueURLs(const QList<QUrl>& urls,
+                     const std::function<ResizeSettingsSnapshot()>& snapshot);
     void startNext(const std::shared_ptr<Batch>& batch);
     void finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result);
     void apply(const ImageProcessingResult& result);

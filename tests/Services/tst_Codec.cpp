@@ -8,9 +8,6 @@
 #include <QFile>
 #include <QTest>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cmath>
 #include <fstream>
 
@@ -250,20 +247,13 @@ private Q_SLOTS:
         const ResizedImage resized = ImageIOResizer::resize(source, 300);
         const fs::path out = file("full-disk.png");
         std::ofstream(out).flush();
-        // A file-size limit stands in for a full disk.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
         QString message;
         try {
+            const FileSizeLimit fullDisk(4096);
             ImageEncoder::write(resized, out, OutputType::png, 1, false);
         } catch (const LocalizedError& error) {
             message = error.errorDescription();
         }
-        setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(message, QStringLiteral("画像の書き出しに失敗しました"));
         QVERIFY(temporaryFilesBelow(path(m_dir)).isEmpty());
         QCOMPARE(fs::file_size(out), 0u); // the placeholder is the caller's to remove

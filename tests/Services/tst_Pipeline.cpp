@@ -6,10 +6,8 @@
 
 #include <vips/vips8>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 
 using namespace TestSupport;
 
@@ -128,14 +126,10 @@ private Q_SLOTS:
 
     void failedWriteLeavesNoOutput() {
         const fs::path source = makeImage(file("big/noisy.png"), {.width = 400, .height = 400});
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
-        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings(400));
-        setrlimit(RLIMIT_FSIZE, &saved);
+        const ImageProcessingOutcome outcome = [&] {
+            const FileSizeLimit fullDisk(4096);
+            return ImageProcessor::process(source, settings(400));
+        }();
         QCOMPARE(outcome.status, JobStatus::failed(QStringLiteral("画像の書き出しに失敗しました")));
         QCOMPARE(outcome.sourcePixelLongEdge, 400);
         QVERIFY(fs::is_empty(file("big/Resized")));

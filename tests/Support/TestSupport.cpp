@@ -144,7 +144,10 @@ bool runningAsRoot() { return ::geteuid() == 0; }
 
 } // namespace TestSupport
 
+#include <sys/resource.h>
 #include <zlib.h>
+
+#include <csignal>
 
 namespace TestSupport {
 
@@ -157,6 +160,22 @@ void writeBytes(const fs::path& path, const QByteArray& bytes) {
 QByteArray readBytes(const fs::path& path) {
     QFile file(QString::fromStdString(path.native()));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_savedSoft = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = m_savedSoft;
+    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height) {

@@ -58,5 +58,18 @@ namespace TestSupport {
 // claimed size, and decoding fails. Stands in for decompression bombs.
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
 void writeBytes(const fs::path& path, const QByteArray& bytes);
+
+// Stands in for a full disk: while it lives, no file of this process may grow
+// beyond `bytes` (writes past it fail with EFBIG instead of killing us).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long m_savedSoft;
+};
 QByteArray readBytes(const fs::path& path);
 } // namespace TestSupport

@@ -46,18 +46,18 @@ QString text(const fs::path& path) { return QString::fromStdString(path.native()
 
 } // namespace
 
-fs::path makeImage(const fs::path& path, const ImageSpec& spec) {
+fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     fs::create_directories(path.parent_path());
-    vips::VImage image = photoLike(spec.width, spec.height, spec.alpha ? 4 : 3);
-    if (spec.pages > 1) {
-        const std::vector<vips::VImage> pages(size_t(spec.pages), image);
+    vips::VImage image = photoLike(recipe.width, recipe.height, recipe.alpha ? 4 : 3);
+    if (recipe.pages > 1) {
+        const std::vector<vips::VImage> pages(size_t(recipe.pages), image);
         image = vips::VImage::arrayjoin(pages, vips::VImage::option()->set("across", 1)).copy();
-        image.set("page-height", spec.height);
+        image.set("page-height", recipe.height);
     }
-    if (spec.iccProfile)
+    if (recipe.iccProfile)
         image = image.icc_transform("srgb", vips::VImage::option()->set("input_profile", "srgb"));
-    if (spec.orientation)
-        image.set(VIPS_META_ORIENTATION, spec.orientation);
+    if (recipe.orientation)
+        image.set(VIPS_META_ORIENTATION, recipe.orientation);
     image.write_to_file(path.c_str());
     return path;
 }

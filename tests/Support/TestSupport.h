@@ -27,7 +27,7 @@ struct ImageSpec {
 
 // A photo-like image (gradients and texture) encoded by the file's extension:
 // jpg, png, heic, tif, gif or webp.
-fs::path makeImage(const fs::path& path, const ImageSpec& spec = {});
+fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});
 // GPS, Exif (camera), IPTC and XMP facts written with exiftool.
 void addPrivacyMetadata(const fs::path& path);
 // Family-1 metadata groups exiftool finds (e.g. "GPS", "ExifIFD", "XMP-dc").

@@ -4,7 +4,9 @@
 
 namespace {
 
-QString text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
+QString text(const std::string& bytes) {
+    return QString::fromLocal8Bit(bytes);
+}
 
 std::optional<std::int64_t> wholeNumber(const QString& value) {
     bool ok = false;
@@ -51,7 +53,8 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
         }
         std::string name = argument;
         std::optional<std::string> inlineValue;
-        if (const auto equals = argument.find('='); argument.starts_with("--") && equals != std::string::npos) {
+        if (const auto equals = argument.find('=');
+            argument.starts_with("--") && equals != std::string::npos) {
             name = argument.substr(0, equals);
             inlineValue = argument.substr(equals + 1);
         }
@@ -94,7 +97,8 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
             const auto q = wholeNumber(*v);
             if (!q || *q < 0 || *q > 100)
                 return CliUsageError{
-                    QStringLiteral("--quality takes a whole number from 0 to 100, not \"%1\"").arg(*v)};
+                    QStringLiteral("--quality takes a whole number from 0 to 100, not \"%1\"")
+                        .arg(*v)};
             options.jpegQuality = double(*q) / 100.0;
         } else if (name == "--format") {
             const auto v = value();

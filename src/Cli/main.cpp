@@ -22,20 +22,27 @@ void print(FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
-QString pathText(const std::filesystem::path& path) { return QString::fromLocal8Bit(path.native()); }
+QString pathText(const std::filesystem::path& path) {
+    return QString::fromLocal8Bit(path.native());
+}
 
 const char* statusName(JobStatus::Kind kind) {
     switch (kind) {
-    case JobStatus::Kind::succeeded: return "succeeded";
-    case JobStatus::Kind::skipped: return "skipped";
-    case JobStatus::Kind::failed: return "failed";
-    default: return "pending";
+    case JobStatus::Kind::succeeded:
+        return "succeeded";
+    case JobStatus::Kind::skipped:
+        return "skipped";
+    case JobStatus::Kind::failed:
+        return "failed";
+    default:
+        return "pending";
     }
 }
 
 QString jsonLine(const JobItem& job) {
-    QJsonObject object{{QStringLiteral("source"), pathText(job.sourceURL())},
-                       {QStringLiteral("status"), QString::fromLatin1(statusName(job.status().kind()))}};
+    QJsonObject object{
+        {QStringLiteral("source"), pathText(job.sourceURL())},
+        {QStringLiteral("status"), QString::fromLatin1(statusName(job.status().kind()))}};
     if (job.outputURL())
         object.insert(QStringLiteral("output"), pathText(*job.outputURL()));
     if (job.sourcePixelLongEdge())
@@ -51,7 +58,8 @@ QString jsonLine(const JobItem& job) {
 
 QString readableLine(const JobItem& job) {
     QString line = QString::fromLatin1(statusName(job.status().kind())) + u'\t' +
-                   pathText(job.sourceURL()) + u'\t' + JobSummary::detailLine(job).value_or(QString());
+                   pathText(job.sourceURL()) + u'\t' +
+                   JobSummary::detailLine(job).value_or(QString());
     if (job.outputURL())
         line += u'\t' + pathText(*job.outputURL());
     return line;
@@ -74,9 +82,9 @@ public:
         const int filled = int(width * done / m_total);
         const double seconds = m_clock.elapsed() / 1000.0;
         const double rate = seconds > 0 ? done / seconds : 0;
-        std::fprintf(stderr, "\r[%s%s] %lld/%lld  %.1f files/s", QByteArray(filled, '#').constData(),
-                     QByteArray(width - filled, '-').constData(), qlonglong(done), qlonglong(m_total),
-                     rate);
+        std::fprintf(
+            stderr, "\r[%s%s] %lld/%lld  %.1f files/s", QByteArray(filled, '#').constData(),
+            QByteArray(width - filled, '-').constData(), qlonglong(done), qlonglong(m_total), rate);
         std::fflush(stderr);
     }
 
@@ -113,7 +121,8 @@ int main(int argc, char* argv[]) {
     const ResizeSettings stored;
     const SettingsValues values = options.applied(stored.values());
     if (options.showSettings) {
-        print(stdout, QString::fromUtf8(QJsonDocument(settingsJson(values)).toJson(QJsonDocument::Compact)) +
+        print(stdout, QString::fromUtf8(
+                          QJsonDocument(settingsJson(values)).toJson(QJsonDocument::Compact)) +
                           u'\n');
         return 0;
     }

@@ -5,8 +5,8 @@
 
 #include <QJsonValue>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -71,20 +71,21 @@ ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
     m_values.jpegQuality = q;
 
     m_values.outputFormat = OutputFormats::fromStorageValue(m_store.text(outputFormatKey))
-                         .value_or(OutputFormat::keepOriginal);
+                                .value_or(OutputFormat::keepOriginal);
     m_values.preserveExif = boolean(m_store.value(preserveExifKey)).value_or(false);
     m_values.skipUpscale = boolean(m_store.value(skipUpscaleKey)).value_or(true);
 
     const std::optional<QString> folder = m_store.text(outputFolderNameKey);
     m_values.outputFolderName = folder && !folder->isEmpty() ? *folder : QStringLiteral("Resized");
 
-    m_values.filenamePrefix = Characters::prefix(m_store.text(filenamePrefixKey).value_or(QString()),
-                                          maximumPrefixCharacters);
+    m_values.filenamePrefix = Characters::prefix(
+        m_store.text(filenamePrefixKey).value_or(QString()), maximumPrefixCharacters);
 }
 
 void ResizeSettings::setPreset(SizePreset value) {
     assign(
-        m_values.preset, value, [&] { m_store.setText(presetKey, SizePresets::storageValue(value)); },
+        m_values.preset, value,
+        [&] { m_store.setText(presetKey, SizePresets::storageValue(value)); },
         [&] { Q_EMIT presetChanged(value); });
 }
 
@@ -130,4 +131,3 @@ void ResizeSettings::setFilenamePrefix(const QString& value) {
         m_values.filenamePrefix, value, [&] { m_store.setText(filenamePrefixKey, value); },
         [&] { Q_EMIT filenamePrefixChanged(value); });
 }
-

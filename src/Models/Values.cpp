@@ -6,12 +6,18 @@ namespace SizePresets {
 
 QString storageValue(SizePreset preset) {
     switch (preset) {
-    case SizePreset::px640: return QStringLiteral("640");
-    case SizePreset::px800: return QStringLiteral("800");
-    case SizePreset::px1280: return QStringLiteral("1280");
-    case SizePreset::px1920: return QStringLiteral("1920");
-    case SizePreset::px2560: return QStringLiteral("2560");
-    case SizePreset::custom: return QStringLiteral("custom");
+    case SizePreset::px640:
+        return QStringLiteral("640");
+    case SizePreset::px800:
+        return QStringLiteral("800");
+    case SizePreset::px1280:
+        return QStringLiteral("1280");
+    case SizePreset::px1920:
+        return QStringLiteral("1920");
+    case SizePreset::px2560:
+        return QStringLiteral("2560");
+    case SizePreset::custom:
+        return QStringLiteral("custom");
     }
     Q_UNREACHABLE();
 }
@@ -34,12 +40,18 @@ std::optional<SizePreset> fromStorageValue(const std::optional<QString>& value) 
 
 std::optional<std::int64_t> fixedLongEdge(SizePreset preset) {
     switch (preset) {
-    case SizePreset::px640: return 640;
-    case SizePreset::px800: return 800;
-    case SizePreset::px1280: return 1280;
-    case SizePreset::px1920: return 1920;
-    case SizePreset::px2560: return 2560;
-    case SizePreset::custom: return std::nullopt;
+    case SizePreset::px640:
+        return 640;
+    case SizePreset::px800:
+        return 800;
+    case SizePreset::px1280:
+        return 1280;
+    case SizePreset::px1920:
+        return 1920;
+    case SizePreset::px2560:
+        return 2560;
+    case SizePreset::custom:
+        return std::nullopt;
     }
     Q_UNREACHABLE();
 }
@@ -50,18 +62,24 @@ namespace OutputFormats {
 
 QString storageValue(OutputFormat format) {
     switch (format) {
-    case OutputFormat::keepOriginal: return QStringLiteral("keep");
-    case OutputFormat::jpeg: return QStringLiteral("jpeg");
-    case OutputFormat::png: return QStringLiteral("png");
+    case OutputFormat::keepOriginal:
+        return QStringLiteral("keep");
+    case OutputFormat::jpeg:
+        return QStringLiteral("jpeg");
+    case OutputFormat::png:
+        return QStringLiteral("png");
     }
     Q_UNREACHABLE();
 }
 
 QString displayName(OutputFormat format) {
     switch (format) {
-    case OutputFormat::keepOriginal: return QStringLiteral("元と同じ");
-    case OutputFormat::jpeg: return QStringLiteral("JPEG");
-    case OutputFormat::png: return QStringLiteral("PNG");
+    case OutputFormat::keepOriginal:
+        return QStringLiteral("元と同じ");
+    case OutputFormat::jpeg:
+        return QStringLiteral("JPEG");
+    case OutputFormat::png:
+        return QStringLiteral("PNG");
     }
     Q_UNREACHABLE();
 }
@@ -78,9 +96,12 @@ std::optional<OutputFormat> fromStorageValue(const std::optional<QString>& value
 
 OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension) {
     switch (format) {
-    case OutputFormat::jpeg: return OutputType::jpeg;
-    case OutputFormat::png: return OutputType::png;
-    case OutputFormat::keepOriginal: break;
+    case OutputFormat::jpeg:
+        return OutputType::jpeg;
+    case OutputFormat::png:
+        return OutputType::png;
+    case OutputFormat::keepOriginal:
+        break;
     }
     const QString ext = sourceExtension.toLower();
     if (ext == u"jpg" || ext == u"jpeg" || ext == u"jpe")
@@ -100,24 +121,34 @@ namespace OutputTypes {
 
 QString identifier(OutputType type) {
     switch (type) {
-    case OutputType::jpeg: return QStringLiteral("image/jpeg");
-    case OutputType::png: return QStringLiteral("image/png");
-    case OutputType::heic: return QStringLiteral("image/heif");
-    case OutputType::tiff: return QStringLiteral("image/tiff");
+    case OutputType::jpeg:
+        return QStringLiteral("image/jpeg");
+    case OutputType::png:
+        return QStringLiteral("image/png");
+    case OutputType::heic:
+        return QStringLiteral("image/heif");
+    case OutputType::tiff:
+        return QStringLiteral("image/tiff");
     }
     Q_UNREACHABLE();
 }
 
 QString preferredFilenameExtension(OutputType type) {
     switch (type) {
-    case OutputType::jpeg: return QStringLiteral("jpg");
-    case OutputType::png: return QStringLiteral("png");
-    case OutputType::heic: return QStringLiteral("heic");
-    case OutputType::tiff: return QStringLiteral("tif");
+    case OutputType::jpeg:
+        return QStringLiteral("jpg");
+    case OutputType::png:
+        return QStringLiteral("png");
+    case OutputType::heic:
+        return QStringLiteral("heic");
+    case OutputType::tiff:
+        return QStringLiteral("tif");
     }
     Q_UNREACHABLE();
 }
 
-bool isLossy(OutputType type) { return type == OutputType::jpeg || type == OutputType::heic; }
+bool isLossy(OutputType type) {
+    return type == OutputType::jpeg || type == OutputType::heic;
+}
 
 } // namespace OutputTypes

@@ -10,27 +10,36 @@ QString SystemError::errorDescription() const {
 
 QString ResizeError::errorDescription() const {
     switch (m_case) {
-    case cannotOpenSource: return QStringLiteral("画像ファイルを開けませんでした");
-    case cannotReadProperties: return QStringLiteral("画像のメタデータを読み取れませんでした");
-    case cannotCreateThumbnail: return QStringLiteral("リサイズに失敗しました");
+    case cannotOpenSource:
+        return QStringLiteral("画像ファイルを開けませんでした");
+    case cannotReadProperties:
+        return QStringLiteral("画像のメタデータを読み取れませんでした");
+    case cannotCreateThumbnail:
+        return QStringLiteral("リサイズに失敗しました");
     }
     Q_UNREACHABLE();
 }
 
 QString EncoderError::errorDescription() const {
     switch (m_case) {
-    case cannotCreateDestination: return QStringLiteral("出力ファイルを作成できませんでした");
-    case finalizeFailed: return QStringLiteral("画像の書き出しに失敗しました");
+    case cannotCreateDestination:
+        return QStringLiteral("出力ファイルを作成できませんでした");
+    case finalizeFailed:
+        return QStringLiteral("画像の書き出しに失敗しました");
     }
     Q_UNREACHABLE();
 }
 
 QString OutputPathError::errorDescription() const {
     switch (m_case) {
-    case escapedParent: return QStringLiteral("出力フォルダが想定外の場所を指しています");
-    case tooManyCollisions: return QStringLiteral("同名ファイルが多すぎます");
-    case cannotCreateFile: return QStringLiteral("出力ファイルを作成できませんでした");
-    case filenameTooLong: return QStringLiteral("ファイル名が長すぎます");
+    case escapedParent:
+        return QStringLiteral("出力フォルダが想定外の場所を指しています");
+    case tooManyCollisions:
+        return QStringLiteral("同名ファイルが多すぎます");
+    case cannotCreateFile:
+        return QStringLiteral("出力ファイルを作成できませんでした");
+    case filenameTooLong:
+        return QStringLiteral("ファイル名が長すぎます");
     }
     Q_UNREACHABLE();
 }

@@ -30,7 +30,9 @@ public:
     explicit ResizeError(Case errorCase) : m_case(errorCase) {}
     Case errorCase() const { return m_case; }
     QString errorDescription() const override;
-    friend bool operator==(const ResizeError& a, const ResizeError& b) { return a.m_case == b.m_case; }
+    friend bool operator==(const ResizeError& a, const ResizeError& b) {
+        return a.m_case == b.m_case;
+    }
 
 private:
     Case m_case;
@@ -42,7 +44,9 @@ public:
     explicit EncoderError(Case errorCase) : m_case(errorCase) {}
     Case errorCase() const { return m_case; }
     QString errorDescription() const override;
-    friend bool operator==(const EncoderError& a, const EncoderError& b) { return a.m_case == b.m_case; }
+    friend bool operator==(const EncoderError& a, const EncoderError& b) {
+        return a.m_case == b.m_case;
+    }
 
 private:
     Case m_case;

@@ -37,7 +37,8 @@ ImageProcessingOutcome ImageProcessor::process(const std::filesystem::path& sour
                                                const ResizeSettingsSnapshot& settings) {
     std::optional<std::int64_t> sourceLongEdge;
     try {
-        const std::filesystem::path working = OutputPathResolver::resolvingSymlinksInPath(sourceURL);
+        const std::filesystem::path working =
+            OutputPathResolver::resolvingSymlinksInPath(sourceURL);
 
         struct stat info {};
         if (::lstat(working.c_str(), &info) != 0)
@@ -53,15 +54,16 @@ ImageProcessingOutcome ImageProcessor::process(const std::filesystem::path& sour
         const std::int64_t h = dimensions.height;
         sourceLongEdge = std::max(w, h);
 
-        const bool withinLimits = w >= 1 && w <= maximumSide && h >= 1 && h <= maximumSide &&
-                                  w * h < maximumPixels + 1;
+        const bool withinLimits =
+            w >= 1 && w <= maximumSide && h >= 1 && h <= maximumSide && w * h < maximumPixels + 1;
         if (!withinLimits)
             return {sourceLongEdge, std::nullopt, std::nullopt,
                     JobStatus::skipped(QStringLiteral("画像が大きすぎます (") + QString::number(w) +
                                        u'x' + QString::number(h) + u')')};
 
-        const std::int64_t target =
-            settings.skipUpscale ? std::min(settings.longEdgePx, *sourceLongEdge) : settings.longEdgePx;
+        const std::int64_t target = settings.skipUpscale
+                                        ? std::min(settings.longEdgePx, *sourceLongEdge)
+                                        : settings.longEdgePx;
         const ResizedImage resized = ImageIOResizer::resize(working, target);
         const std::int64_t outputLongEdge =
             std::max<std::int64_t>(resized.image.width(), resized.image.height());

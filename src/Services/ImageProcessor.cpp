@@ -65,18 +65,22 @@ ImageProcessor::ImageProcessor(QObject* parent) : QObject(parent) {
     m_workers.setMaxThreadCount(1024);
 }
 
-ImageProcessor::~ImageProcessor() { m_workers.waitForDone(); }
+ImageProcessor::~ImageProcessor() {
+    m_workers.waitForDone();
+}
 
 const QSet<QString>& ImageProcessor::acceptedExtensions() {
-    static const QSet<QString> extensions{
-        QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
-        QStringLiteral("png"),  QStringLiteral("heic"), QStringLiteral("heif"),
-        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("gif"),
-        QStringLiteral("webp")};
+    static const QSet<QString> extensions{QStringLiteral("jpg"),  QStringLiteral("jpeg"),
+                                          QStringLiteral("jpe"),  QStringLiteral("png"),
+                                          QStringLiteral("heic"), QStringLiteral("heif"),
+                                          QStringLiteral("tif"),  QStringLiteral("tiff"),
+                                          QStringLiteral("gif"),  QStringLiteral("webp")};
     return extensions;
 }
 
-int ImageProcessor::parallelismLimit() { return std::max(2, VipsRuntime::availableCores() - 1); }
+int ImageProcessor::parallelismLimit() {
+    return std::max(2, VipsRuntime::availableCores() - 1);
+}
 
 std::vector<std::filesystem::path>
 ImageProcessor::expandDirectories(const std::vector<std::filesystem::path>& paths) {
@@ -132,7 +136,8 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls,
     setActiveBatchCount(m_activeBatchCount + 1);
     setIsProcessing(true);
     // The batch starts from the event loop, not inside this call.
-    QMetaObject::invokeMethod(this, [this, batch] { startNext(batch); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, batch] { startNext(batch); }, Qt::QueuedConnection);
 }
 
 void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {

@@ -11,9 +11,9 @@
 #include <QUrl>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
-#include <filesystem>
 #include <vector>
 
 class ResizeSettings;

@@ -9,7 +9,9 @@ constexpr unsigned char startOfImage = 0xD8;
 constexpr unsigned char startOfScan = 0xDA;
 constexpr unsigned char app1 = 0xE1;
 
-unsigned byteAt(const QByteArray& data, qsizetype i) { return static_cast<unsigned char>(data[i]); }
+unsigned byteAt(const QByteArray& data, qsizetype i) {
+    return static_cast<unsigned char>(data[i]);
+}
 
 } // namespace
 
@@ -30,9 +32,9 @@ QByteArray jpegWithoutExif(const QByteArray& jpeg) {
         const qsizetype length = (qsizetype(byteAt(jpeg, pos + 2)) << 8) | byteAt(jpeg, pos + 3);
         if (length < 2 || pos + 2 + length > jpeg.size())
             return jpeg;
-        const bool isExif = marker == app1 && length >= 8 &&
-                            QByteArray::fromRawData(jpeg.constData() + pos + 4, 6) ==
-                                QByteArray("Exif\0\0", 6);
+        const bool isExif =
+            marker == app1 && length >= 8 &&
+            QByteArray::fromRawData(jpeg.constData() + pos + 4, 6) == QByteArray("Exif\0\0", 6);
         if (!isExif)
             result.append(jpeg.constData() + pos, 2 + length);
         pos += 2 + length;

@@ -17,8 +17,7 @@
 namespace {
 
 bool isWhitespaceOrNewline(char32_t c) {
-    return (c >= 0x0A && c <= 0x0D) || c == 0x85 ||
-           QChar::category(c) == QChar::Separator_Space ||
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || QChar::category(c) == QChar::Separator_Space ||
            QChar::category(c) == QChar::Separator_Line ||
            QChar::category(c) == QChar::Separator_Paragraph;
 }
@@ -58,7 +57,9 @@ QString withSafeScalars(const QString& text) {
     return result;
 }
 
-std::filesystem::path fromQString(const QString& text) { return text.toUtf8().toStdString(); }
+std::filesystem::path fromQString(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 // mkdir -p: an existing folder, or a link to one, is fine.
 void createDirectories(const std::filesystem::path& folder) {
@@ -97,8 +98,8 @@ std::filesystem::path resolvingSymlinksInPath(const std::filesystem::path& path)
     // The last component may be a dangling link or missing: resolve its folder only.
     if (!path.has_filename() || !path.has_parent_path())
         return path;
-    std::unique_ptr<char, decltype(&std::free)> parent(::realpath(path.parent_path().c_str(), nullptr),
-                                                       &std::free);
+    std::unique_ptr<char, decltype(&std::free)> parent(
+        ::realpath(path.parent_path().c_str(), nullptr), &std::free);
     if (!parent)
         return path;
     return std::filesystem::path(parent.get()) / path.filename();

@@ -33,9 +33,9 @@ void initialize() {
 
         // Only these loaders ever see a file, whatever its name says.
         vips_operation_block_set("VipsForeignLoad", TRUE);
-        for (const char* allowed : {"VipsForeignLoadJpeg", "VipsForeignLoadPng",
-                                    "VipsForeignLoadHeif", "VipsForeignLoadTiff",
-                                    "VipsForeignLoadNsgif", "VipsForeignLoadWebp"})
+        for (const char* allowed :
+             {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadHeif",
+              "VipsForeignLoadTiff", "VipsForeignLoadNsgif", "VipsForeignLoadWebp"})
             vips_operation_block_set(allowed, FALSE);
         vips_block_untrusted_set(TRUE);
 

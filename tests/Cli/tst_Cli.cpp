@@ -21,14 +21,16 @@ class CliTest : public QObject {
     Run cli(const QStringList& arguments) {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(file("config").native()));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                           QString::fromStdString(file("config").native()));
         process.setProcessEnvironment(environment);
         process.start(qEnvironmentVariable("BURISORA_CLI"), arguments);
         Run run;
         if (!process.waitForFinished(120000))
             return run;
         run.exitCode = process.exitCode();
-        run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        run.lines =
+            QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         run.errors = QString::fromUtf8(process.readAllStandardError());
         return run;
     }
@@ -56,7 +58,8 @@ private Q_SLOTS:
         QMap<QString, QJsonObject> bySource;
         for (const QString& line : run.lines.mid(0, 5)) {
             const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
-            bySource.insert(QFileInfo(object.value(QStringLiteral("source")).toString()).fileName(), object);
+            bySource.insert(QFileInfo(object.value(QStringLiteral("source")).toString()).fileName(),
+                            object);
         }
         const QJsonObject a = bySource.value(QStringLiteral("a.jpg"));
         QCOMPARE(a.value(QStringLiteral("status")).toString(), QStringLiteral("succeeded"));
@@ -68,9 +71,12 @@ private Q_SLOTS:
         QCOMPARE(decode(folder / "Resized" / "a.jpg").width, 1280);
         QCOMPARE(decode(folder / "Resized" / "b.png").width, 800); // never enlarged by default
         QCOMPARE(decode(folder / "nested" / "Resized" / "c.heic").width, 1280);
-        QCOMPARE(bySource.value(QStringLiteral("bomb.png")).value(QStringLiteral("reason")).toString(),
-                 QStringLiteral("画像が大きすぎます (100000x100000)"));
-        QCOMPARE(bySource.value(QStringLiteral("broken.jpg")).value(QStringLiteral("message")).toString(),
+        QCOMPARE(
+            bySource.value(QStringLiteral("bomb.png")).value(QStringLiteral("reason")).toString(),
+            QStringLiteral("画像が大きすぎます (100000x100000)"));
+        QCOMPARE(bySource.value(QStringLiteral("broken.jpg"))
+                     .value(QStringLiteral("message"))
+                     .toString(),
                  QStringLiteral("画像ファイルを開けませんでした"));
         QCOMPARE(sha256(folder / "a.jpg"), before);
         QVERIFY(!fs::exists(file("config/burisora/settings.json"))); // read, never written
@@ -78,15 +84,17 @@ private Q_SLOTS:
 
     void overridesApplyToThisRunOnly() {
         const fs::path image = makeImage(file("single/s.jpg"), {.width = 1000, .height = 500});
-        const Run run = cli({QStringLiteral("--size"), QStringLiteral("640"), QStringLiteral("--format=png"),
-                             QStringLiteral("--prefix"), QStringLiteral("web_"), QString::fromStdString(image.native())});
+        const Run run = cli({QStringLiteral("--size"), QStringLiteral("640"),
+                             QStringLiteral("--format=png"), QStringLiteral("--prefix"),
+                             QStringLiteral("web_"), QString::fromStdString(image.native())});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.lines.first().startsWith(u"succeeded\t"));
         QVERIFY(run.lines.first().contains(QStringLiteral("1000px → 640px")));
         QCOMPARE(decode(file("single/Resized/web_s.png")).width, 640);
 
         const Run settings = cli({QStringLiteral("--show-settings")});
-        const QJsonObject stored = QJsonDocument::fromJson(settings.lines.value(0).toUtf8()).object();
+        const QJsonObject stored =
+            QJsonDocument::fromJson(settings.lines.value(0).toUtf8()).object();
         QCOMPARE(stored.value(QStringLiteral("preset")).toString(), QStringLiteral("1280"));
         QCOMPARE(stored.value(QStringLiteral("outputFormat")).toString(), QStringLiteral("keep"));
         QCOMPARE(stored.size(), 8);

@@ -31,8 +31,9 @@ private Q_SLOTS:
         QFETCH(int, from);
         QFETCH(int, to);
         QFETCH(bool, notifies);
-        const JobStatus statuses[] = {JobStatus::failed(QStringLiteral("x")), JobStatus::failed(QStringLiteral("y")),
-                                      JobStatus::skipped(QStringLiteral("x")), JobStatus::running()};
+        const JobStatus statuses[] = {
+            JobStatus::failed(QStringLiteral("x")), JobStatus::failed(QStringLiteral("y")),
+            JobStatus::skipped(QStringLiteral("x")), JobStatus::running()};
         JobItem job(Path("/tmp/a.jpg"));
         job.setStatus(statuses[from]);
         QSignalSpy spy(&job, &JobItem::statusChanged);
@@ -76,8 +77,10 @@ private Q_SLOTS:
         pathOnly->setOutputURL(Path("/tmp/Resized/x.jpg"));
         QCOMPARE(JobSummary::detailLine(*pathOnly), QStringLiteral("/tmp/Resized/x.jpg"));
         QCOMPARE(JobSummary::detailLine(*add(JobStatus::succeeded())), std::nullopt);
-        QCOMPARE(JobSummary::detailLine(*add(JobStatus::skipped(QStringLiteral("r")))), QStringLiteral("r"));
-        QCOMPARE(JobSummary::detailLine(*add(JobStatus::failed(QStringLiteral("m")))), QStringLiteral("m"));
+        QCOMPARE(JobSummary::detailLine(*add(JobStatus::skipped(QStringLiteral("r")))),
+                 QStringLiteral("r"));
+        QCOMPARE(JobSummary::detailLine(*add(JobStatus::failed(QStringLiteral("m")))),
+                 QStringLiteral("m"));
         QCOMPARE(JobSummary::detailLine(*jobs.first()), QStringLiteral("待機中"));
         QCOMPARE(JobSummary::summary(jobs), QStringLiteral("完了 3 / スキップ 1 / 失敗 1 / 全 8"));
         qDeleteAll(jobs);

@@ -16,7 +16,9 @@ class SettingsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString settingsFile() const { return m_dir.filePath(QStringLiteral("burisora/settings.json")); }
+    QString settingsFile() const {
+        return m_dir.filePath(QStringLiteral("burisora/settings.json"));
+    }
     void writeFile(const QByteArray& bytes) {
         QDir().mkpath(m_dir.filePath(QStringLiteral("burisora")));
         QFile file(settingsFile());
@@ -92,34 +94,54 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("property");
         QTest::addColumn<QVariant>("expected");
-        QTest::newRow("preset 2560") << QByteArray(R"({"preset":"2560"})") << "preset" << QVariant("2560");
-        QTest::newRow("preset display name") << QByteArray(R"({"preset":"2560 px"})") << "preset" << QVariant("1280");
+        QTest::newRow("preset 2560")
+            << QByteArray(R"({"preset":"2560"})") << "preset" << QVariant("2560");
+        QTest::newRow("preset display name")
+            << QByteArray(R"({"preset":"2560 px"})") << "preset" << QVariant("1280");
         QTest::newRow("edge 5") << QByteArray(R"({"customLongEdge":5})") << "edge" << QVariant(10);
-        QTest::newRow("edge 10") << QByteArray(R"({"customLongEdge":10})") << "edge" << QVariant(10);
-        QTest::newRow("edge 99999") << QByteArray(R"({"customLongEdge":99999})") << "edge" << QVariant(30000);
-        QTest::newRow("edge as text") << QByteArray(R"({"customLongEdge":"2000"})") << "edge" << QVariant(1280);
-        QTest::newRow("edge fraction") << QByteArray(R"({"customLongEdge":2000.5})") << "edge" << QVariant(1280);
-        QTest::newRow("quality 1.5") << QByteArray(R"({"jpegQuality":1.5})") << "quality" << QVariant(1.0);
-        QTest::newRow("quality -0.2") << QByteArray(R"({"jpegQuality":-0.2})") << "quality" << QVariant(0.0);
-        QTest::newRow("quality 0.5") << QByteArray(R"({"jpegQuality":0.5})") << "quality" << QVariant(0.5);
-        QTest::newRow("quality text") << QByteArray(R"({"jpegQuality":"0.5"})") << "quality" << QVariant(0.85);
-        QTest::newRow("format keep") << QByteArray(R"({"outputFormat":"keep"})") << "format" << QVariant("keep");
-        QTest::newRow("format png") << QByteArray(R"({"outputFormat":"png"})") << "format" << QVariant("png");
-        QTest::newRow("format heic") << QByteArray(R"({"outputFormat":"heic"})") << "format" << QVariant("keep");
+        QTest::newRow("edge 10") << QByteArray(R"({"customLongEdge":10})") << "edge"
+                                 << QVariant(10);
+        QTest::newRow("edge 99999")
+            << QByteArray(R"({"customLongEdge":99999})") << "edge" << QVariant(30000);
+        QTest::newRow("edge as text")
+            << QByteArray(R"({"customLongEdge":"2000"})") << "edge" << QVariant(1280);
+        QTest::newRow("edge fraction")
+            << QByteArray(R"({"customLongEdge":2000.5})") << "edge" << QVariant(1280);
+        QTest::newRow("quality 1.5")
+            << QByteArray(R"({"jpegQuality":1.5})") << "quality" << QVariant(1.0);
+        QTest::newRow("quality -0.2")
+            << QByteArray(R"({"jpegQuality":-0.2})") << "quality" << QVariant(0.0);
+        QTest::newRow("quality 0.5")
+            << QByteArray(R"({"jpegQuality":0.5})") << "quality" << QVariant(0.5);
+        QTest::newRow("quality text")
+            << QByteArray(R"({"jpegQuality":"0.5"})") << "quality" << QVariant(0.85);
+        QTest::newRow("format keep")
+            << QByteArray(R"({"outputFormat":"keep"})") << "format" << QVariant("keep");
+        QTest::newRow("format png")
+            << QByteArray(R"({"outputFormat":"png"})") << "format" << QVariant("png");
+        QTest::newRow("format heic")
+            << QByteArray(R"({"outputFormat":"heic"})") << "format" << QVariant("keep");
         QTest::newRow("exif absent") << QByteArray("{}") << "exif" << QVariant(false);
-        QTest::newRow("exif true") << QByteArray(R"({"preserveExif":true})") << "exif" << QVariant(true);
-        QTest::newRow("exif as number") << QByteArray(R"({"preserveExif":1})") << "exif" << QVariant(false);
+        QTest::newRow("exif true")
+            << QByteArray(R"({"preserveExif":true})") << "exif" << QVariant(true);
+        QTest::newRow("exif as number")
+            << QByteArray(R"({"preserveExif":1})") << "exif" << QVariant(false);
         QTest::newRow("upscale absent") << QByteArray("{}") << "skip" << QVariant(true);
-        QTest::newRow("upscale false") << QByteArray(R"({"skipUpscale":false})") << "skip" << QVariant(false);
-        QTest::newRow("folder empty") << QByteArray(R"({"outputFolderName":""})") << "folder" << QVariant("Resized");
-        QTest::newRow("folder blanks") << QByteArray(R"({"outputFolderName":"   "})") << "folder" << QVariant("   ");
+        QTest::newRow("upscale false")
+            << QByteArray(R"({"skipUpscale":false})") << "skip" << QVariant(false);
+        QTest::newRow("folder empty")
+            << QByteArray(R"({"outputFolderName":""})") << "folder" << QVariant("Resized");
+        QTest::newRow("folder blanks")
+            << QByteArray(R"({"outputFolderName":"   "})") << "folder" << QVariant("   ");
         const auto prefixJson = [](const QString& prefix) {
-            return QJsonDocument(QJsonObject{{QStringLiteral("filenamePrefix"), prefix}}).toJson(QJsonDocument::Compact);
+            return QJsonDocument(QJsonObject{{QStringLiteral("filenamePrefix"), prefix}})
+                .toJson(QJsonDocument::Compact);
         };
-        QTest::newRow("prefix 60") << prefixJson(QString(60, u'a'))
-                                   << "prefix" << QVariant(QString(50, u'a'));
-        QTest::newRow("prefix flags") << prefixJson(QString(51, QChar()).replace(QChar(), QStringLiteral("🇯🇵")))
-                                      << "prefix" << QVariant(QString(50, QChar()).replace(QChar(), QStringLiteral("🇯🇵")));
+        QTest::newRow("prefix 60")
+            << prefixJson(QString(60, u'a')) << "prefix" << QVariant(QString(50, u'a'));
+        QTest::newRow("prefix flags")
+            << prefixJson(QString(51, QChar()).replace(QChar(), QStringLiteral("🇯🇵"))) << "prefix"
+            << QVariant(QString(50, QChar()).replace(QChar(), QStringLiteral("🇯🇵")));
         QTest::newRow("not an object") << QByteArray("[1,2]") << "preset" << QVariant("1280");
         QTest::newRow("not JSON") << QByteArray("{\"preset\":") << "preset" << QVariant("1280");
     }
@@ -208,10 +230,18 @@ private Q_SLOTS:
             settings.setSkipUpscale(false);
         } // the store writes when it goes away
         const QJsonObject onDisk = readFile();
-        QCOMPARE(onDisk.value(QStringLiteral("futureKey")).toObject().value(QStringLiteral("nested")).toArray().size(), 2);
+        QCOMPARE(onDisk.value(QStringLiteral("futureKey"))
+                     .toObject()
+                     .value(QStringLiteral("nested"))
+                     .toArray()
+                     .size(),
+                 2);
         QCOMPARE(onDisk.value(QStringLiteral("skipUpscale")).toBool(true), false);
         QCOMPARE(onDisk.value(QStringLiteral("preset")).toString(), QStringLiteral("640"));
-        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("burisora"))).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("burisora")))
+                     .entryList(QDir::Files | QDir::Hidden)
+                     .size(),
+                 1);
     }
 
     void corruptFileIsMovedAside() {

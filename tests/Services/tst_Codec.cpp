@@ -82,8 +82,9 @@ private Q_SLOTS:
         QFETCH(int, orientation);
         QFETCH(int, width);
         QFETCH(int, height);
-        const fs::path source = makeImage(file("o" + std::to_string(orientation) + ".jpg"),
-                                          {.width = 400, .height = 300, .orientation = orientation});
+        const fs::path source =
+            makeImage(file("o" + std::to_string(orientation) + ".jpg"),
+                      {.width = 400, .height = 300, .orientation = orientation});
         const PixelDimensions dimensions = ImageIOResizer::readPixelDimensions(source);
         QCOMPARE(dimensions.width, width);
         QCOMPARE(dimensions.height, height);
@@ -125,7 +126,8 @@ private Q_SLOTS:
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, edge);
-        const fs::path source = makeImage(file(name.toStdString()), {.width = width, .height = height});
+        const fs::path source =
+            makeImage(file(name.toStdString()), {.width = width, .height = height});
         const ResizedImage resized = ImageIOResizer::resize(source, edge);
         QCOMPARE(std::max(resized.image.width(), resized.image.height()), edge);
         const double aspect = double(width) / height;
@@ -136,8 +138,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("input");
         QTest::addColumn<int>("type");
         for (const char* input : {"jpg", "png", "heic", "tif", "gif", "webp"})
-            for (OutputType type : {OutputType::jpeg, OutputType::png, OutputType::heic, OutputType::tiff})
-                QTest::addRow("%s to %s", input, qPrintable(OutputTypes::preferredFilenameExtension(type)))
+            for (OutputType type :
+                 {OutputType::jpeg, OutputType::png, OutputType::heic, OutputType::tiff})
+                QTest::addRow("%s to %s", input,
+                              qPrintable(OutputTypes::preferredFilenameExtension(type)))
                     << QString::fromLatin1(input) << int(type);
     }
     void formatsRoundTrip() {
@@ -147,13 +151,16 @@ private Q_SLOTS:
         if (!fs::exists(source))
             makeImage(source, {.width = 160, .height = 120, .pages = input == u"gif" ? 3 : 1});
         const QByteArray before = sha256(source);
-        const std::string ext = OutputTypes::preferredFilenameExtension(OutputType(type)).toStdString();
+        const std::string ext =
+            OutputTypes::preferredFilenameExtension(OutputType(type)).toStdString();
         const fs::path out = convert(source, 80, OutputType(type), false,
                                      "round-" + input.toStdString() + "." + ext);
         const Decoded decoded = decode(out);
         QCOMPARE(decoded.width, 80);
         QCOMPARE(decoded.height, 60);
-        const QString expectedLoader = ext == "jpg" ? "jpeg" : ext == "tif" ? "tiff" : QString::fromStdString(ext);
+        const QString expectedLoader = ext == "jpg"   ? "jpeg"
+                                       : ext == "tif" ? "tiff"
+                                                      : QString::fromStdString(ext);
         QCOMPARE(decoded.loader, expectedLoader);
         QCOMPARE(sha256(source), before);
         QVERIFY(temporaryFilesBelow(path(m_dir)).isEmpty());
@@ -168,10 +175,12 @@ private Q_SLOTS:
         QTest::newRow("heic stripped") << int(OutputType::heic) << false << none;
         QTest::newRow("png stripped") << int(OutputType::png) << false << none;
         QTest::newRow("tiff stripped") << int(OutputType::tiff) << false << none;
-        QTest::newRow("jpeg kept") << int(OutputType::jpeg) << true
-                                   << QStringList{"GPS", "ExifIFD", "IPTC", "XMP-dc"};
-        QTest::newRow("heic kept") << int(OutputType::heic) << true << QStringList{"GPS", "ExifIFD", "XMP-dc"};
-        QTest::newRow("png kept") << int(OutputType::png) << true << QStringList{"GPS", "ExifIFD", "XMP-dc"};
+        QTest::newRow("jpeg kept")
+            << int(OutputType::jpeg) << true << QStringList{"GPS", "ExifIFD", "IPTC", "XMP-dc"};
+        QTest::newRow("heic kept")
+            << int(OutputType::heic) << true << QStringList{"GPS", "ExifIFD", "XMP-dc"};
+        QTest::newRow("png kept") << int(OutputType::png) << true
+                                  << QStringList{"GPS", "ExifIFD", "XMP-dc"};
     }
     void metadataPolicy() {
         QFETCH(int, type);
@@ -183,13 +192,14 @@ private Q_SLOTS:
             addPrivacyMetadata(source);
         }
         QVERIFY(metadataGroups(source).contains(QStringLiteral("GPS")));
-        const std::string ext = OutputTypes::preferredFilenameExtension(OutputType(type)).toStdString();
+        const std::string ext =
+            OutputTypes::preferredFilenameExtension(OutputType(type)).toStdString();
         const fs::path out = convert(source, 160, OutputType(type), preserve,
                                      std::string(preserve ? "kept." : "stripped.") + ext);
         const QSet<QString> groups = metadataGroups(out);
-        for (const QString& privateGroup : {QStringLiteral("GPS"), QStringLiteral("ExifIFD"),
-                                            QStringLiteral("IPTC"), QStringLiteral("XMP-dc"),
-                                            QStringLiteral("MakerNotes")}) {
+        for (const QString& privateGroup :
+             {QStringLiteral("GPS"), QStringLiteral("ExifIFD"), QStringLiteral("IPTC"),
+              QStringLiteral("XMP-dc"), QStringLiteral("MakerNotes")}) {
             QCOMPARE(groups.contains(privateGroup), expectedGroups.contains(privateGroup));
         }
         QVERIFY2(groups.contains(QStringLiteral("ICC_Profile")), "colour profile lost");
@@ -211,8 +221,10 @@ private Q_SLOTS:
 
     void foreignFormatsAreRefused_data() {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("svg") << QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"/>");
-        QTest::newRow("pdf") << QByteArray("%PDF-1.4\n1 0 obj<</Type/Catalog>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n");
+        QTest::newRow("svg") << QByteArray(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"/>");
+        QTest::newRow("pdf") << QByteArray(
+            "%PDF-1.4\n1 0 obj<</Type/Catalog>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n");
         QTest::newRow("ppm") << QByteArray("P6\n2 2\n255\n").append(12, 'x');
         QTest::newRow("empty") << QByteArray();
     }
@@ -231,7 +243,8 @@ private Q_SLOTS:
                     ImageIOResizer::resize(source, 10);
                 QFAIL("opened");
             } catch (const ResizeError& error) {
-                QCOMPARE(error.errorDescription(), QStringLiteral("画像ファイルを開けませんでした"));
+                QCOMPARE(error.errorDescription(),
+                         QStringLiteral("画像ファイルを開けませんでした"));
             }
         }
     }
@@ -239,7 +252,8 @@ private Q_SLOTS:
     void renamedFileOpensByContent() {
         const fs::path source = makeImage(file("really-a-png.png"));
         fs::rename(source, file("really-a-png.jpg"));
-        QCOMPARE(ImageIOResizer::readPixelDimensions(file("really-a-png.jpg")).uti, QStringLiteral("image/png"));
+        QCOMPARE(ImageIOResizer::readPixelDimensions(file("really-a-png.jpg")).uti,
+                 QStringLiteral("image/png"));
     }
 
     void failedWriteLeavesNoTemporaryFile() {
@@ -262,22 +276,26 @@ private Q_SLOTS:
     void missingFolderCannotBeCreated() {
         const ResizedImage resized = ImageIOResizer::resize(makeImage(file("tiny.png")), 10);
         try {
-            ImageEncoder::write(resized, file("no/such/folder/out.jpg"), OutputType::jpeg, 1, false);
+            ImageEncoder::write(resized, file("no/such/folder/out.jpg"), OutputType::jpeg, 1,
+                                false);
             QFAIL("written");
         } catch (const EncoderError& error) {
-            QCOMPARE(error.errorDescription(), QStringLiteral("出力ファイルを作成できませんでした"));
+            QCOMPARE(error.errorDescription(),
+                     QStringLiteral("出力ファイルを作成できませんでした"));
         }
     }
 
     void exifRemovalKeepsTheImage() {
-        const fs::path source = makeImage(file("exif.jpg"), {.width = 64, .height = 48, .orientation = 3});
+        const fs::path source =
+            makeImage(file("exif.jpg"), {.width = 64, .height = 48, .orientation = 3});
         QFile in(QString::fromStdString(source.native()));
         QVERIFY(in.open(QIODevice::ReadOnly));
         const QByteArray original = in.readAll();
         const QByteArray stripped = MetadataEdits::jpegWithoutExif(original);
         QVERIFY(original.contains("Exif"));
         QVERIFY(!stripped.contains(QByteArray("Exif\0\0", 6)));
-        QVERIFY(original.endsWith(stripped.right(stripped.size() - 2)) || stripped.size() < original.size());
+        QVERIFY(original.endsWith(stripped.right(stripped.size() - 2)) ||
+                stripped.size() < original.size());
         QCOMPARE(MetadataEdits::jpegWithoutExif("not a jpeg"), QByteArray("not a jpeg"));
         QFile out(QString::fromStdString(file("exif-stripped.jpg").native()));
         QVERIFY(out.open(QIODevice::WriteOnly));

@@ -1,6 +1,6 @@
+#include "Models/Characters.h"
 #include "Services/Errors.h"
 #include "Services/OutputPathResolver.h"
-#include "Models/Characters.h"
 #include "Support/TestSupport.h"
 
 #include <QTest>
@@ -33,16 +33,25 @@ private Q_SLOTS:
     void folderName_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("empty") << "" << "Resized";
-        QTest::newRow("spaces") << "   " << "Resized";
-        QTest::newRow("dot") << "." << "Resized";
-        QTest::newRow("dot dot") << ".." << "Resized";
-        QTest::newRow("dot dot padded") << " \n..\t " << "Resized";
+        QTest::newRow("empty") << ""
+                               << "Resized";
+        QTest::newRow("spaces") << "   "
+                                << "Resized";
+        QTest::newRow("dot") << "."
+                             << "Resized";
+        QTest::newRow("dot dot") << ".."
+                                 << "Resized";
+        QTest::newRow("dot dot padded") << " \n..\t "
+                                        << "Resized";
         QTest::newRow("ideographic space") << QStringLiteral("\u3000out\u3000") << "out";
-        QTest::newRow("three dots") << "..." << "...";
-        QTest::newRow("dot name") << ".thumbs" << ".thumbs";
-        QTest::newRow("separators") << "a/b:c\\d" << "a_b_c_d";
-        QTest::newRow("inner tab") << "a\tb" << "ab";
+        QTest::newRow("three dots") << "..."
+                                    << "...";
+        QTest::newRow("dot name") << ".thumbs"
+                                  << ".thumbs";
+        QTest::newRow("separators") << "a/b:c\\d"
+                                    << "a_b_c_d";
+        QTest::newRow("inner tab") << "a\tb"
+                                   << "ab";
         QTest::newRow("NUL") << QString::fromUtf16(u"a\u0000b", 3) << "a_b";
         QTest::newRow("zero width edges") << QStringLiteral("\u200Bout\u200B") << "out";
         QTest::newRow("only controls") << QStringLiteral("\u0001\u0002") << "Resized";
@@ -57,14 +66,20 @@ private Q_SLOTS:
     void prefix_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("padded") << "  web_  " << "web_";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("spaces") << "    " << "";
-        QTest::newRow("dot kept") << "." << ".";
-        QTest::newRow("slash") << "a/" << "a_";
+        QTest::newRow("padded") << "  web_  "
+                                << "web_";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("spaces") << "    "
+                                << "";
+        QTest::newRow("dot kept") << "."
+                                  << ".";
+        QTest::newRow("slash") << "a/"
+                               << "a_";
         QTest::newRow("60") << QString(60, u'p') << QString(50, u'p');
-        QTest::newRow("flags count once") << QString(60, QChar()).replace(QChar(), QStringLiteral("🇯🇵"))
-                                          << QString(50, QChar()).replace(QChar(), QStringLiteral("🇯🇵"));
+        QTest::newRow("flags count once")
+            << QString(60, QChar()).replace(QChar(), QStringLiteral("🇯🇵"))
+            << QString(50, QChar()).replace(QChar(), QStringLiteral("🇯🇵"));
     }
     void prefix() {
         QFETCH(QString, input);
@@ -78,10 +93,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const QString kana = QString(100, u'あ');
         QTest::newRow("78 of 100 kana") << kana << qint64(236) << QString(78, u'あ');
-        QTest::newRow("first does not fit") << QStringLiteral("あい") << qint64(2) << QStringLiteral("あ");
+        QTest::newRow("first does not fit")
+            << QStringLiteral("あい") << qint64(2) << QStringLiteral("あ");
         QTest::newRow("zero") << QStringLiteral("abc") << qint64(0) << QString();
         QTest::newRow("fits") << QStringLiteral("abc") << qint64(3) << QStringLiteral("abc");
-        QTest::newRow("combining mark whole") << QStringLiteral("ae\u0301") << qint64(2) << QStringLiteral("a");
+        QTest::newRow("combining mark whole")
+            << QStringLiteral("ae\u0301") << qint64(2) << QStringLiteral("a");
     }
     void byteBudget() {
         QFETCH(QString, text);
@@ -93,7 +110,8 @@ private Q_SLOTS:
     void collisionsAreNumbered() {
         const fs::path source = touch(path(m_dir) / "photos" / "IMG_0001.HEIC");
         const auto resolve = [&] {
-            return OPR::resolve(source, OutputType::heic, QStringLiteral("Resized"), QStringLiteral("s_"));
+            return OPR::resolve(source, OutputType::heic, QStringLiteral("Resized"),
+                                QStringLiteral("s_"));
         };
         QCOMPARE(resolve(), path(m_dir) / "photos" / "Resized" / "s_IMG_0001.heic");
         QCOMPARE(resolve(), path(m_dir) / "photos" / "Resized" / "s_IMG_0001-1.heic");
@@ -101,14 +119,16 @@ private Q_SLOTS:
         QCOMPARE(fs::file_size(path(m_dir) / "photos" / "Resized" / "s_IMG_0001-2.heic"), 0u);
         // Only the last extension goes.
         const fs::path dotted = touch(path(m_dir) / "photos" / "a.b.jpg");
-        QCOMPARE(OPR::resolve(dotted, OutputType::png, QString(), QString()).filename(), fs::path("a.b.png"));
+        QCOMPARE(OPR::resolve(dotted, OutputType::png, QString(), QString()).filename(),
+                 fs::path("a.b.png"));
     }
 
     void longNamesAreCut() {
         const QString kana(100, u'あ');
         const fs::path source = touch(path(m_dir) / "long" / (kana.toStdString() + ".jpg"));
         const fs::path out = OPR::resolve(source, OutputType::jpeg, QString(), QString());
-        QCOMPARE(QString::fromStdString(out.filename().native()), QString(78, u'あ') + QStringLiteral(".jpg"));
+        QCOMPARE(QString::fromStdString(out.filename().native()),
+                 QString(78, u'あ') + QStringLiteral(".jpg"));
     }
 
     void linksOutOfTheFolderAreRefused() {
@@ -116,8 +136,9 @@ private Q_SLOTS:
         const fs::path source = touch(folder / "a.jpg");
         fs::create_directories(path(m_dir) / "elsewhere");
         fs::create_directory_symlink(path(m_dir) / "elsewhere", folder / "Out");
-        QCOMPARE(errorOf([&] { OPR::resolve(source, OutputType::jpeg, QStringLiteral("Out"), {}); }),
-                 QStringLiteral("出力フォルダが想定外の場所を指しています"));
+        QCOMPARE(
+            errorOf([&] { OPR::resolve(source, OutputType::jpeg, QStringLiteral("Out"), {}); }),
+            QStringLiteral("出力フォルダが想定外の場所を指しています"));
         QVERIFY(fs::is_empty(path(m_dir) / "elsewhere"));
         // A link back to the source's own folder is fine: the output lands beside it.
         fs::create_directory_symlink(folder, folder / "Here");
@@ -129,11 +150,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QString>("output");
         QTest::addColumn<bool>("contained");
-        QTest::newRow("root") << "/" << "/Resized" << true;
-        QTest::newRow("below") << "/home/u" << "/home/u/Resized" << true;
-        QTest::newRow("itself") << "/home/u" << "/home/u" << true;
-        QTest::newRow("sibling with same start") << "/home/u" << "/home/user/Resized" << false;
-        QTest::newRow("elsewhere") << "/home/u" << "/tmp/Resized" << false;
+        QTest::newRow("root") << "/"
+                              << "/Resized" << true;
+        QTest::newRow("below") << "/home/u"
+                               << "/home/u/Resized" << true;
+        QTest::newRow("itself") << "/home/u"
+                                << "/home/u" << true;
+        QTest::newRow("sibling with same start") << "/home/u"
+                                                 << "/home/user/Resized" << false;
+        QTest::newRow("elsewhere") << "/home/u"
+                                   << "/tmp/Resized" << false;
     }
     void containment() {
         QFETCH(QString, parent);
@@ -164,7 +190,8 @@ private Q_SLOTS:
             QSKIP("root may write anywhere");
         const fs::path source = touch(path(m_dir) / "ro" / "a.jpg");
         fs::create_directories(path(m_dir) / "ro" / "Resized");
-        fs::permissions(path(m_dir) / "ro" / "Resized", fs::perms::owner_read | fs::perms::owner_exec);
+        fs::permissions(path(m_dir) / "ro" / "Resized",
+                        fs::perms::owner_read | fs::perms::owner_exec);
         QCOMPARE(errorOf([&] { OPR::resolve(source, OutputType::jpeg, {}, {}); }),
                  QStringLiteral("出力ファイルを作成できませんでした"));
         fs::permissions(path(m_dir) / "ro" / "Resized", fs::perms::owner_all);

@@ -8,7 +8,6 @@
 
 #include <sys/stat.h>
 
-
 using namespace TestSupport;
 
 class PipelineTest : public QObject {
@@ -37,12 +36,21 @@ private Q_SLOTS:
         QTest::newRow("folder") << "folder" << skipped << notRegular << qint64(-1);
         QTest::newRow("dangling link") << "dangling" << skipped << notRegular << qint64(-1);
         QTest::newRow("fifo") << "fifo" << skipped << notRegular << qint64(-1);
-        QTest::newRow("missing") << "missing" << failed << SystemError(ENOENT).errorDescription() << qint64(-1);
-        QTest::newRow("unreadable") << "unreadable" << failed << QStringLiteral("ファイルの読み取り権限がありません") << qint64(-1);
-        QTest::newRow("not an image") << "text" << failed << QStringLiteral("画像ファイルを開けませんでした") << qint64(-1);
-        QTest::newRow("too wide") << "200001x1" << skipped << QStringLiteral("画像が大きすぎます (200001x1)") << qint64(200001);
-        QTest::newRow("too many pixels") << "20000x10001" << skipped << QStringLiteral("画像が大きすぎます (20000x10001)") << qint64(20000);
-        QTest::newRow("truncated") << "truncated" << failed << QStringLiteral("リサイズに失敗しました") << qint64(640);
+        QTest::newRow("missing") << "missing" << failed << SystemError(ENOENT).errorDescription()
+                                 << qint64(-1);
+        QTest::newRow("unreadable")
+            << "unreadable" << failed << QStringLiteral("ファイルの読み取り権限がありません")
+            << qint64(-1);
+        QTest::newRow("not an image")
+            << "text" << failed << QStringLiteral("画像ファイルを開けませんでした") << qint64(-1);
+        QTest::newRow("too wide") << "200001x1" << skipped
+                                  << QStringLiteral("画像が大きすぎます (200001x1)")
+                                  << qint64(200001);
+        QTest::newRow("too many pixels")
+            << "20000x10001" << skipped << QStringLiteral("画像が大きすぎます (20000x10001)")
+            << qint64(20000);
+        QTest::newRow("truncated")
+            << "truncated" << failed << QStringLiteral("リサイズに失敗しました") << qint64(640);
     }
     void exits() {
         QFETCH(QString, setup);
@@ -94,7 +102,8 @@ private Q_SLOTS:
         const fs::path target = makeImage(file("real/photo.jpg"), {.width = 300, .height = 200});
         fs::create_directories(file("links"));
         fs::create_symlink(target, file("links/alias.png"));
-        const ImageProcessingOutcome outcome = ImageProcessor::process(file("links/alias.png"), settings());
+        const ImageProcessingOutcome outcome =
+            ImageProcessor::process(file("links/alias.png"), settings());
         QCOMPARE(outcome.status, JobStatus::succeeded());
         QCOMPARE(*outcome.outputURL, file("real/Resized/photo.jpg")); // beside the target, its type
         QVERIFY(!fs::exists(file("links/Resized")));
@@ -118,7 +127,8 @@ private Q_SLOTS:
         const fs::path source = file("up" + std::to_string(width) + ".png");
         if (!fs::exists(source))
             makeImage(source, {.width = width, .height = height});
-        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings(1920, skipUpscale));
+        const ImageProcessingOutcome outcome =
+            ImageProcessor::process(source, settings(1920, skipUpscale));
         QCOMPARE(outcome.outputPixelLongEdge, expected);
         const Decoded decoded = decode(*outcome.outputURL);
         QCOMPARE(qint64(std::max(decoded.width, decoded.height)), expected);

@@ -73,7 +73,8 @@ private Q_SLOTS:
         QSignalSpy changed(&processor, &ImageProcessor::jobsChanged);
         QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
         processor.enqueue({QUrl(QStringLiteral("https://example.org/a.jpg")),
-                           FileURLs::fileURL(file("notes.txt")), FileURLs::fileURL(file("noextension"))},
+                           FileURLs::fileURL(file("notes.txt")),
+                           FileURLs::fileURL(file("noextension"))},
                           withPrefix({}));
         QVERIFY(processor.jobs().isEmpty());
         QCOMPARE(changed.count(), 0);
@@ -111,8 +112,10 @@ private Q_SLOTS:
             images.push_back(makeImage(file("overlap/p" + std::to_string(i) + ".jpg")));
         ImageProcessor processor;
         QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
-        processor.enqueue(urls({images[0], images[1], images[2]}), withPrefix(QStringLiteral("a_")));
-        processor.enqueue(urls({images[0], images[1], images[2]}), withPrefix(QStringLiteral("b_")));
+        processor.enqueue(urls({images[0], images[1], images[2]}),
+                          withPrefix(QStringLiteral("a_")));
+        processor.enqueue(urls({images[0], images[1], images[2]}),
+                          withPrefix(QStringLiteral("b_")));
         QCOMPARE(processor.activeBatchCount(), 2);
         QVERIFY(waitUntilIdle(processor));
         QCOMPARE(processing.count(), 2); // true once, false once, after both

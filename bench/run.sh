@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# Times burisora-cli against the tools people script today, in one run on the
+# same images: vipsthumbnail and ImageMagick's convert, each two files at a
+# time, one thread per file. Prints per set and tool the median of three runs
+# (images per second, CPU seconds per image, peak resident memory, output
+# size), our ratios to each peer, the PSNR of every tool's output against a
+# full-decode Lanczos3 reference, and the main-thread figures of the engine.
+#
+#   bench/run.sh [--encoders] [FOLDER]
+#
+# FOLDER: images to use instead of the generated corpus (JPEG, PNG and HEIC
+# files are sorted into sets by extension; they are copied, never written).
+# --encoders: also compares PNG levels and x265 presets on the corpus.
+# BURISORA_BENCH_RUNS (default 3) sets the number of runs per tool and set.
+#
+# Figures are only worth comparing on an otherwise idle machine.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+encoders=0
+if [[ ${1:-} == --encoders ]]; then
+  encoders=1
+  shift
+fi
+source_folder=${1:-}
+
+BURISORA_EXTRA_PACKAGES="time libvips-tools imagemagick libimage-exiftool-perl" \
+  "$root/scripts/install-deps.sh"
+build=${BURISORA_BENCH_BUILD_DIR:-$root/build-bench}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DBURISORA_BUILD_GUI=OFF -DBURISORA_BUILD_TESTS=OFF >&2
+cmake --build "$build" --parallel 2 --target burisora-cli burisora-bench burisora-bench-main-thread >&2
+
+cli=$build/src/burisora-cli
+bench=$build/bench/burisora-bench
+magick=$(command -v convert-im6.q16 || command -v convert)
+runs=${BURISORA_BENCH_RUNS:-3}
+size=1280
+quality=85
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/burisora-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+corpus=$work/corpus
+mkdir -p "$corpus"/{jpeg,png,heic} "$work/config" "$work/times"
+
+if [[ -n $source_folder ]]; then
+  find "$source_folder" -type f | while IFS= read -r file; do
+    case ${file,,} in
+    *.jpg | *.jpeg) cp "$file" "$corpus/jpeg/" ;;
+    *.png) cp "$file" "$corpus/png/" ;;
+    *.heic | *.heif) cp "$file" "$corpus/heic/" ;;
+    esac
+  done
+else
+  echo "Making the corpus in $corpus ..." >&2
+  "$bench" corpus "$corpus"
+  exiftool -q -overwrite_original -Make=Burisora -Model="Bench Camera" \
+    -DateTimeOriginal="2024:05:01 10:00:00" -ExposureTime=1/125 -FNumber=1.8 -ISO=100 \
+    -FocalLength=4.2 -GPSLatitude=35.6586 -GPSLatitudeRef=N -GPSLongitude=139.7454 \
+    -GPSLongitudeRef=E -Orientation#=1 "$corpus/jpeg"
+fi
+
+count() { find "$1" -maxdepth 1 -type f | wc -l; }
+extension() { case $1 in jpeg) echo jpg ;; *) echo "$1" ;; esac; }
+
+# Each runner gets the set's folder and an empty output folder.
+run_burisora() {
+  local set=$1 out=$2
+  rm -rf "$corpus/$set/Resized"
+  XDG_CONFIG_HOME=$work/config "$cli" --size "$size" --quality "$quality" --format keep \
+    --json "$corpus/$set" >"$work/burisora.log"
+  mv "$corpus/$set/Resized"/* "$out/"
+  rmdir "$corpus/$set/Resized"
+}
+
+run_vipsthumbnail() {
+  local set=$1 out=$2 options=strip per_process=1
+  [[ $set != png ]] && options="Q=$quality,strip"
+  # Where a file takes a fraction of a second, process start-up would weigh
+  # on the peer; four files per process keep it out while both stay busy.
+  [[ $set == jpeg ]] && per_process=4
+  find "$corpus/$set" -maxdepth 1 -type f -print0 | sort -z |
+    VIPS_CONCURRENCY=1 xargs -0 -P2 -n"$per_process" \
+      vipsthumbnail -s "$size" -o "$out/%s.$(extension "$set")[$options]"
+}
+
+run_magick() {
+  local set=$1 out=$2 ext
+  ext=$(extension "$set")
+  local quality_options=""
+  [[ $set != png ]] && quality_options="-quality $quality"
+  find "$corpus/$set" -maxdepth 1 -type f -print0 | sort -z |
+    MAGICK_THREAD_LIMIT=1 xargs -0 -P2 -I{} bash -c '
+      file=$1 name=${1##*/}
+      exec "$2" -define jpeg:size=$3x$3 "$file" -auto-orient -resize $3x$3 -strip $4 \
+        "$5/${name%.*}.$6"' _ {} "$magick" "$size" "$quality_options" "$out" "$ext"
+}
+
+# GNU time runs each runner in a fresh bash, so that its figures are those of
+# the runner and everything it starts, and nothing else.
+export corpus work cli magick size quality
+export -f count extension run_burisora run_vipsthumbnail run_magick
+
+tools=(burisora vipsthumbnail magick)
+sets=()
+for set in jpeg png heic; do
+  [[ $(count "$corpus/$set") -gt 0 ]] && sets+=("$set")
+done
+
+for set in "${sets[@]}"; do
+  n=$(count "$corpus/$set")
+  echo "Timing the $set set ($n files, $runs runs per tool) ..." >&2
+  for ((run = 1; run <= runs; run++)); do
+    for tool in "${tools[@]}"; do
+      out=$work/out/$tool/$set
+      rm -rf "$out"
+      mkdir -p "$out"
+      sync
+      /usr/bin/time -f '%e %U %S %M' -o "$work/time" bash -c 'run_'"$tool"' "$@"' _ "$set" "$out" ||
+        { echo "$tool failed on the $set set" >&2; exit 1; }
+      made=$(count "$out")
+      [[ $made -eq $n ]] || { echo "$tool wrote $made of $n files for the $set set" >&2; exit 1; }
+      read -r elapsed user system rss <"$work/time"
+      bytes=$(du -sb "$out" | cut -f1)
+      echo "$elapsed $user $system $rss $bytes" >>"$work/times/$tool.$set"
+    done
+  done
+done
+
+# Median of column $2 of file $1.
+median() { cut -d' ' -f"$2" "$1" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+declare -A rate cpu rss kb
+for set in "${sets[@]}"; do
+  n=$(count "$corpus/$set")
+  for tool in "${tools[@]}"; do
+    f=$work/times/$tool.$set
+    awk '{print $1, $2 + $3, $4, $5}' "$f" >"$f.sum"
+    rate[$tool.$set]=$(awk -v n="$n" -v t="$(median "$f.sum" 1)" 'BEGIN {printf "%.2f", n / t}')
+    cpu[$tool.$set]=$(awk -v n="$n" -v t="$(median "$f.sum" 2)" 'BEGIN {printf "%.3f", t / n}')
+    rss[$tool.$set]=$(awk -v k="$(median "$f.sum" 3)" 'BEGIN {printf "%.0f", k / 1024}')
+    kb[$tool.$set]=$(awk -v n="$n" -v b="$(median "$f.sum" 4)" 'BEGIN {printf "%.0f", b / n / 1024}')
+  done
+done
+
+echo "Computing PSNR against full-decode Lanczos3 references ..." >&2
+declare -A psnr_min psnr_mean
+for set in "${sets[@]}"; do
+  folders=()
+  for tool in "${tools[@]}"; do folders+=("$work/out/$tool/$set"); done
+  while IFS=$'\t' read -r folder _ minimum mean; do
+    tool=$(basename "$(dirname "$folder")")
+    psnr_min[$tool.$set]=$minimum
+    psnr_mean[$tool.$set]=$mean
+  done < <("$bench" psnr "$corpus/$set" "${folders[@]}")
+done
+
+label() { case $1 in burisora) echo burisora-cli ;; vipsthumbnail) echo vipsthumbnail ;; magick) echo "convert (IM6)" ;; esac; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
+echo
+echo "Burisora benchmark: long edge $size, quality $quality, median of $runs runs, $(nproc) cores"
+echo "Peers run two files at a time (xargs -P2) with one thread each; their peak RSS is that of"
+echo "the largest single process, with two of them alive at once."
+echo
+printf '%-6s %-15s %9s %11s %13s %10s %18s\n' set tool images/s "CPU s/img" "peak RSS MB" "KB/image" "PSNR dB min/mean"
+for set in "${sets[@]}"; do
+  for tool in "${tools[@]}"; do
+    printf '%-6s %-15s %9s %11s %13s %10s %18s\n' "$set" "$(label "$tool")" "${rate[$tool.$set]}" \
+      "${cpu[$tool.$set]}" "${rss[$tool.$set]}" "${kb[$tool.$set]}" \
+      "${psnr_min[$tool.$set]} / ${psnr_mean[$tool.$set]}"
+  done
+done
+echo
+echo "Ratios of burisora-cli to each peer (images/s: higher is better; CPU and RSS: lower is better)"
+printf '%-6s %-15s %12s %12s %12s\n' set peer "images/s" "CPU s/img" "peak RSS"
+for set in "${sets[@]}"; do
+  for tool in vipsthumbnail magick; do
+    printf '%-6s %-15s %11sx %11sx %11sx\n' "$set" "$(label "$tool")" \
+      "$(ratio "${rate[burisora.$set]}" "${rate[$tool.$set]}")" \
+      "$(ratio "${cpu[burisora.$set]}" "${cpu[$tool.$set]}")" \
+      "$(ratio "${rss[burisora.$set]}" "${rss[$tool.$set]}")"
+  done
+done
+
+echo
+echo "Targets"
+target() { printf '  %-58s %-22s %s\n' "$1" "$2" "$(awk "BEGIN {print ($3) ? \"met\" : \"MISSED\"}")"; }
+for set in "${sets[@]}"; do
+  case $set in
+  jpeg)
+    r=$(ratio "${rate[burisora.jpeg]}" "${rate[vipsthumbnail.jpeg]}")
+    target "JPEG->JPEG images/s >= 1.5x vipsthumbnail" "${r}x" "$r >= 1.5"
+    target "peak RSS of burisora-cli on the JPEG set < 250 MB" "${rss[burisora.jpeg]} MB" "${rss[burisora.jpeg]} < 250"
+    ;;
+  png)
+    r=$(ratio "${rate[burisora.png]}" "${rate[vipsthumbnail.png]}")
+    target "PNG->PNG images/s >= 1.2x vipsthumbnail" "${r}x" "$r >= 1.2"
+    ;;
+  heic)
+    s=$(awk -v r="${rate[burisora.heic]}" 'BEGIN {printf "%.2f", 1 / r}')
+    target "HEIC->HEIC <= 1.2 s per 12-MP image (wall, batch)" "$s s/image" "$s <= 1.2"
+    ;;
+  esac
+  target "PSNR of burisora-cli's $set output >= 38 dB (worst file)" "${psnr_min[burisora.$set]} dB" \
+    "${psnr_min[burisora.$set]} >= 38"
+done
+
+echo
+echo "Main thread (10000 jobs; targets: enqueue < 500 ms, longest stall < 50 ms)"
+"$build/bench/burisora-bench-main-thread" | sed 's/^/  /'
+
+if ((encoders)); then
+  for set in png heic; do
+    [[ $(count "$corpus/$set") -gt 0 ]] || continue
+    echo
+    echo "Encoder choices on the $set set at $size px (one thread, three files)"
+    "$bench" encoders "$corpus/$set" "$size" "$quality" | sed 's/^/  /'
+  done
+fi

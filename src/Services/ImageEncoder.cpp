@@ -100,11 +100,10 @@ vips::VImage flattenedOntoWhite(const vips::VImage& image) {
 }
 
 QByteArray encodeJpeg(const vips::VImage& image, double quality, bool preserveExif) {
-    VipsBlob* raw = nullptr;
-    image.jpegsave_buffer(vips::VImage::option()
-                              ->set("Q", ImageEncoder::encoderQuality(quality))
-                              ->set("buffer", &raw));
-    std::unique_ptr<VipsBlob, Deleter<unrefBlob>> blob(raw);
+    // The returned blob holds our one reference. Asking for "buffer" as an
+    // option as well would take a second one that nothing releases.
+    std::unique_ptr<VipsBlob, Deleter<unrefBlob>> blob(image.jpegsave_buffer(
+        vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality))));
     size_t size = 0;
     const void* data = vips_blob_get(blob.get(), &size);
     QByteArray bytes(static_cast<const char*>(data), qsizetype(size));

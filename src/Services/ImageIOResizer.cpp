@@ -5,8 +5,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -40,6 +42,35 @@ std::optional<Container> containerForLoader(const char* loader) {
     return std::nullopt;
 }
 
+// libpng takes an ancillary chunk's declared length at its word before it
+// finds the file ends sooner: a few hundred bytes claiming a 2 GB text chunk
+// cost gigabytes of memory and a minute. No such chunk can be complete, so
+// the file is refused up front. Image data that stops short is left to the
+// decoder, which reports the truncation.
+bool pngChunksFitFile(int fd, off_t fileSize) {
+    constexpr off_t signatureSize = 8;
+    constexpr off_t chunkOverhead = 12; // length, type, CRC
+    off_t offset = signatureSize;
+    unsigned char header[8];
+    while (offset + 8 <= fileSize) {
+        if (::pread(fd, header, sizeof header, offset) != off_t(sizeof header))
+            return false;
+        const std::uint32_t length = std::uint32_t(header[0]) << 24 |
+                                     std::uint32_t(header[1]) << 16 |
+                                     std::uint32_t(header[2]) << 8 | header[3];
+        const char* type = reinterpret_cast<const char*>(header + 4);
+        if (length > 0x7FFFFFFFu) // the format's own limit
+            return false;
+        const off_t end = offset + chunkOverhead + off_t(length);
+        if (end > fileSize)
+            return std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "fdAT", 4) == 0;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            return true;
+        offset = end;
+    }
+    return true;
+}
+
 // Opens the file by descriptor (so no character of its name is ever read as a
 // loader option) and picks the loader by content, among ours only.
 OpenedSource openSource(const std::filesystem::path& url) {
@@ -63,6 +94,8 @@ OpenedSource openSource(const std::filesystem::path& url) {
     vips_error_clear();
     if (!container)
         throw ResizeError(ResizeError::cannotOpenSource);
+    if (*container == Container::png && !pngChunksFitFile(fd.get(), info.st_size))
+        throw ResizeError(ResizeError::cannotReadProperties);
     return {std::move(fd), std::move(source), *container};
 }
 

@@ -1,0 +1,191 @@
+// The world changing under a batch: a full disk, folders that cannot be
+// written, an output folder swapped for a link, sources that vanish or change.
+// After each: no hidden temporary file, nothing partial under a final name,
+// and the failed job says why.
+#include "Services/Errors.h"
+#include "Services/FileURLs.h"
+#include "Services/ImageProcessor.h"
+#include "Support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace TestSupport;
+
+char* toString(const JobStatus& status) {
+    return QTest::toString(QString::number(int(status.kind())) + u' ' + status.text());
+}
+
+namespace {
+
+const QString writeFailed = QStringLiteral("画像の書き出しに失敗しました");
+const QString cannotCreate = QStringLiteral("出力ファイルを作成できませんでした");
+
+ResizeSettingsSnapshot settings(std::int64_t edge = 800) {
+    ResizeSettingsSnapshot s;
+    s.longEdgePx = edge;
+    s.jpegQuality = 1.0; // large outputs: the limit is met mid-write
+    return s;
+}
+
+qsizetype entries(const fs::path& folder) {
+    std::error_code error;
+    return std::distance(fs::directory_iterator(folder, error), fs::directory_iterator());
+}
+
+} // namespace
+
+class FaultsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    fs::path file(const std::string& name) const { return path(m_dir) / name; }
+
+private Q_SLOTS:
+    void initTestCase() {
+        initialize();
+        QVERIFY(m_dir.isValid());
+    }
+
+    // Every encoder must notice the failed write, whichever call hits it.
+    void diskFullDuringWrite_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qulonglong>("limit");
+        QTest::newRow("jpeg") << "photo.jpg" << 4096ull;
+        QTest::newRow("png") << "photo.png" << 4096ull;
+        QTest::newRow("tiff") << "photo.tif" << 4096ull;
+        QTest::newRow("heic") << "photo.heic" << 2048ull;
+        QTest::newRow("png, first byte") << "first.png" << 0ull;
+        QTest::newRow("jpeg, last bytes") << "last.jpg" << 60000ull;
+    }
+    void diskFullDuringWrite() {
+        QFETCH(QString, name);
+        QFETCH(qulonglong, limit);
+        const fs::path folder = file("full/" + name.toStdString());
+        const fs::path source =
+            makeImage(folder / name.toStdString(), {.width = 800, .height = 600});
+        const QByteArray before = sha256(source);
+        const ImageProcessingOutcome outcome = [&] {
+            const FileSizeLimit fullDisk(limit);
+            return ImageProcessor::process(source, settings());
+        }();
+        QCOMPARE(outcome.status, JobStatus::failed(writeFailed));
+        QCOMPARE(outcome.sourcePixelLongEdge, 800);
+        QVERIFY(!outcome.outputURL);
+        QCOMPARE(entries(folder / "Resized"), 0);
+        QCOMPARE(sha256(source), before);
+        // Once there is room again the same file goes through.
+        QCOMPARE(ImageProcessor::process(source, settings()).status, JobStatus::succeeded());
+    }
+
+    void folderNotWritable_data() {
+        QTest::addColumn<bool>("outputFolderExists");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("output folder read-only") << true << cannotCreate;
+        QTest::newRow("source folder read-only") << false << SystemError(EACCES).errorDescription();
+    }
+    void folderNotWritable() {
+        QFETCH(bool, outputFolderExists);
+        QFETCH(QString, message);
+        if (runningAsRoot())
+            QSKIP("root writes into read-only folders");
+        const fs::path folder = file(outputFolderExists ? "ro-output" : "ro-source");
+        const fs::path source = makeImage(folder / "a.jpg");
+        const fs::path locked = outputFolderExists ? folder / "Resized" : folder;
+        fs::create_directories(locked);
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings());
+        fs::permissions(locked, fs::perms::owner_all);
+        QCOMPARE(outcome.status, JobStatus::failed(message));
+        QCOMPARE(outcome.sourcePixelLongEdge, 64);
+        QCOMPARE(entries(folder / "Resized"), 0);
+        QVERIFY(temporaryFilesBelow(folder).isEmpty());
+    }
+
+    // Between two jobs someone replaces the output folder.
+    void outputFolderReplacedBetweenJobs_data() {
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<QString>("message");
+        const QString elsewhere = QStringLiteral("出力フォルダが想定外の場所を指しています");
+        QTest::newRow("link elsewhere") << "link" << elsewhere;
+        QTest::newRow("link to a link elsewhere") << "chain" << elsewhere;
+        QTest::newRow("dangling link") << "dangling" << SystemError(EEXIST).errorDescription();
+        QTest::newRow("a file") << "file" << SystemError(EEXIST).errorDescription();
+    }
+    void outputFolderReplacedBetweenJobs() {
+        QFETCH(QString, replacement);
+        QFETCH(QString, message);
+        const fs::path folder = file("swap-" + replacement.toStdString());
+        const fs::path first = makeImage(folder / "first.png");
+        const fs::path second = makeImage(folder / "second.png");
+        const fs::path outside = file("outside-" + replacement.toStdString());
+        fs::create_directories(outside);
+
+        QCOMPARE(ImageProcessor::process(first, settings()).status, JobStatus::succeeded());
+        fs::rename(folder / "Resized", folder / "Moved");
+        if (replacement == u"link")
+            fs::create_directory_symlink(outside, folder / "Resized");
+        else if (replacement == u"chain") {
+            fs::create_directory_symlink(outside, folder / "hop");
+            fs::create_directory_symlink("hop", folder / "Resized");
+        } else if (replacement == u"dangling")
+            fs::create_symlink(outside / "gone", folder / "Resized");
+        else
+            writeBytes(folder / "Resized", "not a folder");
+
+        const ImageProcessingOutcome outcome = ImageProcessor::process(second, settings());
+        QCOMPARE(outcome.status, JobStatus::failed(message));
+        QVERIFY(!outcome.outputURL);
+        QCOMPARE(entries(outside), 0);
+        QVERIFY(!fs::exists(outside / "gone"));
+        QCOMPARE(entries(folder / "Moved"), 1); // the first output, untouched
+        QVERIFY(temporaryFilesBelow(folder).isEmpty() && temporaryFilesBelow(outside).isEmpty());
+    }
+
+    // Sources change after they were listed, before their turn comes.
+    void sourcesChangeWhileTheBatchRuns() {
+        const fs::path folder = file("moving");
+        QList<QUrl> urls;
+        std::vector<fs::path> sources;
+        for (int i = 0; i < 12; ++i) {
+            sources.push_back(makeImage(folder / ("p" + std::to_string(i) + ".png"),
+                                        {.width = 600, .height = 400}));
+            urls.append(FileURLs::fileURL(sources.back()));
+        }
+        ImageProcessor processor;
+        processor.enqueue(urls, settings(300));
+        bool changed = false;
+        connect(&processor, &ImageProcessor::jobFinished, this, [&] {
+            if (std::exchange(changed, true))
+                return;
+            // Jobs start only after this returns, and these are far behind.
+            fs::remove(sources[8]);
+            fs::remove(sources[9]);
+            makeImage(sources[9], {.width = 333, .height = 222}); // replaced by another image
+            fs::remove(sources[10]);
+            QCOMPARE(::mkfifo(sources[10].c_str(), 0644), 0);
+            writeBytes(sources[11], "no longer an image"); // rewritten in place
+        });
+        QSignalSpy idle(&processor, &ImageProcessor::isProcessingChanged);
+        QVERIFY(idle.wait(120000));
+
+        const QList<JobItem*>& jobs = processor.jobs();
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(jobs[i]->status(), JobStatus::succeeded());
+        QCOMPARE(jobs[8]->status(), JobStatus::failed(SystemError(ENOENT).errorDescription()));
+        QVERIFY(!jobs[8]->sourcePixelLongEdge());
+        QCOMPARE(jobs[9]->status(), JobStatus::succeeded());
+        QCOMPARE(jobs[9]->sourcePixelLongEdge(), 333);
+        QCOMPARE(decode(*jobs[9]->outputURL()).width, 300);
+        QCOMPARE(jobs[10]->status(),
+                 JobStatus::skipped(QStringLiteral("通常ファイルではありません")));
+        QCOMPARE(jobs[11]->status(),
+                 JobStatus::failed(QStringLiteral("画像ファイルを開けませんでした")));
+        QCOMPARE(entries(folder / "Resized"), 9);
+        QVERIFY(temporaryFilesBelow(folder).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(FaultsTest)
+#include "tst_Faults.moc"

@@ -15,14 +15,17 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
-// PNG: zlib level 6 with adaptive filtering is the usual balance; higher levels
-// cost several times the time for a few per cent.
-constexpr int pngCompressionLevel = 6;
-// x265 speed preset for HEIC. "slow", its default, takes seconds per photo.
-constexpr const char* heicEncoderPreset = "fast";
+// PNG: zlib level 2 with adaptive row filters. On photos at 1280 px (bench/)
+// that is 12% smaller and nearly twice as fast as level 6 without filters,
+// libvips' default; level 6 with filters saves 12% more for four times the time.
+constexpr int pngCompressionLevel = 2;
+// x265 speed preset for HEIC. At 1280 px "ultrafast" costs a quarter of
+// "fast" for 4% more bytes; its default, "slow", takes seconds per photo.
+constexpr const char* heicEncoderPreset = "ultrafast";
 
 template <auto Free> struct Deleter {
     template <typename T> void operator()(T* p) const { Free(p); }
@@ -168,6 +171,10 @@ void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
     HeifEncoder encoder(rawEncoder);
     check(heif_encoder_set_lossy_quality(encoder.get(), ImageEncoder::encoderQuality(quality)));
     heif_encoder_set_parameter_string(encoder.get(), "preset", heicEncoderPreset);
+    // x265 would start a thread per core for every file; files already run
+    // side by side, so each encoder gets the same share as libvips does.
+    heif_encoder_set_parameter_string(encoder.get(), "x265:pools",
+                                      std::to_string(vips_concurrency_get()).c_str());
 
     HeifOptions options(heif_encoding_options_alloc());
     options->save_alpha_channel = alpha;
@@ -213,7 +220,9 @@ void encode(const ResizedImage& resized, int fd, OutputType type, double quality
     }
     case OutputType::png:
         image.pngsave_target(vips::VTarget::new_to_descriptor(fd),
-                             vips::VImage::option()->set("compression", pngCompressionLevel));
+                             vips::VImage::option()
+                                 ->set("compression", pngCompressionLevel)
+                                 ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL));
         return;
     case OutputType::tiff:
         image.tiffsave_target(vips::VTarget::new_to_descriptor(fd),

@@ -26,9 +26,7 @@ fi
 
 # libvips spreads one image over threads; here one thread, one core.
 export VIPS_CONCURRENCY=1
-# Full unwinding: the libraries have no frame pointers, and suppressions
-# match only frames that the unwinder reaches.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1:fast_unwind_on_malloc=0}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 cd "$build"

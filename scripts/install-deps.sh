@@ -13,6 +13,8 @@ packages=(
   xvfb xauth fonts-noto-cjk
   dbus-x11
   desktop-file-utils appstream
+  time                          # peak memory of a child, in the tests
+  clang libclang-rt-14-dev      # scripts/fuzz.sh
 )
 if [[ "${BURISORA_EXTRA_PACKAGES:-}" ]]; then
   read -r -a extra <<<"$BURISORA_EXTRA_PACKAGES"

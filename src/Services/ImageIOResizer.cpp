@@ -219,6 +219,13 @@ int loadShrinkFactor(std::int64_t sourceLongEdge, std::int64_t targetLongEdge) {
     return factor;
 }
 
+bool withinSizeLimits(std::int64_t width, std::int64_t height) {
+    constexpr std::int64_t maximumSide = 200000;
+    constexpr std::int64_t maximumPixels = 200000000;
+    return width >= 1 && width <= maximumSide && height >= 1 && height <= maximumSide &&
+           width * height <= maximumPixels;
+}
+
 PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
     const OpenedSource opened = openSource(url);
     try {
@@ -242,6 +249,8 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
     const OpenedSource opened = openSource(url);
     try {
         vips::VImage header = load(opened);
+        if (!withinSizeLimits(header.width(), header.height()))
+            throw ResizeError(ResizeError::cannotCreateThumbnail);
         ResizedImage result;
         result.sourceWidth = header.width();
         result.sourceHeight = header.height();

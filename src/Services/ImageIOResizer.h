@@ -46,13 +46,18 @@ struct ResizedImage {
 // Reads and downscales image files. Stateless; safe on any thread.
 namespace ImageIOResizer {
 
+// The size limits of the pipeline: each side from 1 to 200000 pixels, at most
+// 200 million pixels in all.
+bool withinSizeLimits(std::int64_t width, std::int64_t height);
+
 // Header only: no pixel data is decoded. Throws ResizeError.
 PixelDimensions readPixelDimensions(const std::filesystem::path& url);
 
 // Decodes image 0 (first page or frame) into an upright image whose long edge
 // is `longEdgePx` (aspect kept; a smaller source is enlarged). JPEG and WebP
-// are shrunk while decoding; embedded previews are never used.
-// Throws ResizeError.
+// are shrunk while decoding; embedded previews are never used. An image
+// beyond the size limits is refused before decoding: the file may have been
+// replaced since its dimensions were read. Throws ResizeError.
 ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx);
 
 // The power-of-two factor (1, 2, 4 or 8) to shrink a JPEG or WebP by while

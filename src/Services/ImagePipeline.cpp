@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr std::int64_t maximumSide = 200000;
-constexpr std::int64_t maximumPixels = 200000000;
-
 QString messageOf(const std::exception& error) {
     if (const auto* localized = dynamic_cast<const LocalizedError*>(&error)) {
         const QString text = localized->errorDescription();
@@ -54,9 +51,7 @@ ImageProcessingOutcome ImageProcessor::process(const std::filesystem::path& sour
         const std::int64_t h = dimensions.height;
         sourceLongEdge = std::max(w, h);
 
-        const bool withinLimits =
-            w >= 1 && w <= maximumSide && h >= 1 && h <= maximumSide && w * h < maximumPixels + 1;
-        if (!withinLimits)
+        if (!ImageIOResizer::withinSizeLimits(w, h))
             return {sourceLongEdge, std::nullopt, std::nullopt,
                     JobStatus::skipped(QStringLiteral("画像が大きすぎます (") + QString::number(w) +
                                        u'x' + QString::number(h) + u')')};

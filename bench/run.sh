@@ -11,7 +11,8 @@
 # FOLDER: images to use instead of the generated corpus (JPEG, PNG and HEIC
 # files are sorted into sets by extension; they are copied, never written).
 # --encoders: also compares PNG levels and x265 presets on the corpus.
-# BURISORA_BENCH_RUNS (default 3) sets the number of runs per tool and set.
+# BURISORA_BENCH_RUNS (default 3) sets the number of runs per tool and set,
+# BURISORA_BENCH_SETS (default "jpeg png heic") the sets that are timed.
 #
 # Figures are only worth comparing on an otherwise idle machine.
 set -euo pipefail
@@ -103,7 +104,7 @@ export -f count extension run_burisora run_vipsthumbnail run_magick
 
 tools=(burisora vipsthumbnail magick)
 sets=()
-for set in jpeg png heic; do
+for set in ${BURISORA_BENCH_SETS:-jpeg png heic}; do
   [[ $(count "$corpus/$set") -gt 0 ]] && sets+=("$set")
 done
 

@@ -5,6 +5,7 @@
 #include <libheif/heif.h>
 #include <vips/vips.h>
 
+#include <malloc.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -41,6 +42,18 @@ void initialize() {
 
         // Files already run side by side; each gets its share of the cores.
         vips_concurrency_set(std::max(1, availableCores() / ImageProcessor::parallelismLimit()));
+
+#ifdef __GLIBC__
+        // Every file allocates the same large buffers (a 12-MP HEIC decode
+        // touches over 100 MB) from whichever worker thread runs it. Left to
+        // itself glibc gives each new thread a cold arena and hands big blocks
+        // back to the kernel, so every file pays the page faults again. One
+        // arena per file in flight, kept warm, reuses them: 12% less CPU time
+        // and lower peak memory on HEIC, lower peak memory on JPEG (bench/).
+        mallopt(M_ARENA_MAX, ImageProcessor::parallelismLimit());
+        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+#endif
     });
 }
 

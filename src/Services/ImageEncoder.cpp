@@ -36,7 +36,9 @@ using HeifEncoder = std::unique_ptr<heif_encoder, Deleter<heif_encoder_release>>
 using HeifHandle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
 using HeifOptions = std::unique_ptr<heif_encoding_options, Deleter<heif_encoding_options_free>>;
 using GMemory = std::unique_ptr<void, Deleter<g_free>>;
-void unrefBlob(VipsBlob* blob) { vips_area_unref(VIPS_AREA(blob)); }
+void unrefBlob(VipsBlob* blob) {
+    vips_area_unref(VIPS_AREA(blob));
+}
 
 // Removes the temporary file on every exit that did not move it into place.
 class TemporaryFile {
@@ -82,7 +84,8 @@ vips::VImage withMetadataPolicy(const vips::VImage& source, bool preserveExif) {
         removeField(image, VIPS_META_IPTC_NAME);
         removeField(image, VIPS_META_XMP_NAME);
         // libvips mirrors every EXIF tag as an "exif-ifdN-..." field.
-        std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(vips_image_get_fields(image.get_image()));
+        std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(
+            vips_image_get_fields(image.get_image()));
         for (gchar** field = fields.get(); *field; ++field) {
             if (std::strncmp(*field, "exif-", 5) == 0)
                 image.remove(*field);
@@ -230,7 +233,9 @@ void encode(const ResizedImage& resized, int fd, OutputType type, double quality
                                   ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
                                   ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL));
         return;
-    case OutputType::heic: encodeHeic(image, fd, quality, preserveExif); return;
+    case OutputType::heic:
+        encodeHeic(image, fd, quality, preserveExif);
+        return;
     }
 }
 

@@ -105,30 +105,40 @@ vips::VImage load(const OpenedSource& opened, vips::VOption* options = nullptr) 
         options = vips::VImage::option();
     options->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_TRUNCATED);
     switch (opened.container) {
-    case Container::jpeg: return vips::VImage::jpegload_source(opened.source, options);
-    case Container::png: return vips::VImage::pngload_source(opened.source, options);
+    case Container::jpeg:
+        return vips::VImage::jpegload_source(opened.source, options);
+    case Container::png:
+        return vips::VImage::pngload_source(opened.source, options);
     // Always the primary image itself, never its embedded thumbnail.
     case Container::heif:
         return vips::VImage::heifload_source(opened.source, options->set("thumbnail", false));
-    case Container::tiff: return vips::VImage::tiffload_source(opened.source, options);
-    case Container::gif: return vips::VImage::gifload_source(opened.source, options);
-    case Container::webp: return vips::VImage::webpload_source(opened.source, options);
+    case Container::tiff:
+        return vips::VImage::tiffload_source(opened.source, options);
+    case Container::gif:
+        return vips::VImage::gifload_source(opened.source, options);
+    case Container::webp:
+        return vips::VImage::webpload_source(opened.source, options);
     }
     Q_UNREACHABLE();
 }
 
 QString mimeType(Container container, const vips::VImage& header) {
     switch (container) {
-    case Container::jpeg: return QStringLiteral("image/jpeg");
-    case Container::png: return QStringLiteral("image/png");
+    case Container::jpeg:
+        return QStringLiteral("image/jpeg");
+    case Container::png:
+        return QStringLiteral("image/png");
     case Container::heif:
         if (header.get_typeof("heif-compression") == G_TYPE_STRING &&
             std::strcmp(header.get_string("heif-compression"), "av1") == 0)
             return QStringLiteral("image/avif");
         return QStringLiteral("image/heif");
-    case Container::tiff: return QStringLiteral("image/tiff");
-    case Container::gif: return QStringLiteral("image/gif");
-    case Container::webp: return QStringLiteral("image/webp");
+    case Container::tiff:
+        return QStringLiteral("image/tiff");
+    case Container::gif:
+        return QStringLiteral("image/gif");
+    case Container::webp:
+        return QStringLiteral("image/webp");
     }
     Q_UNREACHABLE();
 }
@@ -160,8 +170,8 @@ ImageProperties propertiesOf(const vips::VImage& header) {
 // belongs to the loader's own image; once that image is gone they dangle.
 // The result gets copies it owns.
 void ownMetadataBlobs(vips::VImage& image) {
-    for (const char* field : {VIPS_META_ICC_NAME, VIPS_META_EXIF_NAME, VIPS_META_XMP_NAME,
-                              VIPS_META_IPTC_NAME}) {
+    for (const char* field :
+         {VIPS_META_ICC_NAME, VIPS_META_EXIF_NAME, VIPS_META_XMP_NAME, VIPS_META_IPTC_NAME}) {
         if (image.get_typeof(field) != VIPS_TYPE_BLOB)
             continue;
         size_t length = 0;
@@ -178,7 +188,8 @@ bool needsConversionToRGB(VipsInterpretation interpretation) {
     case VIPS_INTERPRETATION_GREY16:
     case VIPS_INTERPRETATION_MULTIBAND:
         return false;
-    default: return true;
+    default:
+        return true;
     }
 }
 
@@ -186,9 +197,9 @@ bool needsConversionToRGB(VipsInterpretation interpretation) {
 // transparent pixels do not bleed dark fringes into the edges.
 vips::VImage scaleToLongEdge(vips::VImage image, std::int64_t target) {
     if (image.interpretation() == VIPS_INTERPRETATION_CMYK && image.get_typeof(VIPS_META_ICC_NAME))
-        image = image.icc_transform("srgb", vips::VImage::option()
-                                                ->set("embedded", true)
-                                                ->set("intent", VIPS_INTENT_PERCEPTUAL));
+        image = image.icc_transform(
+            "srgb",
+            vips::VImage::option()->set("embedded", true)->set("intent", VIPS_INTENT_PERCEPTUAL));
     else if (needsConversionToRGB(image.interpretation()))
         image = image.colourspace(VIPS_INTERPRETATION_sRGB);
 
@@ -258,10 +269,9 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
         vips::VImage image = header;
         const bool shrinksOnLoad =
             opened.container == Container::jpeg || opened.container == Container::webp;
-        const int factor = shrinksOnLoad
-                               ? loadShrinkFactor(std::max(header.width(), header.height()),
-                                                  longEdgePx)
-                               : 1;
+        const int factor =
+            shrinksOnLoad ? loadShrinkFactor(std::max(header.width(), header.height()), longEdgePx)
+                          : 1;
         if (factor > 1) {
             // A fresh descriptor: the first load may hold the other one's position.
             const OpenedSource again = openSource(url);

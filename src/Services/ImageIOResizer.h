@@ -26,7 +26,7 @@ struct ImageProperties {
 };
 
 struct PixelDimensions {
-    std::int64_t width = 0;  // as displayed: swapped for orientations 5 to 8
+    std::int64_t width = 0; // as displayed: swapped for orientations 5 to 8
     std::int64_t height = 0;
     std::optional<QString> uti; // container MIME type, e.g. "image/jpeg"
     ImageProperties properties;

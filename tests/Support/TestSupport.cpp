@@ -14,7 +14,9 @@
 
 namespace TestSupport {
 
-void initialize() { VipsRuntime::initialize(); }
+void initialize() {
+    VipsRuntime::initialize();
+}
 
 namespace {
 
@@ -24,14 +26,14 @@ vips::VImage photoLike(int width, int height, int bands) {
     const VImage xy = VImage::xyz(width, height);
     const VImage x = xy[0] * (255.0 / std::max(1, width));
     const VImage y = xy[1] * (255.0 / std::max(1, height));
-    const VImage texture = VImage::gaussnoise(width, height,
-                                              VImage::option()->set("sigma", 6.0)->set("mean", 0.0));
+    const VImage texture =
+        VImage::gaussnoise(width, height, VImage::option()->set("sigma", 6.0)->set("mean", 0.0));
     std::vector<VImage> channels{x + texture, y + texture, (x + y) * 0.5 - texture};
     if (bands == 4)
         channels.push_back((x * 0 + 128) + texture);
     const VImage rgb = VImage::bandjoin(channels);
-    return rgb.cast(VIPS_FORMAT_UCHAR).copy(VImage::option()->set("interpretation",
-                                                                 VIPS_INTERPRETATION_sRGB));
+    return rgb.cast(VIPS_FORMAT_UCHAR)
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
 }
 
 QString run(const QString& program, const QStringList& arguments) {
@@ -42,7 +44,9 @@ QString run(const QString& program, const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-QString text(const fs::path& path) { return QString::fromStdString(path.native()); }
+QString text(const fs::path& path) {
+    return QString::fromStdString(path.native());
+}
 
 } // namespace
 
@@ -75,8 +79,9 @@ void addPrivacyMetadata(const fs::path& path) {
 
 QSet<QString> metadataGroups(const fs::path& path) {
     QSet<QString> groups;
-    const QString out = run(QStringLiteral("exiftool"),
-                            {QStringLiteral("-G1"), QStringLiteral("-s"), QStringLiteral("-a"), text(path)});
+    const QString out =
+        run(QStringLiteral("exiftool"),
+            {QStringLiteral("-G1"), QStringLiteral("-s"), QStringLiteral("-a"), text(path)});
     for (const QString& line : out.split(u'\n', Qt::SkipEmptyParts)) {
         if (line.startsWith(u'['))
             groups.insert(line.mid(1, line.indexOf(u']') - 1).trimmed());
@@ -103,16 +108,17 @@ Decoded decode(const fs::path& path) {
     decoded.height = fields[1].toInt();
     const QString channels = fields[2];
     decoded.bands = channels.startsWith(u"srgba") || channels.startsWith(u"rgba") ? 4
-                    : channels.startsWith(u"gray")                               ? 1
-                                                                                 : 3;
+                    : channels.startsWith(u"gray")                                ? 1
+                                                                                  : 3;
     decoded.loader = fields[3].trimmed().toLower();
     return decoded;
 }
 
 double bandMean(const fs::path& path, int band) {
     const QString expression = QStringLiteral("%[fx:255*mean.%1]").arg(QLatin1Char("rgb"[band]));
-    return run(QStringLiteral("convert"), {text(path) + QStringLiteral("[0]"), QStringLiteral("-format"),
-                                           expression, QStringLiteral("info:")})
+    return run(QStringLiteral("convert"),
+               {text(path) + QStringLiteral("[0]"), QStringLiteral("-format"), expression,
+                QStringLiteral("info:")})
         .toDouble();
 }
 
@@ -128,8 +134,8 @@ QByteArray sha256(const fs::path& path) {
 QStringList temporaryFilesBelow(const fs::path& folder) {
     QStringList found;
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
-         it.increment(error)) {
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (error)
             break;
         if (ImageEncoder::isTemporaryFileName(it->path().filename().native()))
@@ -138,9 +144,13 @@ QStringList temporaryFilesBelow(const fs::path& folder) {
     return found;
 }
 
-fs::path path(const QTemporaryDir& dir) { return fs::path(dir.path().toStdString()); }
+fs::path path(const QTemporaryDir& dir) {
+    return fs::path(dir.path().toStdString());
+}
 
-bool runningAsRoot() { return ::geteuid() == 0; }
+bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
 
 } // namespace TestSupport
 
@@ -191,7 +201,8 @@ fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_
     };
     put32(16, width);
     put32(20, height);
-    const auto crc = std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17));
+    const auto crc =
+        std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17));
     put32(29, crc);
     writeBytes(path, png);
     return path;

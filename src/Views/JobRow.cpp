@@ -1,5 +1,7 @@
 #include "Views/JobRow.h"
 
+#include "Models/JobSummary.h"
+
 #include "Models/JobItem.h"
 #include "Services/FileURLs.h"
 #include "Views/JobListModel.h"
@@ -34,25 +36,7 @@ QString JobRow::fileName(const JobItem& job) {
 }
 
 std::optional<QString> JobRow::detailLine(const JobItem& job) {
-    const JobStatus& status = job.status();
-    switch (status.kind()) {
-    case JobStatus::Kind::pending:
-        return QStringLiteral("待機中");
-    case JobStatus::Kind::running:
-        return QStringLiteral("処理中…");
-    case JobStatus::Kind::succeeded:
-        if (job.sourcePixelLongEdge() && job.outputPixelLongEdge())
-            return QStringLiteral("%1px → %2px")
-                .arg(*job.sourcePixelLongEdge())
-                .arg(*job.outputPixelLongEdge());
-        if (job.outputURL())
-            return FileURLs::displayPath(*job.outputURL());
-        return std::nullopt;
-    case JobStatus::Kind::skipped:
-    case JobStatus::Kind::failed:
-        return status.text();
-    }
-    return std::nullopt;
+    return JobSummary::detailLine(job);
 }
 
 bool JobRow::canReveal(const JobItem& job) {

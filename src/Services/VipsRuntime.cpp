@@ -28,6 +28,12 @@ void initialize() {
         if (VIPS_INIT("burisora") != 0)
             std::abort(); // nothing can be read or written without it
         heif_init(nullptr);
+        // Per-file problems reach the user as job results; libvips' own
+        // warnings (a damaged tile, a short file) would only repeat them on
+        // standard error.
+        g_log_set_handler(
+            "VIPS", G_LOG_LEVEL_WARNING,
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         vips_cache_set_max(0);
         vips_cache_set_max_mem(0);
         vips_cache_set_max_files(0);

@@ -17,10 +17,6 @@
 
 using namespace TestSupport;
 
-char* toString(const JobStatus& status) {
-    return QTest::toString(QString::number(int(status.kind())) + u' ' + status.text());
-}
-
 namespace {
 
 const QString writeFailed = QStringLiteral("画像の書き出しに失敗しました");

@@ -26,11 +26,6 @@
 
 using namespace TestSupport;
 
-// Lets QCOMPARE show both sides.
-char* toString(const JobStatus& status) {
-    return QTest::toString(QString::number(int(status.kind())) + u' ' + status.text());
-}
-
 namespace {
 
 const QString openFailed = QStringLiteral("画像ファイルを開けませんでした");

@@ -209,3 +209,7 @@ fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_
 }
 
 } // namespace TestSupport
+
+char* toString(const JobStatus& status) {
+    return QTest::toString(QString::number(int(status.kind())) + u' ' + status.text());
+}

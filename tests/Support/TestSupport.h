@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+#include "Models/JobStatus.h"
+
 // Fixtures are made at test time, in temporary folders, never in the tree.
 namespace TestSupport {
 
@@ -73,3 +75,6 @@ private:
 };
 QByteArray readBytes(const fs::path& path);
 } // namespace TestSupport
+
+// Lets QCOMPARE show both sides of a status.
+char* toString(const JobStatus& status);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // burisora-bench-main-thread: how long the main thread is busy when 10000
 // files are listed and their results come back.
 //

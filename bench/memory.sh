@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Peak resident memory of burisora-cli: one 16000x12000 PNG (192 megapixels),
 # and the same photo as a batch of 200 and of 2000 files. The test suite
 # asserts the bounds (tests/Cli/tst_Interruption.cpp); this prints figures.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times burisora-cli against the tools people script today, in one run on the
 # same images: vipsthumbnail and ImageMagick's convert, each two files at a
 # time, one thread per file. Prints per set and tool the median of three runs

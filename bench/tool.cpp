@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // burisora-bench: the helpers bench/run.sh needs besides the tools it times.
 //
 //   corpus DIR                 photo-like JPEGs, PNGs and HEICs in DIR/{jpeg,png,heic}

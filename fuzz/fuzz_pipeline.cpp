@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: arbitrary bytes, saved under one of the accepted
 // extensions, go through the whole per-file pipeline. Besides crashes, leaks
 // and hangs it stops on any input after which the source changed, a hidden

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the per-file pipeline for a given time with libFuzzer.
 #   scripts/fuzz.sh [SECONDS] [extra libFuzzer flags...]
 # One worker on one core. Builds build-fuzz/ (clang, ASan+UBSan), seeds

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the fuzzer's seed corpus: small valid files of every input format and
 # the variants their readers branch on (progressive, palette, 16-bit, tiled,
 # multi-page, animated, alpha, CMYK, EXIF orientation). Usage: DIR

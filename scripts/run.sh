@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds and starts the window. Arguments are files
 # or folders to process at once, as if they had been dropped on the window.
 set -euo pipefail

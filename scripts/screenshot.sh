@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the real window under Xvfb on the images and folders given, waits for
 # their batch to end and saves a picture of the window.
 #   scripts/screenshot.sh OUTPUT.png FILE_OR_FOLDER...

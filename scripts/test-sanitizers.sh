@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The engine and its tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan/, and the suite run there the same
 # way as scripts/test.sh runs it. The window is left out; the system's

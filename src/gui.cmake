@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window on top of the engine: widgets, the desktop stand-ins in Platform/,
 # bundled symbols, the translation tables and the program itself.
 file(GLOB gui_sources CONFIGURE_DEPENDS

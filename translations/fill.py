@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Fills the translation tables after `cmake --build <dir> --target burisora_widgets_lupdate`.
 
 The Japanese texts are the keys. The Japanese table repeats them, except where

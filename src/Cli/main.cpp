@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // burisora-cli: the window's engine for scripts, file-manager actions and
 // benchmarks. One invocation is one batch, exactly as one drop on the window.
 #include "Cli/CliOptions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/OutputFormat.h"
 #include "Models/OutputType.h"
 #include "Models/SizePreset.h"

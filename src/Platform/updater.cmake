@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The update check: the information dictionary compiled in as a resource, and
 # what the updater needs besides the widgets (TLS and Ed25519 from OpenSSL).
 if(NOT TARGET burisora_widgets)

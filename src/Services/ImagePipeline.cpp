@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-file pipeline: one source file in, one outcome out. Runs on worker
 // threads and touches nothing but the file system and its own values.
 #include "Services/Errors.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // burisora-cli as a process: killed outright midway, and its memory over one
 // huge image and over a long batch. Memory is the kernel's account of the
 // child's peak, so the figures do not depend on timing.

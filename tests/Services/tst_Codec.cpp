@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/OutputFormat.h"
 #include "Services/Errors.h"
 #include "Services/ImageEncoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The world changing under a batch: a full disk, folders that cannot be
 // written, an output folder swapped for a link, sources that vanish or change.
 // After each: no hidden temporary file, nothing partial under a final name,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays every input the fuzzer found a fault with (tests/fuzz-regressions/)
 // through the pipeline under each accepted extension. The sanitizer build
 // runs this too, so a leak or memory error that comes back fails there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files that come from anywhere: broken, lying, enormous or not files at all.
 // Each must end as skipped or failed with its reason, quickly, with the source
 // untouched and nothing left in the output folder, and the batch must go on.

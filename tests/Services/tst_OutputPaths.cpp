@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/Characters.h"
 #include "Services/Errors.h"
 #include "Services/OutputPathResolver.h"

@@ -6,9 +6,9 @@
 // produce them: the hardest case for the event loop. Tiny real images add the
 // whole pipeline. A 1 ms heartbeat timer measures the longest gap in which the
 // event loop did not get round to it.
-#include "Models/ResizeSettingsSnapshot.h"
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
 #include "Services/ImageProcessor.h"
+#include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -7,6 +7,7 @@
 #include "Services/Errors.h"
 #include "Services/ImageEncoder.h"
 #include "Services/ImageIOResizer.h"
+#include "Services/ImagePipeline.h"
 #include "Services/ImageProcessor.h"
 #include "Services/VipsRuntime.h"
 
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ResizeSettingsSnapshot settings;
     settings.longEdgePx = 48; // small outputs keep the encoders quick
     settings.preserveExif = size && (data[0] & 1);
-    const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings);
+    const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings);
 
     if (readAll(source) != bytes)
         violated("source changed", source);

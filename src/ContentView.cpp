@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ContentView.h"
 
-#include "Models/ResizeSettings.h"
 #include "Platform/FileManagerReveal.h"
 #include "Services/ImageProcessor.h"
+#include "Settings/ResizeSettings.h"
 #include "Views/DropZoneView.h"
 #include "Views/JobListModel.h"
 #include "Views/JobListView.h"
@@ -19,10 +19,10 @@
 
 ContentView::ContentView(SettingsStore* store, QWidget* parent)
     : QWidget(parent), m_settings(std::make_unique<ResizeSettings>(store)),
-      m_processor(std::make_unique<ImageProcessor>()), m_jobModel(std::make_unique<JobListModel>()),
+      m_processor(std::make_unique<ImageProcessor>()),
+      m_jobModel(std::make_unique<JobListModel>(*m_processor)),
       m_splitter(std::make_unique<QSplitter>(Qt::Horizontal, this)) {
     setMinimumSize(700, 520);
-    m_jobModel->follow(*m_processor);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -2,10 +2,11 @@
 #include "KorrinMacApp.h"
 
 #include "ContentView.h"
-#include "Platform/Updater.h"
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
+#include "Platform/UpdaterController.h"
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Style.h"
+#include "Views/UpdaterDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,8 +60,10 @@ KorrinMacApp::KorrinMacApp()
     m_aboutAction = m_helpMenu->addAction(tr("ブリソラについて"), this, &KorrinMacApp::showAbout);
     m_aboutAction->setMenuRole(QAction::AboutRole);
     // Directly after About: the update check, when the build configures it.
-    addCheckForUpdatesItem(m_helpMenu,
-                           m_updaterController ? m_updaterController->updater() : nullptr);
+    if (m_updaterController) {
+        m_updaterDialog = std::make_unique<UpdaterDialog>(m_updaterController->updater());
+        addCheckForUpdatesItem(m_helpMenu, m_updaterController->updater());
+    }
 
     m_window->resize(880, 640);
 }

@@ -13,6 +13,7 @@ class QMainWindow;
 class QMenu;
 class QTranslator;
 class UpdaterController;
+class UpdaterDialog;
 
 // The application: its translations, its one main window with the toolbar
 // and the menus. There is deliberately no way to open a second window.
@@ -52,6 +53,7 @@ private:
 
     // Decided once at start-up, before the window exists.
     std::unique_ptr<UpdaterController> m_updaterController;
+    std::unique_ptr<UpdaterDialog> m_updaterDialog;
     std::unique_ptr<QMainWindow> m_window;
     ContentView* m_contentView = nullptr;
     QAction* m_openAction = nullptr;

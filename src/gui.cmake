@@ -1,12 +1,19 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The window on top of the engine: widgets, the desktop stand-ins in Platform/,
-# bundled symbols, the translation tables and the program itself.
-file(GLOB gui_sources CONFIGURE_DEPENDS
-     Views/*.cpp Views/*.h KorrinMacApp.cpp KorrinMacApp.h ContentView.cpp ContentView.h
-     Platform/*.cpp Platform/*.h)
-list(FILTER gui_sources EXCLUDE REGEX "Platform/SettingsStore\\.(cpp|h)$")
-add_library(burisora_widgets STATIC ${gui_sources})
-target_link_libraries(burisora_widgets PUBLIC burisora_core Qt6::Widgets Qt6::Network Qt6::DBus Qt6::Svg)
+# What stands in for the desktop platform, then the window on top of it: the
+# widgets, bundled symbols, the translation tables and the program itself.
+burisora_sources(platform_sources Platform)
+add_library(burisora_platform STATIC ${platform_sources})
+find_package(OpenSSL 1.1.1 REQUIRED COMPONENTS Crypto)
+target_link_libraries(burisora_platform PUBLIC
+    burisora_core Qt6::Gui Qt6::Network Qt6::DBus OpenSSL::Crypto)
+include(Platform/updater.cmake)
+
+burisora_sources(widget_sources Views)
+list(APPEND widget_sources
+     ${CMAKE_CURRENT_SOURCE_DIR}/KorrinMacApp.cpp ${CMAKE_CURRENT_SOURCE_DIR}/KorrinMacApp.h
+     ${CMAKE_CURRENT_SOURCE_DIR}/ContentView.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ContentView.h)
+add_library(burisora_widgets STATIC ${widget_sources})
+target_link_libraries(burisora_widgets PUBLIC burisora_platform Qt6::Widgets Qt6::Svg)
 
 # Symbols for desktops whose icon theme lacks them, and the application icon.
 file(GLOB gui_icons CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Views/Icons/*.svg)
@@ -23,7 +30,7 @@ set(gui_ts_files
     ${PROJECT_SOURCE_DIR}/translations/burisora_en.ts)
 qt_add_translations(burisora_widgets
     TS_FILES ${gui_ts_files}
-    SOURCES ${gui_sources}
+    SOURCES ${widget_sources} ${platform_sources}
     LUPDATE_OPTIONS -no-obsolete -locations none
     QM_FILES_OUTPUT_VARIABLE gui_qm_files)
 qt_add_resources(burisora_widgets burisora_translations
@@ -35,4 +42,3 @@ install(FILES ${gui_qm_files} DESTINATION share/burisora/translations)
 add_executable(burisora main.cpp)
 target_link_libraries(burisora PRIVATE burisora_widgets)
 install(TARGETS burisora RUNTIME DESTINATION bin)
-include(Platform/updater.cmake)

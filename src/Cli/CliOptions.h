@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "Models/ResizeSettingsSnapshot.h"
+#include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QJsonObject>
 #include <QString>

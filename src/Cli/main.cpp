@@ -2,10 +2,10 @@
 // burisora-cli: the window's engine for scripts, file-manager actions and
 // benchmarks. One invocation is one batch, exactly as one drop on the window.
 #include "Cli/CliOptions.h"
+#include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
-#include "Models/ResizeSettings.h"
-#include "Services/FileURLs.h"
 #include "Services/ImageProcessor.h"
+#include "Settings/ResizeSettings.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -155,6 +155,6 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exec();
     }
     progress.clear();
-    print(stdout, JobSummary::summary(processor.jobs()) + u'\n');
+    print(stdout, JobSummary::summary(JobCounts::of(processor.jobs())) + u'\n');
     return anyFailed ? 1 : 0;
 }

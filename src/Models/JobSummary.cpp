@@ -1,28 +1,41 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/JobSummary.h"
 
+void JobCounts::add(JobStatus::Kind kind, int sign) {
+    all += sign;
+    switch (kind) {
+    case JobStatus::Kind::pending:
+        break;
+    case JobStatus::Kind::running:
+        running += sign;
+        break;
+    case JobStatus::Kind::succeeded:
+        succeeded += sign;
+        break;
+    case JobStatus::Kind::skipped:
+        skipped += sign;
+        break;
+    case JobStatus::Kind::failed:
+        failed += sign;
+        break;
+    }
+}
+
+JobCounts JobCounts::of(const QList<JobItem*>& jobs) {
+    JobCounts counts;
+    for (const JobItem* job : jobs)
+        counts.add(job->status().kind(), +1);
+    return counts;
+}
+
 namespace JobSummary {
 
-QString summary(const QList<JobItem*>& jobs) {
-    qsizetype succeeded = 0, skipped = 0, failed = 0;
-    for (const JobItem* job : jobs) {
-        switch (job->status().kind()) {
-        case JobStatus::Kind::succeeded:
-            ++succeeded;
-            break;
-        case JobStatus::Kind::skipped:
-            ++skipped;
-            break;
-        case JobStatus::Kind::failed:
-            ++failed;
-            break;
-        default:
-            break;
-        }
-    }
-    return QStringLiteral("完了 ") + QString::number(succeeded) + QStringLiteral(" / スキップ ") +
-           QString::number(skipped) + QStringLiteral(" / 失敗 ") + QString::number(failed) +
-           QStringLiteral(" / 全 ") + QString::number(jobs.size());
+QString summary(const JobCounts& counts) {
+    return QStringLiteral("完了 %1 / スキップ %2 / 失敗 %3 / 全 %4")
+        .arg(counts.succeeded)
+        .arg(counts.skipped)
+        .arg(counts.failed)
+        .arg(counts.all);
 }
 
 std::optional<QString> detailLine(const JobItem& job) {

@@ -8,11 +8,25 @@
 
 #include <optional>
 
+// How many jobs stand where.
+struct JobCounts {
+    qsizetype succeeded = 0;
+    qsizetype skipped = 0;
+    qsizetype failed = 0;
+    qsizetype running = 0;
+    qsizetype all = 0;
+
+    // Counts one job of this kind in (+1) or out (-1).
+    void add(JobStatus::Kind kind, int sign);
+    static JobCounts of(const QList<JobItem*>& jobs);
+    bool operator==(const JobCounts&) const = default;
+};
+
 // Texts built from jobs at run time; shown as they are, never translated.
 namespace JobSummary {
 
 // "完了 3 / スキップ 1 / 失敗 0 / 全 4"
-QString summary(const QList<JobItem*>& jobs);
+QString summary(const JobCounts& counts);
 // The second line of a job: progress, sizes ("4032px → 1920px"), the output
 // path, or the reason or message; nothing when there is nothing to say.
 std::optional<QString> detailLine(const JobItem& job);

@@ -2,8 +2,6 @@
 #include "Platform/Updater.h"
 
 #include "Platform/FileManagerReveal.h"
-#include "Platform/UpdateConfiguration.h"
-#include "Platform/UpdaterDialog.h"
 #include "Platform/UpdaterSignature.h"
 
 #include <QDir>
@@ -43,10 +41,6 @@ Updater::~Updater() {
         m_download->remove();
 }
 
-QWidget* Updater::dialog() const {
-    return m_dialog.get();
-}
-
 bool Updater::canCheckForUpdates() const {
     return m_started && !m_reply;
 }
@@ -70,21 +64,10 @@ void Updater::setState(State state, const QString& title, const QString& message
     m_message = message;
     const bool changed = m_state != state;
     m_state = state;
-    // The texts can change within one state (two failures in a row); the
-    // dialog redraws on every call, observers of the state only on change.
-    if (m_dialog)
-        m_dialog->refresh();
+    // The texts can change within one state (two failures in a row).
+    Q_EMIT textsChanged();
     if (changed)
         Q_EMIT stateChanged(state);
-}
-
-void Updater::showDialog() {
-    if (!m_dialog)
-        m_dialog = std::make_unique<UpdaterDialog>(this);
-    m_dialog->refresh();
-    m_dialog->show();
-    m_dialog->raise();
-    m_dialog->activateWindow();
 }
 
 QNetworkReply* Updater::get(const QUrl& url) {
@@ -126,13 +109,12 @@ QNetworkReply* Updater::get(const QUrl& url) {
 
 void Updater::checkForUpdates() {
     if (!canCheckForUpdates()) {
-        if (m_dialog && m_dialog->isVisible())
-            showDialog();
+        Q_EMIT presentationRequested(); // what runs is shown again
         return;
     }
     m_update.reset();
     setState(State::Checking, tr("アップデートを確認中…"), QString());
-    showDialog();
+    Q_EMIT presentationRequested();
     if (!isHttps(m_feedURL)) {
         setState(State::Failed, tr("アップデートを確認できませんでした"),
                  tr("アップデート情報のアドレスが https ではありません。"));
@@ -245,7 +227,7 @@ QString Updater::nextDownloadPath() const {
 void Updater::downloadUpdate() {
     if (m_state != State::UpdateAvailable || !m_update || !canCheckForUpdates())
         return;
-    showDialog();
+    Q_EMIT presentationRequested();
     const QString failed = tr("アップデートをダウンロードできませんでした");
     if (!isHttps(m_update->downloadURL)) {
         setState(State::Failed, failed,
@@ -346,30 +328,4 @@ void Updater::cancel() {
         return;
     m_cancelled = true;
     m_reply->abort();
-}
-
-UpdaterController::UpdaterController(const QVariantMap& dictionary, bool startingUpdater,
-                                     QObject* parent)
-    : QObject(parent),
-      m_updater(QUrl(UpdateConfiguration::text(dictionary, UpdateConfiguration::feedURLKey)
-                         .value_or(QString())
-                         .trimmed()),
-                UpdateConfiguration::decodedPublicEDKey(
-                    UpdateConfiguration::text(dictionary, UpdateConfiguration::publicEDKeyKey)
-                        .value_or(QString()))
-                    .value_or(QByteArray()),
-                UpdateConfiguration::programVersion(dictionary)) {
-    if (startingUpdater)
-        startUpdater();
-}
-
-std::unique_ptr<UpdaterController>
-UpdaterController::createIfConfigured(const std::optional<QVariantMap>& dictionary) {
-    if (!UpdateConfiguration::hasSparkleConfiguration(dictionary))
-        return nullptr;
-    return std::make_unique<UpdaterController>(*dictionary, true);
-}
-
-std::unique_ptr<UpdaterController> UpdaterController::createIfConfigured() {
-    return createIfConfigured(UpdateConfiguration::informationDictionary());
 }

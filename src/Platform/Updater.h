@@ -11,7 +11,6 @@
 #include <QSslCertificate>
 #include <QString>
 #include <QUrl>
-#include <QVariantMap>
 
 #include <chrono>
 #include <functional>
@@ -20,12 +19,9 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QWidget;
-class UpdaterDialog;
 
-// Checks the appcast on request, tells the user in a window of its own and,
-// when asked, downloads the new version and verifies it. It never installs or
-// runs anything: a verified file is only shown in the file manager.
+// Checks the appcast on request and, when asked, downloads the new version and verifies it. It
+// never installs or runs anything: a verified file is only shown in the file manager.
 class Updater : public QObject {
     Q_OBJECT
 public:
@@ -55,8 +51,6 @@ public:
     const std::optional<AppcastItem>& availableUpdate() const { return m_update; }
     QString downloadedFilePath() const { return m_downloadedFilePath; }
     QString runningVersion() const { return m_runningVersion; }
-    // Nothing until the first check.
-    QWidget* dialog() const;
 
     // The user's download folder unless set.
     void setDownloadDirectory(const QString& path) { m_downloadDirectory = path; }
@@ -75,6 +69,11 @@ Q_SIGNALS:
     void canCheckForUpdatesChanged(bool value);
     void stateChanged(Updater::State state);
     void downloadProgress(qint64 received, qint64 total);
+    // The title or message were set again (also within one state).
+    void textsChanged();
+    // A check or download started, or was asked for while one runs: whoever
+    // shows the updater to the user brings it forward.
+    void presentationRequested();
 
 private:
     QNetworkReply* get(const QUrl& url);
@@ -86,7 +85,6 @@ private:
     void failDownload(const QString& reason);
     QString failureReason(QNetworkReply* reply) const;
     QString nextDownloadPath() const;
-    void showDialog();
 
     QUrl m_feedURL;
     QByteArray m_publicEDKey;
@@ -111,27 +109,4 @@ private:
     QList<QSslCertificate> m_additionalCaCertificates;
     std::function<void(const QString&)> m_reveal;
     std::chrono::milliseconds m_transferTimeout{30000};
-
-    std::unique_ptr<UpdaterDialog> m_dialog;
-};
-
-// Created once at launch when the information dictionary configures updates;
-// it owns the updater for the life of the process.
-class UpdaterController : public QObject {
-    Q_OBJECT
-public:
-    UpdaterController(const QVariantMap& dictionary, bool startingUpdater,
-                      QObject* parent = nullptr);
-
-    // A started controller when the dictionary is valid, else nothing.
-    static std::unique_ptr<UpdaterController>
-    createIfConfigured(const std::optional<QVariantMap>& dictionary);
-    // The same for the compiled-in dictionary.
-    static std::unique_ptr<UpdaterController> createIfConfigured();
-
-    Updater* updater() { return &m_updater; }
-    void startUpdater() { m_updater.start(); }
-
-private:
-    Updater m_updater;
 };

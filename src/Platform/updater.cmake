@@ -1,12 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The update check: the information dictionary compiled in as a resource, and
-# what the updater needs besides the widgets (TLS and Ed25519 from OpenSSL).
-if(NOT TARGET burisora_widgets)
-  return()
-endif()
-
-find_package(OpenSSL 1.1.1 REQUIRED COMPONENTS Crypto)
-
+# The update check's information dictionary, compiled in as a resource.
 function(burisora_json_string out value)
   string(REPLACE "\\" "\\\\" value "${value}")
   string(REPLACE "\"" "\\\"" value "${value}")
@@ -34,9 +27,7 @@ set(information_dir "${CMAKE_CURRENT_BINARY_DIR}/information")
 file(WRITE "${information_dir}/Info.json.new" "${burisora_information}\n")
 configure_file("${information_dir}/Info.json.new" "${information_dir}/Info.json" COPYONLY)
 
-qt_add_resources(burisora_widgets burisora_information
+qt_add_resources(burisora_platform burisora_information
     PREFIX "/burisora"
     BASE "${information_dir}"
     FILES "${information_dir}/Info.json")
-
-target_link_libraries(burisora_widgets PUBLIC OpenSSL::Crypto Qt6::Network Qt6::DBus)

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The per-file pipeline: one source file in, one outcome out. Runs on worker
-// threads and touches nothing but the file system and its own values.
+#include "Services/ImagePipeline.h"
+
 #include "Services/Errors.h"
 #include "Services/ImageEncoder.h"
 #include "Services/ImageIOResizer.h"
-#include "Services/ImageProcessor.h"
 #include "Services/OutputPathResolver.h"
 
 #include <sys/stat.h>
@@ -31,8 +30,10 @@ ImageProcessingOutcome failed(const QString& message,
 
 } // namespace
 
-ImageProcessingOutcome ImageProcessor::process(const std::filesystem::path& sourceURL,
-                                               const ResizeSettingsSnapshot& settings) {
+namespace ImagePipeline {
+
+ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
+                               const ResizeSettingsSnapshot& settings) {
     std::optional<std::int64_t> sourceLongEdge;
     try {
         const std::filesystem::path working =
@@ -81,3 +82,5 @@ ImageProcessingOutcome ImageProcessor::process(const std::filesystem::path& sour
         return failed(QStringLiteral("予期しないエラーが発生しました"), sourceLongEdge);
     }
 }
+
+} // namespace ImagePipeline

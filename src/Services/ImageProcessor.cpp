@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Services/ImageProcessor.h"
 
-#include "Models/ResizeSettings.h"
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
+#include "Services/ImagePipeline.h"
 #include "Services/VipsRuntime.h"
+#include "Settings/ResizeSettings.h"
 
 #include <QPointer>
 
@@ -79,10 +80,6 @@ const QSet<QString>& ImageProcessor::acceptedExtensions() {
     return extensions;
 }
 
-int ImageProcessor::parallelismLimit() {
-    return std::max(2, VipsRuntime::availableCores() - 1);
-}
-
 std::vector<std::filesystem::path>
 ImageProcessor::expandDirectories(const std::vector<std::filesystem::path>& paths) {
     std::vector<std::filesystem::path> files;
@@ -128,13 +125,14 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls,
         auto* job = new JobItem(std::move(file), this);
         batch->requests.push_back({job->id(), job->sourceURL()});
         m_jobs.append(job);
+        m_jobsByID.insert(job->id(), job);
     }
     Q_EMIT jobsAppended(first, qsizetype(batch->requests.size()));
     Q_EMIT jobsChanged();
 
     batch->settings = snapshot();
-    batch->limit = parallelismLimit();
-    setActiveBatchCount(m_activeBatchCount + 1);
+    batch->limit = VipsRuntime::parallelismLimit();
+    ++m_activeBatchCount;
     setIsProcessing(true);
     // The batch starts from the event loop, not inside this call.
     QMetaObject::invokeMethod(
@@ -149,7 +147,8 @@ void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
         ++batch->inFlight;
         const ResizeSettingsSnapshot settings = batch->settings;
         m_workers.start([this, batch, request, settings] {
-            ImageProcessingResult result{request.id, process(request.sourceURL, settings)};
+            ImageProcessingResult result{request.id,
+                                         ImagePipeline::process(request.sourceURL, settings)};
             QMetaObject::invokeMethod(
                 this, [this, batch, result = std::move(result)] { finish(batch, result); },
                 Qt::QueuedConnection);
@@ -162,8 +161,7 @@ void ImageProcessor::finish(const std::shared_ptr<Batch>& batch, ImageProcessing
     apply(result);
     startNext(batch);
     if (batch->inFlight == 0 && batch->next == batch->requests.size()) {
-        setActiveBatchCount(m_activeBatchCount - 1);
-        if (m_activeBatchCount == 0)
+        if (--m_activeBatchCount == 0)
             setIsProcessing(false);
     }
 }
@@ -180,12 +178,6 @@ void ImageProcessor::apply(const ImageProcessingResult& result) {
     Q_EMIT jobFinished(item);
 }
 
-JobItem* ImageProcessor::job(const QUuid& id) const {
-    const auto it = std::find_if(m_jobs.cbegin(), m_jobs.cend(),
-                                 [&](const JobItem* item) { return item->id() == id; });
-    return it == m_jobs.cend() ? nullptr : *it;
-}
-
 void ImageProcessor::clearCompleted() {
     removeJobs([](const JobItem* item) { return item->status().isCompleted(); });
 }
@@ -200,20 +192,24 @@ void ImageProcessor::clearAll() {
 void ImageProcessor::removeJobs(const std::function<bool(const JobItem*)>& shouldRemove) {
     QList<JobItem*> kept;
     kept.reserve(m_jobs.size());
-    for (JobItem* item : std::as_const(m_jobs)) {
-        if (shouldRemove(item))
-            item->deleteLater();
-        else
+    RowRanges removed;
+    for (qsizetype row = 0; row < m_jobs.size(); ++row) {
+        JobItem* item = m_jobs[row];
+        if (!shouldRemove(item)) {
             kept.append(item);
+            continue;
+        }
+        if (!removed.isEmpty() && removed.back().first + removed.back().second == row)
+            ++removed.back().second;
+        else
+            removed.append({row, 1});
+        m_jobsByID.remove(item->id());
+        item->deleteLater();
     }
     m_jobs.swap(kept);
-    Q_EMIT jobsRemoved();
+    if (!removed.isEmpty())
+        Q_EMIT jobsRemoved(removed);
     Q_EMIT jobsChanged();
-}
-
-void ImageProcessor::setActiveBatchCount(std::int64_t count) {
-    m_activeBatchCount = count;
-    Q_EMIT activeBatchCountChanged(count);
 }
 
 void ImageProcessor::setIsProcessing(bool value) {

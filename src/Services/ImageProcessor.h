@@ -3,13 +3,15 @@
 
 #include "Models/JobItem.h"
 #include "Models/ProcessingRecords.h"
-#include "Models/ResizeSettingsSnapshot.h"
+#include "Settings/ResizeSettingsSnapshot.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
 #include <QUrl>
+#include <QUuid>
 
 #include <cstdint>
 #include <filesystem>
@@ -33,9 +35,6 @@ public:
     static constexpr qsizetype maximumJobCount = 10000;
     // Lower-case extensions (without the dot) of the files that become jobs.
     static const QSet<QString>& acceptedExtensions();
-    // Files of one batch in the pipeline at once: one core stays free for the
-    // window, but never fewer than two.
-    static int parallelismLimit();
 
     // Lists a job for every accepted file among `urls` (folders are expanded)
     // and starts a batch for them with the settings as they are now. Returns
@@ -52,21 +51,21 @@ public:
     // Everything when idle; only completed jobs while a batch runs.
     void clearAll();
 
-    // One file from start to end; never throws. Runs on worker threads.
-    static ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
-                                          const ResizeSettingsSnapshot& settings);
     // Folders replaced by the regular files below them, hidden items left out.
     static std::vector<std::filesystem::path>
     expandDirectories(const std::vector<std::filesystem::path>& paths);
+
+    // Rows of the list as (first, count), ascending.
+    using RowRanges = QList<std::pair<qsizetype, qsizetype>>;
 
 Q_SIGNALS:
     // Every change of the list. Appends and removals say what they did first.
     void jobsChanged();
     void jobsAppended(qsizetype first, qsizetype count);
-    // Jobs were removed; the removed objects are deleted later, not at once.
-    void jobsRemoved();
+    // These rows, counted as they stood before, are gone; their jobs are
+    // deleted later, not at once.
+    void jobsRemoved(const ImageProcessor::RowRanges& rows);
     void isProcessingChanged(bool isProcessing);
-    void activeBatchCountChanged(std::int64_t count);
     // A result has been written into `job`.
     void jobFinished(JobItem* job);
 
@@ -78,12 +77,12 @@ private:
     void startNext(const std::shared_ptr<Batch>& batch);
     void finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result);
     void apply(const ImageProcessingResult& result);
-    JobItem* job(const QUuid& id) const;
+    JobItem* job(const QUuid& id) const { return m_jobsByID.value(id); }
     void removeJobs(const std::function<bool(const JobItem*)>& shouldRemove);
-    void setActiveBatchCount(std::int64_t count);
     void setIsProcessing(bool value);
 
     QList<JobItem*> m_jobs;
+    QHash<QUuid, JobItem*> m_jobsByID;
     bool m_isProcessing = false;
     std::int64_t m_activeBatchCount = 0;
     // Batches bound themselves; the pool must never cap two batches together.

@@ -13,4 +13,8 @@ void initialize();
 // Cores this process may run on (its CPU affinity), at least 1.
 int availableCores();
 
+// Files of one batch in the pipeline at once: one core stays free for the
+// window, but never fewer than two.
+int parallelismLimit();
+
 } // namespace VipsRuntime

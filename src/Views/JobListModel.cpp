@@ -1,89 +1,72 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Views/JobListModel.h"
 
+#include "Models/FileURLs.h"
 #include "Models/JobItem.h"
-#include "Services/FileURLs.h"
-#include "Services/ImageProcessor.h"
-#include "Views/JobRow.h"
 
-JobListModel::JobListModel(QObject* parent) : QAbstractListModel(parent) {}
+namespace {
 
-void JobListModel::follow(const ImageProcessor& processor) {
-    // jobsChanged comes with every append and removal, so it alone suffices.
-    connect(&processor, &ImageProcessor::jobsChanged, this,
-            [this, &processor] { setJobs(processor.jobs()); });
-    setJobs(processor.jobs());
+// Row by row, many scattered removals cost more than one reset.
+constexpr qsizetype maximumRemovalRuns = 64;
+
+bool canReveal(const JobItem& job) {
+    return job.status().kind() == JobStatus::Kind::succeeded && job.outputURL().has_value();
 }
 
-void JobListModel::setJobs(const QList<JobItem*>& jobs) {
-    const Counts before = m_counts;
+} // namespace
 
-    // The processor only removes jobs and appends new ones, so the old rows
-    // that survive are a prefix of `jobs` in the same order.
-    QList<bool> keep(m_entries.size(), false);
-    qsizetype matched = 0;
-    for (qsizetype i = 0; i < m_entries.size(); ++i) {
-        if (matched < jobs.size() && m_entries[i].job == jobs[matched]) {
-            keep[i] = true;
-            ++matched;
-        }
-    }
-    bool consistent = true;
-    for (qsizetype j = matched; j < jobs.size() && consistent; ++j)
-        consistent = !m_rows.contains(jobs[j]);
+JobListModel::JobListModel(const ImageProcessor& processor, QObject* parent)
+    : QAbstractListModel(parent), m_processor(processor) {
+    connect(&processor, &ImageProcessor::jobsAppended, this, &JobListModel::append);
+    connect(&processor, &ImageProcessor::jobsRemoved, this, &JobListModel::remove);
+    reset();
+}
 
-    QList<std::pair<int, int>> runs; // removed row ranges, first to last
-    for (int i = 0; i < m_entries.size(); ++i) {
-        if (keep[i])
-            continue;
-        if (!runs.isEmpty() && runs.back().second == i - 1)
-            runs.back().second = i;
-        else
-            runs.append({i, i});
+void JobListModel::append(qsizetype first, qsizetype count) {
+    const QList<JobItem*>& jobs = m_processor.jobs();
+    beginInsertRows({}, int(first), int(first + count - 1));
+    for (qsizetype i = first; i < first + count; ++i) {
+        const Entry entry{jobs[i], jobs[i]->status().kind()};
+        m_rows.insert(entry.job, int(m_entries.size()));
+        m_entries.append(entry);
+        watch(entry);
     }
+    endInsertRows();
+    Q_EMIT countsChanged();
+}
 
-    // Many scattered removals are cheaper as one reset than row by row.
-    if (!consistent || runs.size() > 64) {
-        beginResetModel();
-        for (const Entry& e : std::as_const(m_entries))
-            unwatch(e.job);
-        m_entries.clear();
-        m_counts = {};
-        for (JobItem* job : jobs) {
-            const Entry e{job, job->status().kind()};
-            m_entries.append(e);
-            add(e, +1);
-            watch(job);
-        }
-        rebuildRowIndex();
-        endResetModel();
-    } else {
-        for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
-            beginRemoveRows({}, run->first, run->second);
-            for (int i = run->first; i <= run->second; ++i) {
-                add(m_entries[i], -1);
-                unwatch(m_entries[i].job);
-            }
-            m_entries.remove(run->first, run->second - run->first + 1);
-            endRemoveRows();
-        }
-        if (!runs.isEmpty())
-            rebuildRowIndex();
-        if (matched < jobs.size()) {
-            const int first = int(m_entries.size());
-            beginInsertRows({}, first, int(first + jobs.size() - matched - 1));
-            for (qsizetype j = matched; j < jobs.size(); ++j) {
-                const Entry e{jobs[j], jobs[j]->status().kind()};
-                m_rows.insert(e.job, int(m_entries.size()));
-                m_entries.append(e);
-                add(e, +1);
-                watch(e.job);
-            }
-            endInsertRows();
-        }
+void JobListModel::remove(const ImageProcessor::RowRanges& rows) {
+    if (rows.size() > maximumRemovalRuns) {
+        reset();
+        return;
     }
-    if (m_counts != before)
-        Q_EMIT countsChanged();
+    for (auto run = rows.crbegin(); run != rows.crend(); ++run) {
+        const auto [first, count] = *run;
+        beginRemoveRows({}, int(first), int(first + count - 1));
+        for (qsizetype i = first; i < first + count; ++i) {
+            m_counts.add(m_entries[i].kind, -1);
+            disconnect(m_entries[i].job, nullptr, this, nullptr);
+        }
+        m_entries.remove(first, count);
+        endRemoveRows();
+    }
+    rebuildRowIndex();
+    Q_EMIT countsChanged();
+}
+
+void JobListModel::reset() {
+    beginResetModel();
+    for (const Entry& entry : std::as_const(m_entries))
+        disconnect(entry.job, nullptr, this, nullptr);
+    m_entries.clear();
+    m_counts = {};
+    for (JobItem* job : m_processor.jobs()) {
+        m_entries.append({job, job->status().kind()});
+        watch(m_entries.back());
+    }
+    rebuildRowIndex();
+    endResetModel();
+    Q_EMIT countsChanged();
 }
 
 int JobListModel::rowCount(const QModelIndex& parent) const {
@@ -91,97 +74,52 @@ int JobListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant JobListModel::data(const QModelIndex& index, int role) const {
-    const JobItem* item = job(index);
-    if (!item)
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
+    const JobItem& job = *m_entries[index.row()].job;
     switch (role) {
     case Qt::DisplayRole:
-        return JobRow::fileName(*item);
+        return FileURLs::displayName(job.sourceURL());
     case StatusKindRole:
-        return int(item->status().kind());
+        return int(job.status().kind());
     case DetailLineRole:
-        return JobRow::detailLine(*item).value_or(QString());
+        return JobSummary::detailLine(job).value_or(QString());
     case OutputPathRole:
-        if (JobRow::canReveal(*item))
-            return FileURLs::displayPath(*item->outputURL());
-        return QString();
+        if (canReveal(job))
+            return QByteArray::fromStdString(job.outputURL()->native());
+        return {};
     default:
         return {};
     }
 }
 
-JobItem* JobListModel::job(const QModelIndex& index) const {
-    if (!index.isValid() || index.model() != this)
-        return nullptr;
-    return job(index.row());
+void JobListModel::watch(const Entry& entry) {
+    m_counts.add(entry.kind, +1);
+    JobItem* job = entry.job;
+    auto changed = [this, job] { jobChanged(job); };
+    connect(job, &JobItem::statusChanged, this, changed);
+    connect(job, &JobItem::outputURLChanged, this, changed);
+    connect(job, &JobItem::sourcePixelLongEdgeChanged, this, changed);
+    connect(job, &JobItem::outputPixelLongEdgeChanged, this, changed);
 }
 
-JobItem* JobListModel::job(int row) const {
-    return row >= 0 && row < m_entries.size() ? m_entries[row].job : nullptr;
-}
-
-QModelIndex JobListModel::indexOf(const JobItem* item) const {
-    const auto it = m_rows.constFind(item);
-    return it == m_rows.constEnd() ? QModelIndex() : index(*it);
-}
-
-QString JobListModel::summary(const Counts& counts) {
-    return QStringLiteral("完了 %1 / スキップ %2 / 失敗 %3 / 全 %4")
-        .arg(counts.succeeded)
-        .arg(counts.skipped)
-        .arg(counts.failed)
-        .arg(counts.all);
-}
-
-void JobListModel::watch(JobItem* item) {
-    auto changed = [this, item] { jobChanged(item); };
-    connect(item, &JobItem::statusChanged, this, changed);
-    connect(item, &JobItem::outputURLChanged, this, changed);
-    connect(item, &JobItem::sourcePixelLongEdgeChanged, this, changed);
-    connect(item, &JobItem::outputPixelLongEdgeChanged, this, changed);
-}
-
-void JobListModel::unwatch(JobItem* item) {
-    disconnect(item, nullptr, this, nullptr);
-}
-
-void JobListModel::jobChanged(JobItem* item) {
-    const auto it = m_rows.constFind(item);
+void JobListModel::jobChanged(JobItem* job) {
+    const auto it = m_rows.constFind(job);
     if (it == m_rows.constEnd())
         return;
     const int row = *it;
     Entry& entry = m_entries[row];
-    const JobStatus::Kind kind = item->status().kind();
+    const JobStatus::Kind kind = job->status().kind();
     const bool countsMove = kind != entry.kind;
     if (countsMove) {
-        add(entry, -1);
+        m_counts.add(entry.kind, -1);
         entry.kind = kind;
-        add(entry, +1);
+        m_counts.add(entry.kind, +1);
     }
-    const QModelIndex i = index(row);
-    Q_EMIT dataChanged(i, i);
+    const QModelIndex changed = index(row);
+    Q_EMIT dataChanged(changed, changed);
     if (countsMove)
         Q_EMIT countsChanged();
-}
-
-void JobListModel::add(const Entry& entry, int sign) {
-    m_counts.all += sign;
-    switch (entry.kind) {
-    case JobStatus::Kind::pending:
-        break;
-    case JobStatus::Kind::running:
-        m_counts.running += sign;
-        break;
-    case JobStatus::Kind::succeeded:
-        m_counts.succeeded += sign;
-        break;
-    case JobStatus::Kind::skipped:
-        m_counts.skipped += sign;
-        break;
-    case JobStatus::Kind::failed:
-        m_counts.failed += sign;
-        break;
-    }
 }
 
 void JobListModel::rebuildRowIndex() {

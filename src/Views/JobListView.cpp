@@ -115,12 +115,12 @@ void JobListView::setIsProcessing(bool isProcessing) {
 }
 
 void JobListView::refresh() {
-    const JobListModel::Counts counts = m_jobs->counts();
+    const JobCounts& counts = m_jobs->counts();
     const bool empty = counts.all == 0;
     m_summary->setVisible(!empty);
     m_clearCompleted->setVisible(!empty);
     m_clearAll->setVisible(!empty);
-    m_summary->setText(JobListModel::summary(counts));
+    m_summary->setText(JobSummary::summary(counts));
     m_clearAll->setEnabled(!m_isProcessing);
     m_clearAll->setToolTip(m_isProcessing ? tr("処理中は実行中の項目を保持します")
                                           : tr("すべての項目を消去"));

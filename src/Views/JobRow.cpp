@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Views/JobRow.h"
 
-#include "Models/JobSummary.h"
-
-#include "Models/JobItem.h"
-#include "Services/FileURLs.h"
+#include "Models/JobStatus.h"
 #include "Views/JobListModel.h"
 #include "Views/Style.h"
 
@@ -24,25 +21,14 @@ constexpr int verticalMargin = 6;
 constexpr int lineSpacing = 2;
 constexpr int buttonSize = 24;
 
-const JobListModel* jobModel(const QModelIndex& index) {
-    return qobject_cast<const JobListModel*>(index.model());
+// The written output that the row's button reveals; empty when there is none.
+QByteArray revealablePath(const QModelIndex& index) {
+    return index.data(JobListModel::OutputPathRole).toByteArray();
 }
 
 } // namespace
 
 JobRow::JobRow(QObject* parent) : QStyledItemDelegate(parent) {}
-
-QString JobRow::fileName(const JobItem& job) {
-    return FileURLs::displayName(job.sourceURL());
-}
-
-std::optional<QString> JobRow::detailLine(const JobItem& job) {
-    return JobSummary::detailLine(job);
-}
-
-bool JobRow::canReveal(const JobItem& job) {
-    return job.status().kind() == JobStatus::Kind::succeeded && job.outputURL().has_value();
-}
 
 QRect JobRow::revealButtonRect(const QRect& rowRect) {
     const int contentHeight = rowRect.height() - 1; // the separator
@@ -60,9 +46,7 @@ QSize JobRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) c
 
 void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                    const QModelIndex& index) const {
-    const JobListModel* model = jobModel(index);
-    const JobItem* job = model ? model->job(index) : nullptr;
-    if (!job)
+    if (!index.isValid())
         return;
 
     painter->save();
@@ -77,7 +61,7 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           content.height());
     const QRect iconRect(iconFrame.center().x() - iconSize / 2 + 1,
                          iconFrame.center().y() - iconSize / 2 + 1, iconSize, iconSize);
-    switch (job->status().kind()) {
+    switch (JobStatus::Kind(index.data(JobListModel::StatusKindRole).toInt())) {
     case JobStatus::Kind::pending:
         painter->drawPixmap(iconRect, Style::tinted(Style::Symbol::clock, Style::secondary(palette),
                                                     iconSize, dpr));
@@ -101,7 +85,7 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
     // Reveal button.
     int textRight = row.right() - Style::standardMargin;
-    if (canReveal(*job)) {
+    if (!revealablePath(index).isEmpty()) {
         const QRect button = revealButtonRect(row);
         if (m_hoveredButton == index || m_pressedButton == index) {
             QColor hover = palette.color(QPalette::WindowText);
@@ -127,22 +111,24 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QFont captionFont = Style::font(Style::TextRole::caption, option.font);
     const QFontMetrics body(bodyFont);
     const QFontMetrics caption(captionFont);
-    const std::optional<QString> detail = detailLine(*job);
-    const int blockHeight = body.height() + (detail ? lineSpacing + caption.height() : 0);
+    const QString detail = index.data(JobListModel::DetailLineRole).toString();
+    const bool hasDetail = !detail.isNull();
+    const int blockHeight = body.height() + (hasDetail ? lineSpacing + caption.height() : 0);
     int y = content.top() + (content.height() - blockHeight) / 2;
 
     painter->setFont(bodyFont);
     painter->setPen(palette.color(QPalette::Text));
-    painter->drawText(QRect(textLeft, y, textWidth, body.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
-                      body.elidedText(fileName(*job), Qt::ElideMiddle, textWidth));
-    if (detail) {
+    painter->drawText(
+        QRect(textLeft, y, textWidth, body.height()),
+        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+        body.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, textWidth));
+    if (hasDetail) {
         y += body.height() + lineSpacing;
         painter->setFont(captionFont);
         painter->setPen(Style::secondary(palette));
         painter->drawText(QRect(textLeft, y, textWidth, caption.height()),
                           Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
-                          caption.elidedText(*detail, Qt::ElideMiddle, textWidth));
+                          caption.elidedText(detail, Qt::ElideMiddle, textWidth));
     }
 
     // The thin line under every row, the last one included.
@@ -179,11 +165,10 @@ void JobRow::paintSpinner(QPainter* painter, const QRect& rect, const QColor& co
     painter->restore();
 }
 
-bool JobRow::editorEvent(QEvent* event, QAbstractItemModel* model,
-                         const QStyleOptionViewItem& option, const QModelIndex& index) {
-    const JobListModel* jobs = qobject_cast<const JobListModel*>(model);
-    const JobItem* job = jobs ? jobs->job(index) : nullptr;
-    const bool revealable = job && canReveal(*job);
+bool JobRow::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) {
+    const QByteArray output = revealablePath(index);
+    const bool revealable = !output.isEmpty();
     const QRect button = revealButtonRect(option.rect);
 
     // Hover and press only change how the button looks: repaint what is visible.
@@ -218,7 +203,7 @@ bool JobRow::editorEvent(QEvent* event, QAbstractItemModel* model,
         setIndex(m_pressedButton, {});
         if (mouse->button() == Qt::LeftButton && wasPressed && revealable &&
             button.contains(mouse->position().toPoint())) {
-            Q_EMIT revealRequested(*job->outputURL());
+            Q_EMIT revealRequested(std::filesystem::path(output.toStdString()));
             return true;
         }
         return false;
@@ -238,9 +223,7 @@ void JobRow::clearHover(QAbstractItemView* view) {
 
 bool JobRow::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                        const QStyleOptionViewItem& option, const QModelIndex& index) {
-    const JobListModel* jobs = jobModel(index);
-    const JobItem* job = jobs ? jobs->job(index) : nullptr;
-    if (event->type() == QEvent::ToolTip && job && canReveal(*job) &&
+    if (event->type() == QEvent::ToolTip && !revealablePath(index).isEmpty() &&
         revealButtonRect(option.rect).contains(event->pos())) {
         QToolTip::showText(event->globalPos(), tr("Finderで表示"), view,
                            revealButtonRect(option.rect));

@@ -4,23 +4,15 @@
 #include <QStyledItemDelegate>
 
 #include <filesystem>
-#include <optional>
-
-class JobItem;
 
 // Paints one job as a row: state symbol (a spinner while running), file name,
 // detail line, and for a written output a magnifier button that reveals it.
 // One delegate paints every row, so a long list costs only its visible rows.
+// It knows the rows only through JobListModel's roles.
 class JobRow : public QStyledItemDelegate {
     Q_OBJECT
 public:
     explicit JobRow(QObject* parent = nullptr);
-
-    // The source's file name with its extension, as listed.
-    static QString fileName(const JobItem& job);
-    // The second line of the row, shown as it is; nothing when there is none.
-    static std::optional<QString> detailLine(const JobItem& job);
-    static bool canReveal(const JobItem& job);
 
     // Where the reveal button sits in a row.
     static QRect revealButtonRect(const QRect& rowRect);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Views/OpenImagesDialog.h"
 
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
 
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Views/SettingsPanel.h"
 
-#include "Models/ResizeSettings.h"
+#include "Settings/ResizeSettings.h"
 #include "Views/Style.h"
 
 #include <QButtonGroup>
@@ -276,13 +276,6 @@ QString SettingsPanel::qualityText(double quality) {
     return format;
 }
 
-std::int64_t SettingsPanel::clampedCustomLongEdge(std::int64_t value) {
-    std::int64_t v = value < 11 ? ResizeSettings::minimumCustomLongEdge : value;
-    if (v >= ResizeSettings::maximumCustomLongEdge)
-        v = ResizeSettings::maximumCustomLongEdge;
-    return v;
-}
-
 void SettingsPanel::showPreset() {
     const int index = m_preset->findData(int(m_settings.preset()));
     if (m_preset->currentIndex() != index)
@@ -312,7 +305,7 @@ void SettingsPanel::customLongEdgeChanged() {
     // into range; the settings object then signals once more with it.
     if (m_settings.preset() == SizePreset::custom) {
         const std::int64_t value = m_settings.customLongEdge();
-        const std::int64_t clamped = clampedCustomLongEdge(value);
+        const std::int64_t clamped = SettingsDefaults::clampedCustomLongEdge(value);
         if (clamped != value)
             m_settings.setCustomLongEdge(clamped);
     }

@@ -31,8 +31,6 @@ public:
     static long long qualityPercent(double quality);
     // "%lld%" with the number put in, e.g. "85%".
     static QString qualityText(double quality);
-    // The stored range of the custom long edge.
-    static std::int64_t clampedCustomLongEdge(std::int64_t value);
 
     QSize sizeHint() const override;
 

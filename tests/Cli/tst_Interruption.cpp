@@ -4,6 +4,7 @@
 // child's peak, so the figures do not depend on timing.
 #include "Services/ImageEncoder.h"
 #include "Services/ImageProcessor.h"
+#include "Services/VipsRuntime.h"
 #include "Support/TestSupport.h"
 
 #include <QProcess>
@@ -117,7 +118,7 @@ private Q_SLOTS:
               done, complete, placeholders, temporary);
         QVERIFY2(complete < int(before.size()), "the batch ended before the kill");
         QVERIFY(complete >= done);
-        QVERIFY(placeholders + temporary <= 2 * ImageProcessor::parallelismLimit());
+        QVERIFY(placeholders + temporary <= 2 * VipsRuntime::parallelismLimit());
     }
 
     void peakMemoryForOneHugeImage() {

@@ -83,7 +83,8 @@ private Q_SLOTS:
         QCOMPARE(JobSummary::detailLine(*add(JobStatus::failed(QStringLiteral("m")))),
                  QStringLiteral("m"));
         QCOMPARE(JobSummary::detailLine(*jobs.first()), QStringLiteral("待機中"));
-        QCOMPARE(JobSummary::summary(jobs), QStringLiteral("完了 3 / スキップ 1 / 失敗 1 / 全 8"));
+        QCOMPARE(JobSummary::summary(JobCounts::of(jobs)),
+                 QStringLiteral("完了 3 / スキップ 1 / 失敗 1 / 全 8"));
         qDeleteAll(jobs);
     }
 };

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Platform/UpdateConfiguration.h"
-#include "Platform/Updater.h"
+#include "Platform/UpdaterController.h"
 
 #include <QJsonObject>
 #include <QTest>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Platform/Updater.h"
+#include "Platform/UpdaterController.h"
 #include "Views/CheckForUpdatesView.h"
+#include "Views/UpdaterDialog.h"
 
 #include <QDir>
 #include <QFile>
@@ -137,10 +138,10 @@ QByteArray feed(const QByteArray& items) {
            items + "</channel></rss>";
 }
 
-bool dialogShows(const Updater& updater, const QString& fragment) {
-    if (!updater.dialog() || !updater.dialog()->isVisible())
+bool dialogShows(const UpdaterDialog& dialog, const QString& fragment) {
+    if (!dialog.isVisible())
         return false;
-    const auto labels = updater.dialog()->findChildren<QLabel*>();
+    const auto labels = dialog.findChildren<QLabel*>();
     return std::any_of(labels.begin(), labels.end(), [&](const QLabel* label) {
         return label->isVisibleTo(label->window()) && label->text().contains(fragment);
     });
@@ -248,6 +249,7 @@ private Q_SLOTS:
         UpdaterController controller(dictionary(m_server.url(path), publicKey(m_signingKey.get())),
                                      true);
         Updater& updater = *controller.updater();
+        UpdaterDialog dialog(&updater);
         if (trusted)
             updater.setAdditionalCaCertificates({m_certificate});
         updater.setDownloadDirectory(downloads.path());
@@ -261,7 +263,7 @@ private Q_SLOTS:
         QVERIFY(!updater.canCheckForUpdates());
         QTRY_VERIFY_WITH_TIMEOUT(updater.state() != State::Checking, 10000);
         QCOMPARE(updater.state(), checked);
-        QVERIFY2(dialogShows(updater, checkText), qPrintable(updater.message()));
+        QVERIFY2(dialogShows(dialog, checkText), qPrintable(updater.message()));
         QVERIFY(updater.canCheckForUpdates());
         QCOMPARE(canCheck.size(), 2);
 
@@ -271,7 +273,7 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(updater.state() != State::Downloading, 10000);
         }
         QCOMPARE(updater.state(), downloaded);
-        QVERIFY2(dialogShows(updater, downloadText), qPrintable(updater.message()));
+        QVERIFY2(dialogShows(dialog, downloadText), qPrintable(updater.message()));
         const QStringList files = QDir(downloads.path()).entryList(QDir::Files);
         if (downloaded == State::Downloaded) {
             QCOMPARE(files, QStringList{"archive.tar.gz"});

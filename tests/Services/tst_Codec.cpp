@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Models/OutputFormat.h"
 #include "Services/Errors.h"
 #include "Services/ImageEncoder.h"
 #include "Services/ImageIOResizer.h"
 #include "Services/MetadataEdits.h"
+#include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 
 #include <QFile>

@@ -3,9 +3,10 @@
 // written, an output folder swapped for a link, sources that vanish or change.
 // After each: no hidden temporary file, nothing partial under a final name,
 // and the failed job says why.
+#include "Models/FileURLs.h"
 #include "Services/Errors.h"
-#include "Services/FileURLs.h"
 #include "Services/ImageIOResizer.h"
+#include "Services/ImagePipeline.h"
 #include "Services/ImageProcessor.h"
 #include "Support/TestSupport.h"
 
@@ -68,7 +69,7 @@ private Q_SLOTS:
         const QByteArray before = sha256(source);
         const ImageProcessingOutcome outcome = [&] {
             const FileSizeLimit fullDisk(limit);
-            return ImageProcessor::process(source, settings());
+            return ImagePipeline::process(source, settings());
         }();
         QCOMPARE(outcome.status, JobStatus::failed(writeFailed));
         QCOMPARE(outcome.sourcePixelLongEdge, 800);
@@ -76,7 +77,7 @@ private Q_SLOTS:
         QCOMPARE(entries(folder / "Resized"), 0);
         QCOMPARE(sha256(source), before);
         // Once there is room again the same file goes through.
-        QCOMPARE(ImageProcessor::process(source, settings()).status, JobStatus::succeeded());
+        QCOMPARE(ImagePipeline::process(source, settings()).status, JobStatus::succeeded());
     }
 
     void folderNotWritable_data() {
@@ -95,7 +96,7 @@ private Q_SLOTS:
         const fs::path locked = outputFolderExists ? folder / "Resized" : folder;
         fs::create_directories(locked);
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings());
+        const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings());
         fs::permissions(locked, fs::perms::owner_all);
         QCOMPARE(outcome.status, JobStatus::failed(message));
         QCOMPARE(outcome.sourcePixelLongEdge, 64);
@@ -122,7 +123,7 @@ private Q_SLOTS:
         const fs::path outside = file("outside-" + replacement.toStdString());
         fs::create_directories(outside);
 
-        QCOMPARE(ImageProcessor::process(first, settings()).status, JobStatus::succeeded());
+        QCOMPARE(ImagePipeline::process(first, settings()).status, JobStatus::succeeded());
         fs::rename(folder / "Resized", folder / "Moved");
         if (replacement == u"link")
             fs::create_directory_symlink(outside, folder / "Resized");
@@ -134,7 +135,7 @@ private Q_SLOTS:
         else
             writeBytes(folder / "Resized", "not a folder");
 
-        const ImageProcessingOutcome outcome = ImageProcessor::process(second, settings());
+        const ImageProcessingOutcome outcome = ImagePipeline::process(second, settings());
         QCOMPARE(outcome.status, JobStatus::failed(message));
         QVERIFY(!outcome.outputURL);
         QCOMPARE(entries(outside), 0);

@@ -2,7 +2,8 @@
 // Files that come from anywhere: broken, lying, enormous or not files at all.
 // Each must end as skipped or failed with its reason, quickly, with the source
 // untouched and nothing left in the output folder, and the batch must go on.
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
+#include "Services/ImagePipeline.h"
 #include "Services/ImageProcessor.h"
 #include "Support/TestSupport.h"
 
@@ -269,7 +270,7 @@ private Q_SLOTS:
 
         QElapsedTimer clock;
         clock.start();
-        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings());
+        const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings());
         const qint64 elapsed = clock.elapsed();
 
         QCOMPARE(outcome.status, expected.status);

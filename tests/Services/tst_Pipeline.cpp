@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Services/Errors.h"
+#include "Services/ImagePipeline.h"
 #include "Services/ImageProcessor.h"
 #include "Support/TestSupport.h"
 
@@ -79,7 +80,7 @@ private Q_SLOTS:
             const QStringList size = setup.split(u'x');
             makePngClaiming(source, size[0].toUInt(), size[1].toUInt());
         }
-        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings());
+        const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings());
         QCOMPARE(int(outcome.status.kind()), kind);
         QCOMPARE(outcome.status.text(), text);
         QCOMPARE(outcome.sourcePixelLongEdge.value_or(-1), sourceLongEdge);
@@ -91,7 +92,7 @@ private Q_SLOTS:
         const fs::path source = file("wide.png");
         vips::VImage::black(200000, 1000).write_to_file(source.c_str());
         const QByteArray before = sha256(source);
-        const ImageProcessingOutcome outcome = ImageProcessor::process(source, settings(1280));
+        const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings(1280));
         QCOMPARE(outcome.status, JobStatus::succeeded());
         QCOMPARE(outcome.sourcePixelLongEdge, 200000);
         QCOMPARE(outcome.outputPixelLongEdge, 1280);
@@ -104,7 +105,7 @@ private Q_SLOTS:
         fs::create_directories(file("links"));
         fs::create_symlink(target, file("links/alias.png"));
         const ImageProcessingOutcome outcome =
-            ImageProcessor::process(file("links/alias.png"), settings());
+            ImagePipeline::process(file("links/alias.png"), settings());
         QCOMPARE(outcome.status, JobStatus::succeeded());
         QCOMPARE(*outcome.outputURL, file("real/Resized/photo.jpg")); // beside the target, its type
         QVERIFY(!fs::exists(file("links/Resized")));
@@ -129,7 +130,7 @@ private Q_SLOTS:
         if (!fs::exists(source))
             makeImage(source, {.width = width, .height = height});
         const ImageProcessingOutcome outcome =
-            ImageProcessor::process(source, settings(1920, skipUpscale));
+            ImagePipeline::process(source, settings(1920, skipUpscale));
         QCOMPARE(outcome.outputPixelLongEdge, expected);
         const Decoded decoded = decode(*outcome.outputURL);
         QCOMPARE(qint64(std::max(decoded.width, decoded.height)), expected);
@@ -139,7 +140,7 @@ private Q_SLOTS:
         const fs::path source = makeImage(file("big/noisy.png"), {.width = 400, .height = 400});
         const ImageProcessingOutcome outcome = [&] {
             const FileSizeLimit fullDisk(4096);
-            return ImageProcessor::process(source, settings(400));
+            return ImagePipeline::process(source, settings(400));
         }();
         QCOMPARE(outcome.status, JobStatus::failed(QStringLiteral("画像の書き出しに失敗しました")));
         QCOMPARE(outcome.sourcePixelLongEdge, 400);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
 #include "Services/ImageProcessor.h"
+#include "Services/VipsRuntime.h"
 #include "Support/TestSupport.h"
 
 #include <QSignalSpy>
@@ -13,27 +14,11 @@ using namespace TestSupport;
 
 namespace {
 
-QList<QUrl> urls(std::initializer_list<fs::path> paths) {
-    QList<QUrl> list;
-    for (const auto& p : paths)
-        list.append(FileURLs::fileURL(p));
-    return list;
-}
-
 ResizeSettingsSnapshot withPrefix(const QString& prefix) {
     ResizeSettingsSnapshot s;
     s.longEdgePx = 64;
     s.filenamePrefix = prefix;
     return s;
-}
-
-// Runs the event loop until the last batch ends; a blocking wait like the
-// window's, not polling, so results arrive as fast as they would there.
-bool waitUntilIdle(ImageProcessor& processor, int milliseconds = 60000) {
-    if (!processor.isProcessing())
-        return true;
-    QSignalSpy idle(&processor, &ImageProcessor::isProcessingChanged);
-    return idle.wait(milliseconds) && !processor.isProcessing();
 }
 
 } // namespace
@@ -58,7 +43,7 @@ private Q_SLOTS:
         std::sort(expanded.begin(), expanded.end());
         QCOMPARE(expanded.size(), 3u); // the text file is dropped later, by extension
         ImageProcessor processor;
-        processor.enqueue(urls({drop}), withPrefix({}));
+        processor.enqueue(fileURLs({drop}), withPrefix({}));
         QCOMPARE(processor.jobs().size(), 2);
         QSet<fs::path> listed;
         for (const JobItem* job : processor.jobs()) {
@@ -91,7 +76,7 @@ private Q_SLOTS:
         QCOMPARE(processor.jobs().size(), 10000);
         QCOMPARE(processor.jobs().last()->sourceURL(), file("missing/9999.jpg"));
         QSignalSpy changed(&processor, &ImageProcessor::jobsChanged);
-        processor.enqueue(urls({file("missing/more.jpg")}), withPrefix({}));
+        processor.enqueue(fileURLs({file("missing/more.jpg")}), withPrefix({}));
         QCOMPARE(changed.count(), 0);
         QCOMPARE(processor.activeBatchCount(), 1);
 
@@ -102,7 +87,7 @@ private Q_SLOTS:
         QVERIFY(processor.jobs().isEmpty());
         processor.clearCompleted(); // still notifies when nothing goes
         QCOMPARE(changed.count(), 2);
-        processor.enqueue(urls({file("missing/again.jpg")}), withPrefix({}));
+        processor.enqueue(fileURLs({file("missing/again.jpg")}), withPrefix({}));
         QCOMPARE(processor.jobs().size(), 1);
         QVERIFY(waitUntilIdle(processor));
     }
@@ -113,9 +98,9 @@ private Q_SLOTS:
             images.push_back(makeImage(file("overlap/p" + std::to_string(i) + ".jpg")));
         ImageProcessor processor;
         QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
-        processor.enqueue(urls({images[0], images[1], images[2]}),
+        processor.enqueue(fileURLs({images[0], images[1], images[2]}),
                           withPrefix(QStringLiteral("a_")));
-        processor.enqueue(urls({images[0], images[1], images[2]}),
+        processor.enqueue(fileURLs({images[0], images[1], images[2]}),
                           withPrefix(QStringLiteral("b_")));
         QCOMPARE(processor.activeBatchCount(), 2);
         QVERIFY(waitUntilIdle(processor));
@@ -132,7 +117,7 @@ private Q_SLOTS:
         const fs::path image = makeImage(file("twice/t.png"));
         const QByteArray before = sha256(image);
         ImageProcessor processor;
-        processor.enqueue(urls({image, image}), withPrefix({}));
+        processor.enqueue(fileURLs({image, image}), withPrefix({}));
         QVERIFY(waitUntilIdle(processor));
         QVERIFY(fs::exists(file("twice/Resized/t.png")));
         QVERIFY(fs::exists(file("twice/Resized/t-1.png")));
@@ -160,7 +145,7 @@ private Q_SLOTS:
             });
         }
         QVERIFY(waitUntilIdle(processor));
-        QCOMPARE(mostRunning, ImageProcessor::parallelismLimit());
+        QCOMPARE(mostRunning, VipsRuntime::parallelismLimit());
         QCOMPARE(startOrder.size(), 8);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(startOrder[i], processor.jobs()[i]->sourceURL());
@@ -168,10 +153,11 @@ private Q_SLOTS:
 
     void clearAllKeepsActiveJobsWhileProcessing() {
         ImageProcessor processor;
-        processor.enqueue(urls({file("missing/x.jpg")}), withPrefix({}));
+        processor.enqueue(fileURLs({file("missing/x.jpg")}), withPrefix({}));
         QVERIFY(waitUntilIdle(processor));
-        processor.enqueue(urls({makeImage(file("keep/k.png"), {.width = 2000, .height = 2000})}),
-                          withPrefix({}));
+        processor.enqueue(
+            fileURLs({makeImage(file("keep/k.png"), {.width = 2000, .height = 2000})}),
+            withPrefix({}));
         processor.clearAll();
         QCOMPARE(processor.jobs().size(), 1); // the pending one survives
         QCOMPARE(processor.jobs().first()->sourceURL(), file("keep/k.png"));
@@ -185,7 +171,7 @@ private Q_SLOTS:
         makeImage(file("plain.png"));
         fs::rename(file("plain.png"), odd);
         ImageProcessor processor;
-        processor.enqueue(urls({odd}), withPrefix({}));
+        processor.enqueue(fileURLs({odd}), withPrefix({}));
         QVERIFY(waitUntilIdle(processor));
         QCOMPARE(processor.jobs().first()->status(), JobStatus::succeeded());
         QCOMPARE(processor.jobs().first()->outputURL()->filename().native(),

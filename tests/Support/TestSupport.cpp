@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Support/TestSupport.h"
 
+#include "Models/FileURLs.h"
 #include "Services/ImageEncoder.h"
+#include "Services/ImageProcessor.h"
 #include "Services/VipsRuntime.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <vips/vips8>
@@ -207,6 +210,20 @@ fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_
     put32(29, crc);
     writeBytes(path, png);
     return path;
+}
+
+QList<QUrl> fileURLs(std::initializer_list<fs::path> paths) {
+    QList<QUrl> list;
+    for (const auto& p : paths)
+        list.append(FileURLs::fileURL(p));
+    return list;
+}
+
+bool waitUntilIdle(ImageProcessor& processor, int milliseconds) {
+    if (!processor.isProcessing())
+        return true;
+    QSignalSpy idle(&processor, &ImageProcessor::isProcessingChanged);
+    return idle.wait(milliseconds) && !processor.isProcessing();
 }
 
 } // namespace TestSupport

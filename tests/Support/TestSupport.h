@@ -11,6 +11,13 @@
 
 #include "Models/JobStatus.h"
 
+#include <QList>
+#include <QUrl>
+
+#include <initializer_list>
+
+class ImageProcessor;
+
 // Fixtures are made at test time, in temporary folders, never in the tree.
 namespace TestSupport {
 
@@ -53,6 +60,11 @@ QByteArray sha256(const fs::path& path);
 QStringList temporaryFilesBelow(const fs::path& folder);
 fs::path path(const QTemporaryDir& dir);
 bool runningAsRoot();
+
+QList<QUrl> fileURLs(std::initializer_list<fs::path> paths);
+// Runs the event loop until the last batch ends; a blocking wait like the
+// window's, not polling, so results arrive as fast as they would there.
+bool waitUntilIdle(ImageProcessor& processor, int milliseconds = 60000);
 
 } // namespace TestSupport
 

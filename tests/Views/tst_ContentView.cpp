@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ContentView.h"
 #include "KorrinMacApp.h"
-#include "Models/ResizeSettings.h"
-#include "Platform/SettingsStore.h"
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
 #include "Services/ImageProcessor.h"
+#include "Settings/ResizeSettings.h"
+#include "Settings/SettingsStore.h"
 #include "Support/TestSupport.h"
 #include "Views/DropZoneView.h"
 #include "Views/JobListModel.h"

@@ -9,8 +9,9 @@ class QPushButton;
 class QTextBrowser;
 class Updater;
 
-// The updater's own window. Not modal: the main window goes on working while
-// a check or a download runs.
+// The updater's window. It follows the updater and comes forward whenever the
+// updater asks to be shown. Not modal: the main window goes on working while a
+// check or a download runs.
 class UpdaterDialog : public QDialog {
     Q_OBJECT
 public:

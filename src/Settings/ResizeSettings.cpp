@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Models/ResizeSettings.h"
+#include "Settings/ResizeSettings.h"
 
 #include "Models/Characters.h"
-#include "Platform/SettingsStore.h"
+#include "Settings/SettingsStore.h"
 
 #include <QJsonValue>
 
@@ -53,18 +53,14 @@ void assign(T& field, const T& value, Write write, Signal changed) {
 
 ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
     : QObject(parent), m_store(store ? *store : SettingsStore::standard()) {
+    namespace defaults = SettingsDefaults;
     m_values.preset =
-        SizePresets::fromStorageValue(m_store.text(presetKey)).value_or(SizePreset::px1280);
-
-    std::int64_t edge = exactInteger(m_store.value(customLongEdgeKey)).value_or(1280);
-    if (edge < 11)
-        edge = minimumCustomLongEdge;
-    if (!(edge < maximumCustomLongEdge))
-        edge = maximumCustomLongEdge;
-    m_values.customLongEdge = edge;
+        SizePresets::fromStorageValue(m_store.text(presetKey)).value_or(defaults::preset);
+    m_values.customLongEdge = defaults::clampedCustomLongEdge(
+        exactInteger(m_store.value(customLongEdgeKey)).value_or(defaults::customLongEdge));
 
     const QJsonValue quality = m_store.value(jpegQualityKey);
-    double q = quality.isDouble() ? quality.toDouble() : defaultJpegQuality;
+    double q = quality.isDouble() ? quality.toDouble() : defaults::jpegQuality;
     if (!(q >= 0.0))
         q = 0.0;
     if (!(q < 1.0))
@@ -72,15 +68,17 @@ ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
     m_values.jpegQuality = q;
 
     m_values.outputFormat = OutputFormats::fromStorageValue(m_store.text(outputFormatKey))
-                                .value_or(OutputFormat::keepOriginal);
-    m_values.preserveExif = boolean(m_store.value(preserveExifKey)).value_or(false);
-    m_values.skipUpscale = boolean(m_store.value(skipUpscaleKey)).value_or(true);
+                                .value_or(defaults::outputFormat);
+    m_values.preserveExif =
+        boolean(m_store.value(preserveExifKey)).value_or(defaults::preserveExif);
+    m_values.skipUpscale = boolean(m_store.value(skipUpscaleKey)).value_or(defaults::skipUpscale);
 
     const std::optional<QString> folder = m_store.text(outputFolderNameKey);
-    m_values.outputFolderName = folder && !folder->isEmpty() ? *folder : QStringLiteral("Resized");
+    if (folder && !folder->isEmpty())
+        m_values.outputFolderName = *folder;
 
     m_values.filenamePrefix = Characters::prefix(
-        m_store.text(filenamePrefixKey).value_or(QString()), maximumPrefixCharacters);
+        m_store.text(filenamePrefixKey).value_or(QString()), defaults::maximumPrefixCharacters);
 }
 
 void ResizeSettings::setPreset(SizePreset value) {

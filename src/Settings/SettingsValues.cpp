@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Models/OutputFormat.h"
-#include "Models/OutputType.h"
-#include "Models/SizePreset.h"
+#include "Settings/SettingsValues.h"
+
+#include "Settings/ResizeSettingsSnapshot.h"
+
+#include <algorithm>
 
 namespace SizePresets {
 
@@ -118,38 +120,15 @@ OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension) {
 
 } // namespace OutputFormats
 
-namespace OutputTypes {
-
-QString identifier(OutputType type) {
-    switch (type) {
-    case OutputType::jpeg:
-        return QStringLiteral("image/jpeg");
-    case OutputType::png:
-        return QStringLiteral("image/png");
-    case OutputType::heic:
-        return QStringLiteral("image/heif");
-    case OutputType::tiff:
-        return QStringLiteral("image/tiff");
-    }
-    Q_UNREACHABLE();
+ResizeSettingsSnapshot SettingsValues::snapshot() const {
+    ResizeSettingsSnapshot s;
+    s.longEdgePx = SizePresets::fixedLongEdge(preset).value_or(
+        std::max(customLongEdge, SettingsDefaults::minimumCustomLongEdge));
+    s.jpegQuality = jpegQuality;
+    s.outputFormat = outputFormat;
+    s.preserveExif = preserveExif;
+    s.skipUpscale = skipUpscale;
+    s.outputFolderName = outputFolderName;
+    s.filenamePrefix = filenamePrefix;
+    return s;
 }
-
-QString preferredFilenameExtension(OutputType type) {
-    switch (type) {
-    case OutputType::jpeg:
-        return QStringLiteral("jpg");
-    case OutputType::png:
-        return QStringLiteral("png");
-    case OutputType::heic:
-        return QStringLiteral("heic");
-    case OutputType::tiff:
-        return QStringLiteral("tif");
-    }
-    Q_UNREACHABLE();
-}
-
-bool isLossy(OutputType type) {
-    return type == OutputType::jpeg || type == OutputType::heic;
-}
-
-} // namespace OutputTypes

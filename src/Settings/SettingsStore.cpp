@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Platform/SettingsStore.h"
+#include "Settings/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Platform/UpdaterDialog.h"
+#include "Views/UpdaterDialog.h"
 
 #include "Platform/Updater.h"
 
@@ -55,6 +55,16 @@ UpdaterDialog::UpdaterDialog(Updater* updater, QWidget* parent)
         // QProgressBar counts in int, so it counts kibibytes.
         m_progress->setValue(
             static_cast<int>(std::min(received / 1024, qint64(m_progress->maximum()))));
+    });
+    connect(m_updater, &Updater::textsChanged, this, [this] {
+        if (isVisible())
+            refresh();
+    });
+    connect(m_updater, &Updater::presentationRequested, this, [this] {
+        refresh();
+        show();
+        raise();
+        activateWindow();
     });
     refresh();
 }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Models/ResizeSettings.h"
-#include "Platform/SettingsStore.h"
+#include "Settings/ResizeSettings.h"
+#include "Settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "Models/OutputFormat.h"
-#include "Models/ResizeSettingsSnapshot.h"
-#include "Models/SizePreset.h"
+#include "Settings/ResizeSettingsSnapshot.h"
+#include "Settings/SettingsValues.h"
 
 #include <QObject>
 #include <QString>
@@ -19,12 +18,6 @@ class ResizeSettings : public QObject {
 public:
     // Uses the process-wide store when none is given.
     explicit ResizeSettings(SettingsStore* store = nullptr, QObject* parent = nullptr);
-
-    static constexpr std::int64_t defaultCustomLongEdge = 1280;
-    static constexpr std::int64_t minimumCustomLongEdge = SettingsValues::minimumCustomLongEdge;
-    static constexpr std::int64_t maximumCustomLongEdge = 30000;
-    static constexpr double defaultJpegQuality = 0.85;
-    static constexpr qsizetype maximumPrefixCharacters = 50;
 
     SizePreset preset() const { return m_values.preset; }
     std::int64_t customLongEdge() const { return m_values.customLongEdge; }

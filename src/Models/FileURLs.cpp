@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/FileURLs.h"
+#include "Models/FileURLs.h"
 
 namespace FileURLs {
 

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "Settings/OutputFormat.h"
+#include "Settings/SizePreset.h"
+
+#include <QString>
+
+#include <cstdint>
+
+struct ResizeSettingsSnapshot;
+
+// What the eight settings hold before the user changes them, and their bounds.
+namespace SettingsDefaults {
+
+inline constexpr SizePreset preset = SizePreset::px1280;
+inline constexpr std::int64_t longEdgePx = 1280; // the default preset's
+inline constexpr std::int64_t customLongEdge = 1280;
+inline constexpr double jpegQuality = 0.85;
+inline constexpr OutputFormat outputFormat = OutputFormat::keepOriginal;
+inline constexpr bool preserveExif = false;
+inline constexpr bool skipUpscale = true;
+inline constexpr auto outputFolderName = "Resized";
+
+inline constexpr std::int64_t minimumCustomLongEdge = 10;
+inline constexpr std::int64_t maximumCustomLongEdge = 30000;
+inline constexpr qsizetype maximumPrefixCharacters = 50;
+
+// The custom long edge as the window keeps it: 10 to 30000.
+constexpr std::int64_t clampedCustomLongEdge(std::int64_t value) {
+    if (value < minimumCustomLongEdge + 1)
+        return minimumCustomLongEdge;
+    if (!(value < maximumCustomLongEdge))
+        return maximumCustomLongEdge;
+    return value;
+}
+
+} // namespace SettingsDefaults
+
+// The eight persisted settings as plain values.
+struct SettingsValues {
+    SizePreset preset = SettingsDefaults::preset;
+    std::int64_t customLongEdge = SettingsDefaults::customLongEdge;
+    double jpegQuality = SettingsDefaults::jpegQuality;
+    OutputFormat outputFormat = SettingsDefaults::outputFormat;
+    bool preserveExif = SettingsDefaults::preserveExif;
+    bool skipUpscale = SettingsDefaults::skipUpscale;
+    QString outputFolderName = QString::fromLatin1(SettingsDefaults::outputFolderName);
+    QString filenamePrefix;
+
+    // What a batch works with: the preset's long edge, or the custom one
+    // raised to at least 10; everything else copied unchanged.
+    ResizeSettingsSnapshot snapshot() const;
+};

@@ -1,26 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/JobSummary.h"
 
-void JobCounts::add(JobStatus::Kind kind, int sign) {
-    all += sign;
-    switch (kind) {
-    case JobStatus::Kind::pending:
-        break;
-    case JobStatus::Kind::running:
-        running += sign;
-        break;
-    case JobStatus::Kind::succeeded:
-        succeeded += sign;
-        break;
-    case JobStatus::Kind::skipped:
-        skipped += sign;
-        break;
-    case JobStatus::Kind::failed:
-        failed += sign;
-        break;
-    }
-}
-
 JobCounts JobCounts::of(const QList<JobItem*>& jobs) {
     JobCounts counts;
     for (const JobItem* job : jobs)
@@ -32,9 +12,9 @@ namespace JobSummary {
 
 QString summary(const JobCounts& counts) {
     return QStringLiteral("完了 %1 / スキップ %2 / 失敗 %3 / 全 %4")
-        .arg(counts.succeeded)
-        .arg(counts.skipped)
-        .arg(counts.failed)
+        .arg(counts[JobStatus::Kind::succeeded])
+        .arg(counts[JobStatus::Kind::skipped])
+        .arg(counts[JobStatus::Kind::failed])
         .arg(counts.all);
 }
 

@@ -6,18 +6,20 @@
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <optional>
 
 // How many jobs stand where.
 struct JobCounts {
-    qsizetype succeeded = 0;
-    qsizetype skipped = 0;
-    qsizetype failed = 0;
-    qsizetype running = 0;
     qsizetype all = 0;
+    std::array<qsizetype, 5> byKind{}; // indexed by JobStatus::Kind
 
+    qsizetype operator[](JobStatus::Kind kind) const { return byKind[size_t(kind)]; }
     // Counts one job of this kind in (+1) or out (-1).
-    void add(JobStatus::Kind kind, int sign);
+    void add(JobStatus::Kind kind, int sign) {
+        all += sign;
+        byKind[size_t(kind)] += sign;
+    }
     static JobCounts of(const QList<JobItem*>& jobs);
     bool operator==(const JobCounts&) const = default;
 };

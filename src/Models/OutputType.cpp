@@ -1,38 +1,55 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/OutputType.h"
 
+#include <array>
+
+namespace {
+
+struct TypeRow {
+    const char* identifier;
+    const char* extension;
+    bool lossy;
+    // Source extensions (lower case) whose own type this is.
+    std::array<const char*, 3> sourceExtensions;
+};
+
+// In the order of OutputType.
+constexpr std::array<TypeRow, 4> typeRows{{
+    {"image/jpeg", "jpg", true, {"jpg", "jpeg", "jpe"}},
+    {"image/png", "png", false, {"png", nullptr, nullptr}},
+    {"image/heif", "heic", true, {"heic", "heif", nullptr}},
+    {"image/tiff", "tif", false, {"tif", "tiff", nullptr}},
+}};
+
+const TypeRow& row(OutputType type) {
+    return typeRows[size_t(type)];
+}
+
+} // namespace
+
 namespace OutputTypes {
 
 QString identifier(OutputType type) {
-    switch (type) {
-    case OutputType::jpeg:
-        return QStringLiteral("image/jpeg");
-    case OutputType::png:
-        return QStringLiteral("image/png");
-    case OutputType::heic:
-        return QStringLiteral("image/heif");
-    case OutputType::tiff:
-        return QStringLiteral("image/tiff");
-    }
-    Q_UNREACHABLE();
+    return QString::fromLatin1(row(type).identifier);
 }
 
 QString preferredFilenameExtension(OutputType type) {
-    switch (type) {
-    case OutputType::jpeg:
-        return QStringLiteral("jpg");
-    case OutputType::png:
-        return QStringLiteral("png");
-    case OutputType::heic:
-        return QStringLiteral("heic");
-    case OutputType::tiff:
-        return QStringLiteral("tif");
-    }
-    Q_UNREACHABLE();
+    return QString::fromLatin1(row(type).extension);
 }
 
 bool isLossy(OutputType type) {
-    return type == OutputType::jpeg || type == OutputType::heic;
+    return row(type).lossy;
+}
+
+std::optional<OutputType> forSourceExtension(const QString& extension) {
+    const QString lower = extension.toLower();
+    for (size_t i = 0; i < typeRows.size(); ++i) {
+        for (const char* own : typeRows[i].sourceExtensions) {
+            if (own && lower == QLatin1String(own))
+                return OutputType(i);
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace OutputTypes

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // The four types an output can be written in.
 enum class OutputType { jpeg, png, heic, tiff };
 
@@ -10,9 +12,12 @@ namespace OutputTypes {
 
 // MIME type, e.g. "image/jpeg".
 QString identifier(OutputType type);
-// Preferred file-name extension from the shared MIME database, without the dot.
+// The file-name extension outputs of this type get, without the dot.
 QString preferredFilenameExtension(OutputType type);
 // Whether the encoder takes a lossy quality for this type.
 bool isLossy(OutputType type);
+// The type a source with this extension (without the dot, any letter case)
+// is itself written in; nothing for the others (GIF, WebP, ...).
+std::optional<OutputType> forSourceExtension(const QString& extension);
 
 } // namespace OutputTypes

@@ -39,16 +39,6 @@ std::optional<bool> boolean(const QJsonValue& value) {
     return value.toBool();
 }
 
-// Assigns and writes through; signals only a real change.
-template <typename T, typename Write, typename Signal>
-void assign(T& field, const T& value, Write write, Signal changed) {
-    const bool differs = !(field == value);
-    field = value;
-    write();
-    if (differs)
-        changed();
-}
-
 } // namespace
 
 ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
@@ -81,52 +71,68 @@ ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
         m_store.text(filenamePrefixKey).value_or(QString()), defaults::maximumPrefixCharacters);
 }
 
+namespace {
+
+QJsonValue stored(SizePreset value) {
+    return SizePresets::storageValue(value);
+}
+QJsonValue stored(OutputFormat value) {
+    return OutputFormats::storageValue(value);
+}
+QJsonValue stored(std::int64_t value) {
+    return qint64(value);
+}
+QJsonValue stored(double value) {
+    return value;
+}
+QJsonValue stored(bool value) {
+    return value;
+}
+QJsonValue stored(const QString& value) {
+    return value;
+}
+
+} // namespace
+
+// Every assignment writes the store; only a real change is signalled.
+template <typename Owner, typename T, typename Argument>
+void ResizeSettings::assign(T Owner::*field, const T& value, const QString& key,
+                            void (ResizeSettings::*changed)(Argument)) {
+    const bool differs = !(m_values.*field == value);
+    m_values.*field = value;
+    m_store.setValue(key, stored(value));
+    if (differs)
+        Q_EMIT(this->*changed)(value);
+}
+
 void ResizeSettings::setPreset(SizePreset value) {
-    assign(
-        m_values.preset, value,
-        [&] { m_store.setText(presetKey, SizePresets::storageValue(value)); },
-        [&] { Q_EMIT presetChanged(value); });
+    assign(&SettingsValues::preset, value, presetKey, &ResizeSettings::presetChanged);
 }
-
 void ResizeSettings::setCustomLongEdge(std::int64_t value) {
-    assign(
-        m_values.customLongEdge, value, [&] { m_store.setInteger(customLongEdgeKey, value); },
-        [&] { Q_EMIT customLongEdgeChanged(value); });
+    assign(&SettingsValues::customLongEdge, value, customLongEdgeKey,
+           &ResizeSettings::customLongEdgeChanged);
 }
-
 void ResizeSettings::setJpegQuality(double value) {
-    assign(
-        m_values.jpegQuality, value, [&] { m_store.setDouble(jpegQualityKey, value); },
-        [&] { Q_EMIT jpegQualityChanged(value); });
+    assign(&SettingsValues::jpegQuality, value, jpegQualityKey,
+           &ResizeSettings::jpegQualityChanged);
 }
-
 void ResizeSettings::setOutputFormat(OutputFormat value) {
-    assign(
-        m_values.outputFormat, value,
-        [&] { m_store.setText(outputFormatKey, OutputFormats::storageValue(value)); },
-        [&] { Q_EMIT outputFormatChanged(value); });
+    assign(&SettingsValues::outputFormat, value, outputFormatKey,
+           &ResizeSettings::outputFormatChanged);
 }
-
 void ResizeSettings::setPreserveExif(bool value) {
-    assign(
-        m_values.preserveExif, value, [&] { m_store.setBool(preserveExifKey, value); },
-        [&] { Q_EMIT preserveExifChanged(value); });
+    assign(&SettingsValues::preserveExif, value, preserveExifKey,
+           &ResizeSettings::preserveExifChanged);
 }
-
 void ResizeSettings::setSkipUpscale(bool value) {
-    assign(
-        m_values.skipUpscale, value, [&] { m_store.setBool(skipUpscaleKey, value); },
-        [&] { Q_EMIT skipUpscaleChanged(value); });
+    assign(&SettingsValues::skipUpscale, value, skipUpscaleKey,
+           &ResizeSettings::skipUpscaleChanged);
 }
-
 void ResizeSettings::setOutputFolderName(const QString& value) {
-    assign(
-        m_values.outputFolderName, value, [&] { m_store.setText(outputFolderNameKey, value); },
-        [&] { Q_EMIT outputFolderNameChanged(value); });
+    assign(&SettingsValues::outputFolderName, value, outputFolderNameKey,
+           &ResizeSettings::outputFolderNameChanged);
 }
-
 void ResizeSettings::setFilenamePrefix(const QString& value) {
-    assign(
-        m_values.filenamePrefix, value, [&] { m_store.setText(filenamePrefixKey, value); },
-        [&] { Q_EMIT filenamePrefixChanged(value); });
+    assign(&SettingsValues::filenamePrefix, value, filenamePrefixKey,
+           &ResizeSettings::filenamePrefixChanged);
 }

@@ -51,6 +51,10 @@ Q_SIGNALS:
     void filenamePrefixChanged(const QString& value);
 
 private:
+    template <typename Owner, typename T, typename Argument>
+    void assign(T Owner::*field, const T& value, const QString& key,
+                void (ResizeSettings::*changed)(Argument));
+
     SettingsStore& m_store;
     SettingsValues m_values;
 };

@@ -59,20 +59,7 @@ std::optional<QString> SettingsStore::text(const QString& key) const {
     return value.toString();
 }
 
-void SettingsStore::setText(const QString& key, const QString& value) {
-    set(key, value);
-}
-void SettingsStore::setInteger(const QString& key, std::int64_t value) {
-    set(key, QJsonValue(static_cast<qint64>(value)));
-}
-void SettingsStore::setDouble(const QString& key, double value) {
-    set(key, value);
-}
-void SettingsStore::setBool(const QString& key, bool value) {
-    set(key, value);
-}
-
-void SettingsStore::set(const QString& key, const QJsonValue& value) {
+void SettingsStore::setValue(const QString& key, const QJsonValue& value) {
     m_values.insert(key, value);
     m_dirty = true;
     if (QCoreApplication::instance() && thread() == QCoreApplication::instance()->thread())

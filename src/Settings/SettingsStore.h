@@ -33,10 +33,7 @@ public:
     // The raw JSON value; undefined when the key is missing.
     QJsonValue value(const QString& key) const { return m_values.value(key); }
 
-    void setText(const QString& key, const QString& value);
-    void setInteger(const QString& key, std::int64_t value);
-    void setDouble(const QString& key, double value);
-    void setBool(const QString& key, bool value);
+    void setValue(const QString& key, const QJsonValue& value);
 
     // Writes pending changes now. False when the file could not be written;
     // the changes stay pending and are tried again on the next write.
@@ -47,7 +44,6 @@ public:
 
 private:
     void load();
-    void set(const QString& key, const QJsonValue& value);
 
     QString m_filePath;
     QJsonObject m_values;

@@ -4,25 +4,53 @@
 #include "Settings/ResizeSettingsSnapshot.h"
 
 #include <algorithm>
+#include <array>
+
+namespace {
+
+// One row per case, in declaration order; 0 marks the custom long edge.
+struct PresetRow {
+    const char* storageValue;
+    std::int64_t longEdge;
+};
+constexpr std::array<PresetRow, 6> presetRows{{
+    {"640", 640},
+    {"800", 800},
+    {"1280", 1280},
+    {"1920", 1920},
+    {"2560", 2560},
+    {"custom", 0},
+}};
+
+struct FormatRow {
+    const char* storageValue;
+    const char* displayName; // UTF-8
+};
+constexpr std::array<FormatRow, 3> formatRows{{
+    {"keep", "元と同じ"},
+    {"jpeg", "JPEG"},
+    {"png", "PNG"},
+}};
+
+// The case whose storage value is exactly `value`.
+template <typename Case, size_t N, typename Row>
+std::optional<Case> caseFor(const std::array<Row, N>& rows, const std::array<Case, N>& cases,
+                            const std::optional<QString>& value) {
+    if (!value)
+        return std::nullopt;
+    for (size_t i = 0; i < N; ++i) {
+        if (*value == QLatin1String(rows[i].storageValue))
+            return cases[i];
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 namespace SizePresets {
 
 QString storageValue(SizePreset preset) {
-    switch (preset) {
-    case SizePreset::px640:
-        return QStringLiteral("640");
-    case SizePreset::px800:
-        return QStringLiteral("800");
-    case SizePreset::px1280:
-        return QStringLiteral("1280");
-    case SizePreset::px1920:
-        return QStringLiteral("1920");
-    case SizePreset::px2560:
-        return QStringLiteral("2560");
-    case SizePreset::custom:
-        return QStringLiteral("custom");
-    }
-    Q_UNREACHABLE();
+    return QString::fromLatin1(presetRows[size_t(preset)].storageValue);
 }
 
 QString displayName(SizePreset preset) {
@@ -32,31 +60,12 @@ QString displayName(SizePreset preset) {
 }
 
 std::optional<SizePreset> fromStorageValue(const std::optional<QString>& value) {
-    if (!value)
-        return std::nullopt;
-    for (SizePreset preset : allCases) {
-        if (storageValue(preset) == *value)
-            return preset;
-    }
-    return std::nullopt;
+    return caseFor(presetRows, allCases, value);
 }
 
 std::optional<std::int64_t> fixedLongEdge(SizePreset preset) {
-    switch (preset) {
-    case SizePreset::px640:
-        return 640;
-    case SizePreset::px800:
-        return 800;
-    case SizePreset::px1280:
-        return 1280;
-    case SizePreset::px1920:
-        return 1920;
-    case SizePreset::px2560:
-        return 2560;
-    case SizePreset::custom:
-        return std::nullopt;
-    }
-    Q_UNREACHABLE();
+    const std::int64_t edge = presetRows[size_t(preset)].longEdge;
+    return edge > 0 ? std::optional(edge) : std::nullopt;
 }
 
 } // namespace SizePresets
@@ -64,37 +73,15 @@ std::optional<std::int64_t> fixedLongEdge(SizePreset preset) {
 namespace OutputFormats {
 
 QString storageValue(OutputFormat format) {
-    switch (format) {
-    case OutputFormat::keepOriginal:
-        return QStringLiteral("keep");
-    case OutputFormat::jpeg:
-        return QStringLiteral("jpeg");
-    case OutputFormat::png:
-        return QStringLiteral("png");
-    }
-    Q_UNREACHABLE();
+    return QString::fromLatin1(formatRows[size_t(format)].storageValue);
 }
 
 QString displayName(OutputFormat format) {
-    switch (format) {
-    case OutputFormat::keepOriginal:
-        return QStringLiteral("元と同じ");
-    case OutputFormat::jpeg:
-        return QStringLiteral("JPEG");
-    case OutputFormat::png:
-        return QStringLiteral("PNG");
-    }
-    Q_UNREACHABLE();
+    return QString::fromUtf8(formatRows[size_t(format)].displayName);
 }
 
 std::optional<OutputFormat> fromStorageValue(const std::optional<QString>& value) {
-    if (!value)
-        return std::nullopt;
-    for (OutputFormat format : allCases) {
-        if (storageValue(format) == *value)
-            return format;
-    }
-    return std::nullopt;
+    return caseFor(formatRows, allCases, value);
 }
 
 OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension) {
@@ -106,29 +93,15 @@ OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension) {
     case OutputFormat::keepOriginal:
         break;
     }
-    const QString ext = sourceExtension.toLower();
-    if (ext == u"jpg" || ext == u"jpeg" || ext == u"jpe")
-        return OutputType::jpeg;
-    if (ext == u"png")
-        return OutputType::png;
-    if (ext == u"heic" || ext == u"heif")
-        return OutputType::heic;
-    if (ext == u"tif" || ext == u"tiff")
-        return OutputType::tiff;
-    return OutputType::jpeg;
+    return OutputTypes::forSourceExtension(sourceExtension).value_or(OutputType::jpeg);
 }
 
 } // namespace OutputFormats
 
 ResizeSettingsSnapshot SettingsValues::snapshot() const {
     ResizeSettingsSnapshot s;
+    static_cast<OutputChoices&>(s) = *this;
     s.longEdgePx = SizePresets::fixedLongEdge(preset).value_or(
         std::max(customLongEdge, SettingsDefaults::minimumCustomLongEdge));
-    s.jpegQuality = jpegQuality;
-    s.outputFormat = outputFormat;
-    s.preserveExif = preserveExif;
-    s.skipUpscale = skipUpscale;
-    s.outputFolderName = outputFolderName;
-    s.filenamePrefix = filenamePrefix;
     return s;
 }

@@ -37,16 +37,22 @@ constexpr std::int64_t clampedCustomLongEdge(std::int64_t value) {
 
 } // namespace SettingsDefaults
 
-// The eight persisted settings as plain values.
-struct SettingsValues {
-    SizePreset preset = SettingsDefaults::preset;
-    std::int64_t customLongEdge = SettingsDefaults::customLongEdge;
+// The settings that a batch takes over unchanged from the stored ones.
+struct OutputChoices {
     double jpegQuality = SettingsDefaults::jpegQuality;
     OutputFormat outputFormat = SettingsDefaults::outputFormat;
     bool preserveExif = SettingsDefaults::preserveExif;
     bool skipUpscale = SettingsDefaults::skipUpscale;
     QString outputFolderName = QString::fromLatin1(SettingsDefaults::outputFolderName);
     QString filenamePrefix;
+
+    friend bool operator==(const OutputChoices&, const OutputChoices&) = default;
+};
+
+// The eight persisted settings as plain values: how large, and the rest.
+struct SettingsValues : OutputChoices {
+    SizePreset preset = SettingsDefaults::preset;
+    std::int64_t customLongEdge = SettingsDefaults::customLongEdge;
 
     // What a batch works with: the preset's long edge, or the custom one
     // raised to at least 10; everything else copied unchanged.

@@ -126,9 +126,9 @@ void JobListView::refresh() {
                                           : tr("すべての項目を消去"));
     m_body->setCurrentWidget(empty ? static_cast<QWidget*>(m_empty) : m_list);
 
-    if (counts.running > 0 && !m_spinnerTimer->isActive())
+    if (counts[JobStatus::Kind::running] > 0 && !m_spinnerTimer->isActive())
         m_spinnerTimer->start();
-    else if (counts.running == 0)
+    else if (counts[JobStatus::Kind::running] == 0)
         m_spinnerTimer->stop();
 }
 

@@ -73,6 +73,22 @@ QLabel* hint(QWidget* parent) {
     return label;
 }
 
+// A section of a header over a text field with a short hint beside it.
+void addTextFieldSection(QVBoxLayout* panel, QWidget* content, const char* name, QLabel*& header,
+                         QLineEdit*& field, QLabel*& fieldHint) {
+    panel->addWidget(Style::separator(content));
+    QVBoxLayout* layout = section(panel);
+    header = sectionHeader(content);
+    layout->addWidget(header);
+    auto* row = new QHBoxLayout;
+    field = new QLineEdit(content);
+    field->setObjectName(QLatin1String(name));
+    fieldHint = hint(content);
+    row->addWidget(field, 1);
+    row->addWidget(fieldHint);
+    layout->addLayout(row);
+}
+
 } // namespace
 
 SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
@@ -163,31 +179,9 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     }
     format->addLayout(segments);
 
-    // 8, 9. Prefix.
-    m_layout->addWidget(Style::separator(content));
-    QVBoxLayout* prefix = section(m_layout);
-    m_prefixHeader = sectionHeader(content);
-    prefix->addWidget(m_prefixHeader);
-    auto* prefixRow = new QHBoxLayout;
-    m_prefix = new QLineEdit(content);
-    m_prefix->setObjectName(QStringLiteral("prefix"));
-    m_prefixHint = hint(content);
-    prefixRow->addWidget(m_prefix, 1);
-    prefixRow->addWidget(m_prefixHint);
-    prefix->addLayout(prefixRow);
-
-    // 10, 11. Output folder.
-    m_layout->addWidget(Style::separator(content));
-    QVBoxLayout* folder = section(m_layout);
-    m_folderHeader = sectionHeader(content);
-    folder->addWidget(m_folderHeader);
-    auto* folderRow = new QHBoxLayout;
-    m_folder = new QLineEdit(content);
-    m_folder->setObjectName(QStringLiteral("folder"));
-    m_folderHint = hint(content);
-    folderRow->addWidget(m_folder, 1);
-    folderRow->addWidget(m_folderHint);
-    folder->addLayout(folderRow);
+    // 8 to 11. Prefix, then output folder.
+    addTextFieldSection(m_layout, content, "prefix", m_prefixHeader, m_prefix, m_prefixHint);
+    addTextFieldSection(m_layout, content, "folder", m_folderHeader, m_folder, m_folderHint);
 
     // 12, 13, 14. The two toggles, with no divider between them.
     m_layout->addWidget(Style::separator(content));

@@ -10,31 +10,21 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <array>
+
 namespace Style {
 
 QFont font(TextRole role, const QFont& base) {
     // The ratios of the usual desktop text styles to a 13-point body text.
+    // In the order of TextRole: body, headline, subheadline, callout, caption, title3.
+    constexpr std::array<qreal, 6> points{13, 13, 11, 12, 10, 15};
     QFont f = base;
-    const qreal size = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
-    auto scaled = [&](qreal ratio) { f.setPointSizeF(std::max<qreal>(8.0, size * ratio)); };
-    switch (role) {
-    case TextRole::body:
-        break;
-    case TextRole::headline:
+    if (role == TextRole::headline)
         f.setWeight(QFont::DemiBold);
-        break;
-    case TextRole::subheadline:
-        scaled(11.0 / 13.0);
-        break;
-    case TextRole::callout:
-        scaled(12.0 / 13.0);
-        break;
-    case TextRole::caption:
-        scaled(10.0 / 13.0);
-        break;
-    case TextRole::title3:
-        scaled(15.0 / 13.0);
-        break;
+    if (const qreal ratio = points[size_t(role)] / 13.0; ratio != 1.0) {
+        const qreal size = base.pointSizeF() > 0 ? base.pointSizeF() : 10.0;
+        f.setPointSizeF(std::max<qreal>(8.0, size * ratio));
     }
     return f;
 }

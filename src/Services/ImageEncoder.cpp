@@ -3,6 +3,7 @@
 
 #include "Services/Errors.h"
 #include "Services/FileDescriptor.h"
+#include "Services/Metadata.h"
 #include "Services/MetadataEdits.h"
 
 #include <QUuid>
@@ -72,28 +73,24 @@ void writeAll(int fd, const void* data, size_t size) {
     }
 }
 
-void removeField(vips::VImage& image, const char* name) {
-    if (image.get_typeof(name))
-        image.remove(name);
-}
-
-// The pixels with the metadata the output is to carry.
-vips::VImage withMetadataPolicy(const vips::VImage& source, bool preserveExif) {
+// The pixels with only what libvips is to write besides them: the colour
+// profile, the resolution and orientation 1. Every other block (Exif, XMP,
+// IPTC, comments, PNG text) is the metadata policy's, applied afterwards.
+vips::VImage pixelsOnly(const vips::VImage& source) {
     vips::VImage image = source.copy();
-    if (!preserveExif) {
-        removeField(image, VIPS_META_EXIF_NAME);
-        removeField(image, VIPS_META_IPTC_NAME);
-        removeField(image, VIPS_META_XMP_NAME);
-        // libvips mirrors every EXIF tag as an "exif-ifdN-..." field.
-        std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(
-            vips_image_get_fields(image.get_image()));
-        for (gchar** field = fields.get(); *field; ++field) {
-            if (std::strncmp(*field, "exif-", 5) == 0)
-                image.remove(*field);
-        }
+    std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(vips_image_get_fields(image.get_image()));
+    for (gchar** field = fields.get(); *field; ++field) {
+        if (std::strcmp(*field, VIPS_META_ICC_NAME) != 0 &&
+            std::strcmp(*field, VIPS_META_RESOLUTION_UNIT) != 0)
+            vips_image_remove(image.get_image(), *field);
     }
     image.set(VIPS_META_ORIENTATION, 1);
     return image;
+}
+
+// libvips' own "unknown": 1 pixel per millimetre.
+int dotsPerInch(double pixelsPerMillimetre) {
+    return pixelsPerMillimetre == 1.0 ? 0 : int(std::lround(pixelsPerMillimetre * 25.4));
 }
 
 vips::VImage flattenedOntoWhite(const vips::VImage& image) {
@@ -106,17 +103,21 @@ vips::VImage flattenedOntoWhite(const vips::VImage& image) {
         "background", std::vector<double>(size_t(image.bands() - 1), white)));
 }
 
-QByteArray encodeJpeg(const vips::VImage& image, double quality, bool preserveExif) {
+QByteArray bytesOf(VipsBlob* rawBlob) {
     // The returned blob holds our one reference. Asking for "buffer" as an
     // option as well would take a second one that nothing releases.
-    std::unique_ptr<VipsBlob, Deleter<unrefBlob>> blob(image.jpegsave_buffer(
-        vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality))));
+    std::unique_ptr<VipsBlob, Deleter<unrefBlob>> blob(rawBlob);
     size_t size = 0;
     const void* data = vips_blob_get(blob.get(), &size);
-    QByteArray bytes(static_cast<const char*>(data), qsizetype(size));
-    // libvips writes a fresh EXIF block (resolution, orientation) even when
-    // the image has none; without the setting it must not be there at all.
-    return preserveExif ? bytes : MetadataEdits::jpegWithoutExif(bytes);
+    return QByteArray(static_cast<const char*>(data), qsizetype(size));
+}
+
+QByteArray encodeJpeg(const vips::VImage& image, double quality) {
+    const QByteArray bytes = bytesOf(image.jpegsave_buffer(
+        vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality))));
+    // libvips writes the density into its Exif block only, which the policy replaces.
+    return MetadataEdits::jpegWithDensity(bytes, dotsPerInch(image.xres()),
+                                          dotsPerInch(image.yres()));
 }
 
 void check(heif_error error) {
@@ -135,7 +136,7 @@ heif_error writeToDescriptor(heif_context*, const void* data, size_t size, void*
 
 // libvips' HEIF writer adds an EXIF block whether asked or not, so HEIC is
 // written with libheif directly.
-void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
+void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata* metadata) {
     if (image.interpretation() != VIPS_INTERPRETATION_sRGB || image.bands() < 3)
         image = image.colourspace(VIPS_INTERPRETATION_sRGB);
     if (image.format() != VIPS_FORMAT_UCHAR)
@@ -187,23 +188,16 @@ void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
                                     &rawHandle));
     HeifHandle handle(rawHandle);
 
-    if (preserveExif) {
-        if (image.get_typeof(VIPS_META_EXIF_NAME)) {
-            size_t exifSize = 0;
-            const void* exif = image.get_blob(VIPS_META_EXIF_NAME, &exifSize);
-            // libheif wants the TIFF structure itself and adds its own offset header.
-            QByteArray upright = MetadataEdits::exifWithUprightOrientation(
-                QByteArray(static_cast<const char*>(exif), qsizetype(exifSize)));
-            if (upright.startsWith(QByteArray("Exif\0\0", 6)))
-                upright.remove(0, 6);
-            check(heif_context_add_exif_metadata(context.get(), handle.get(), upright.constData(),
-                                                 int(upright.size())));
-        }
-        if (image.get_typeof(VIPS_META_XMP_NAME)) {
-            size_t xmpSize = 0;
-            const void* xmp = image.get_blob(VIPS_META_XMP_NAME, &xmpSize);
-            check(heif_context_add_XMP_metadata(context.get(), handle.get(), xmp, int(xmpSize)));
-        }
+    if (metadata) {
+        const Metadata::Payloads payloads = Metadata::payloads(*metadata, width, height);
+        if (!payloads.exif.isEmpty())
+            check(heif_context_add_exif_metadata(context.get(), handle.get(),
+                                                 payloads.exif.constData(),
+                                                 int(payloads.exif.size())));
+        if (!payloads.xmp.isEmpty())
+            check(heif_context_add_XMP_metadata(context.get(), handle.get(),
+                                                payloads.xmp.constData(),
+                                                int(payloads.xmp.size())));
     }
 
     heif_writer writer{};
@@ -215,27 +209,35 @@ void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
 
 void encode(const ResizedImage& resized, int fd, OutputType type, double quality,
             bool preserveExif) {
-    const vips::VImage image = withMetadataPolicy(resized.image, preserveExif);
-    switch (type) {
-    case OutputType::jpeg: {
-        const QByteArray bytes = encodeJpeg(flattenedOntoWhite(image), quality, preserveExif);
+    const vips::VImage image = pixelsOnly(resized.image);
+    const auto withPolicy = [&](const QByteArray& encoded) {
+        const QByteArray bytes = Metadata::applied(encoded, type, resized.metadata, preserveExif,
+                                                   image.width(), image.height());
         writeAll(fd, bytes.constData(), size_t(bytes.size()));
+    };
+    switch (type) {
+    case OutputType::jpeg:
+        withPolicy(encodeJpeg(flattenedOntoWhite(image), quality));
+        return;
+    case OutputType::png:
+        withPolicy(bytesOf(image.pngsave_buffer(vips::VImage::option()
+                                                    ->set("compression", pngCompressionLevel)
+                                                    ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL))));
+        return;
+    case OutputType::tiff: {
+        vips::VOption* options =
+            vips::VImage::option()
+                ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+                ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+        // Without metadata to add, the pixels go straight to the file.
+        if (preserveExif)
+            withPolicy(bytesOf(image.tiffsave_buffer(options)));
+        else
+            image.tiffsave_target(vips::VTarget::new_to_descriptor(fd), options);
         return;
     }
-    case OutputType::png:
-        image.pngsave_target(vips::VTarget::new_to_descriptor(fd),
-                             vips::VImage::option()
-                                 ->set("compression", pngCompressionLevel)
-                                 ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL));
-        return;
-    case OutputType::tiff:
-        image.tiffsave_target(vips::VTarget::new_to_descriptor(fd),
-                              vips::VImage::option()
-                                  ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
-                                  ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL));
-        return;
     case OutputType::heic:
-        encodeHeic(image, fd, quality, preserveExif);
+        encodeHeic(image, fd, quality, preserveExif ? &resized.metadata : nullptr);
         return;
     }
 }

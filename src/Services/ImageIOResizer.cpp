@@ -144,27 +144,10 @@ QString mimeType(Container container, const vips::VImage& header) {
     Q_UNREACHABLE();
 }
 
-QByteArray blob(const vips::VImage& image, const char* field) {
-    if (image.get_typeof(field) != VIPS_TYPE_BLOB)
-        return {};
-    size_t length = 0;
-    const void* data = image.get_blob(field, &length);
-    return QByteArray(static_cast<const char*>(data), static_cast<qsizetype>(length));
-}
-
-ImageProperties propertiesOf(const vips::VImage& header) {
-    ImageProperties p;
-    p.pixelWidth = header.width();
-    p.pixelHeight = header.height();
-    if (header.get_typeof(VIPS_META_ORIENTATION) == G_TYPE_INT)
-        p.orientation = header.get_int(VIPS_META_ORIENTATION);
-    p.exif = blob(header, VIPS_META_EXIF_NAME);
-    p.iptc = blob(header, VIPS_META_IPTC_NAME);
-    p.xmp = blob(header, VIPS_META_XMP_NAME);
-    p.iccProfile = blob(header, VIPS_META_ICC_NAME);
-    p.xResolution = header.xres();
-    p.yResolution = header.yres();
-    return p;
+std::optional<int> orientationOf(const vips::VImage& header) {
+    if (header.get_typeof(VIPS_META_ORIENTATION) != G_TYPE_INT)
+        return std::nullopt;
+    return header.get_int(VIPS_META_ORIENTATION);
 }
 
 // Some loaders (HEIF in libvips 8.14) attach metadata blobs whose memory
@@ -243,11 +226,10 @@ PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
     try {
         const vips::VImage header = load(opened);
         PixelDimensions result;
-        result.properties = propertiesOf(header);
         result.width = header.width();
         result.height = header.height();
-        if (result.properties.orientation && *result.properties.orientation >= 5 &&
-            *result.properties.orientation <= 8)
+        if (const std::optional<int> orientation = orientationOf(header);
+            orientation && *orientation >= 5 && *orientation <= 8)
             std::swap(result.width, result.height);
         result.uti = mimeType(opened.container, header);
         return result;
@@ -289,7 +271,7 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
         ownMetadataBlobs(image); // while the loader's image still lives
 
         result.image = image;
-        result.properties = propertiesOf(header);
+        result.metadata = Metadata::read(opened.descriptor.get());
         result.uti = mimeType(opened.container, header);
         return result;
     } catch (const vips::VError&) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QByteArray>
+#include "Services/Metadata.h"
+
 #include <QString>
 
 #include <vips/vips8>
@@ -10,35 +11,18 @@
 #include <filesystem>
 #include <optional>
 
-// What the reader knows about image 0 of a file, as stored.
-struct ImageProperties {
-    std::optional<std::int64_t> pixelWidth;
-    std::optional<std::int64_t> pixelHeight;
-    std::optional<int> orientation;
-    // Metadata groups as libvips holds them. The EXIF block carries the TIFF,
-    // Exif, GPS and auxiliary groups (and maker notes, thumbnail).
-    QByteArray exif;
-    QByteArray iptc;
-    QByteArray xmp;
-    QByteArray iccProfile;
-    // Pixels per millimetre.
-    double xResolution = 0;
-    double yResolution = 0;
-};
-
 struct PixelDimensions {
     std::int64_t width = 0; // as displayed: swapped for orientations 5 to 8
     std::int64_t height = 0;
     std::optional<QString> uti; // container MIME type, e.g. "image/jpeg"
-    ImageProperties properties;
 };
 
-// A downscaled, upright image with the source's properties.
+// A downscaled, upright image with the source's metadata.
 struct ResizedImage {
-    // Decoded pixels. Its metadata fields are the source's, carried along by
-    // libvips; the encoder applies the metadata policy to them.
+    // Decoded pixels; of libvips' metadata fields the encoder takes only the
+    // colour profile and the resolution.
     vips::VImage image;
-    std::optional<ImageProperties> properties;
+    SourceMetadata metadata;
     std::optional<QString> uti;
     std::int64_t sourceWidth = 0; // as stored, not corrected for orientation
     std::int64_t sourceHeight = 0;

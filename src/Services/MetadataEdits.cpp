@@ -1,87 +1,103 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Services/MetadataEdits.h"
 
+#include <zlib.h>
+
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
-constexpr unsigned char markerPrefix = 0xFF;
-constexpr unsigned char startOfImage = 0xD8;
-constexpr unsigned char startOfScan = 0xDA;
-constexpr unsigned char app1 = 0xE1;
+constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
+constexpr qsizetype chunkOverhead = 12; // length, type, CRC
 
-unsigned byteAt(const QByteArray& data, qsizetype i) {
-    return static_cast<unsigned char>(data[i]);
+std::uint32_t read32(const unsigned char* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+void append32(QByteArray& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.append(char((value >> shift) & 0xFF));
+}
+
+bool isType(const unsigned char* type, const char* name) {
+    return std::memcmp(type, name, 4) == 0;
+}
+
+bool endsHeader(const unsigned char* type) {
+    return isType(type, "PLTE") || isType(type, "IDAT") || isType(type, "IEND");
 }
 
 } // namespace
 
 namespace MetadataEdits {
 
-QByteArray jpegWithoutExif(const QByteArray& jpeg) {
-    if (jpeg.size() < 4 || byteAt(jpeg, 0) != markerPrefix || byteAt(jpeg, 1) != startOfImage)
-        return jpeg;
-    QByteArray result;
-    result.reserve(jpeg.size());
-    result.append(jpeg.constData(), 2);
-    qsizetype pos = 2;
-    // Walk the marker segments up to the start of scan; the rest is copied whole.
-    while (pos + 4 <= jpeg.size() && byteAt(jpeg, pos) == markerPrefix) {
-        const unsigned marker = byteAt(jpeg, pos + 1);
-        if (marker == startOfScan)
+QByteArray pngColourChunks(int fd) {
+    unsigned char header[8];
+    if (::pread(fd, header, 8, 0) != 8 || std::memcmp(header, pngSignature, 8) != 0)
+        return {};
+    QByteArray chunks;
+    off_t offset = 8;
+    // Colour chunks come before the palette and the image data, if at all.
+    while (::pread(fd, header, 8, offset) == 8 && !endsHeader(header + 4)) {
+        const std::uint32_t length = read32(header);
+        const bool colour = isType(header + 4, "gAMA") || isType(header + 4, "cHRM") ||
+                            isType(header + 4, "sRGB");
+        if (length > 0x7FFFFFFFu)
             break;
-        const qsizetype length = (qsizetype(byteAt(jpeg, pos + 2)) << 8) | byteAt(jpeg, pos + 3);
-        if (length < 2 || pos + 2 + length > jpeg.size())
-            return jpeg;
-        const bool isExif =
-            marker == app1 && length >= 8 &&
-            QByteArray::fromRawData(jpeg.constData() + pos + 4, 6) == QByteArray("Exif\0\0", 6);
-        if (!isExif)
-            result.append(jpeg.constData() + pos, 2 + length);
-        pos += 2 + length;
+        if (colour && length <= 32) {
+            QByteArray chunk(chunkOverhead + qsizetype(length), Qt::Uninitialized);
+            if (::pread(fd, chunk.data(), size_t(chunk.size()), offset) != chunk.size())
+                break;
+            chunks += chunk;
+        }
+        offset += chunkOverhead + off_t(length);
     }
-    result.append(jpeg.constData() + pos, jpeg.size() - pos);
-    return result;
+    return chunks;
 }
 
-QByteArray exifWithUprightOrientation(QByteArray exif) {
-    const qsizetype base = exif.startsWith(QByteArray("Exif\0\0", 6)) ? 6 : 0;
-    const qsizetype size = exif.size() - base;
-    if (size < 8)
-        return exif;
-    const auto at = [&](qsizetype offset) { return byteAt(exif, base + offset); };
-    bool littleEndian;
-    if (at(0) == 'I' && at(1) == 'I')
-        littleEndian = true;
-    else if (at(0) == 'M' && at(1) == 'M')
-        littleEndian = false;
-    else
-        return exif;
-    const auto read16 = [&](qsizetype o) -> std::uint32_t {
-        return littleEndian ? at(o) | (at(o + 1) << 8) : (at(o) << 8) | at(o + 1);
-    };
-    const auto read32 = [&](qsizetype o) -> std::uint32_t {
-        return littleEndian ? read16(o) | (read16(o + 2) << 16) : (read16(o) << 16) | read16(o + 2);
-    };
-    const std::uint32_t ifd = read32(4);
-    if (ifd > std::uint32_t(size) || size - qsizetype(ifd) < 2)
-        return exif;
-    const std::uint32_t count = read16(ifd);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const qsizetype entry = qsizetype(ifd) + 2 + 12 * qsizetype(i);
-        if (entry + 12 > size)
-            return exif;
-        constexpr std::uint32_t orientationTag = 0x0112;
-        constexpr std::uint32_t shortType = 3;
-        if (read16(entry) == orientationTag && read16(entry + 2) == shortType) {
-            // A SHORT value sits in the first two bytes of the value field.
-            const qsizetype value = base + entry + 8;
-            exif[value] = char(littleEndian ? 1 : 0);
-            exif[value + 1] = char(littleEndian ? 0 : 1);
-            return exif;
-        }
+QByteArray pngChunk(const char* type, const QByteArray& data) {
+    QByteArray chunk;
+    append32(chunk, std::uint32_t(data.size()));
+    chunk.append(type, 4).append(data);
+    const auto* crcData = reinterpret_cast<const Bytef*>(chunk.constData() + 4);
+    append32(chunk, std::uint32_t(::crc32(0, crcData, uInt(chunk.size() - 4))));
+    return chunk;
+}
+
+QByteArray pngWithChunks(const QByteArray& png, const QByteArray& chunks) {
+    if (!png.startsWith(QByteArray(pngSignature, 8)))
+        return png;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(png.constData());
+    qsizetype offset = 8;
+    while (offset + 8 <= png.size() && !endsHeader(bytes + offset + 4)) {
+        const std::uint32_t length = read32(bytes + offset);
+        if (length > std::uint32_t(png.size() - offset - chunkOverhead))
+            return png;
+        offset += chunkOverhead + qsizetype(length);
     }
-    return exif;
+    if (offset + 8 > png.size())
+        return png;
+    return QByteArray(png).insert(offset, chunks);
+}
+
+QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch) {
+    if (jpeg.size() < 4 || jpeg[0] != char(0xFF) || jpeg[1] != char(0xD8))
+        return jpeg;
+    if (jpeg[2] == char(0xFF) && jpeg[3] == char(0xE0) && jpeg.size() >= 6) // an APP0 already
+        jpeg.remove(2, 2 + (qsizetype(uchar(jpeg[4])) << 8 | uchar(jpeg[5])));
+    const bool known = xDotsPerInch > 0 && yDotsPerInch > 0;
+    QByteArray app0("\xFF\xE0\x00\x10JFIF\x00\x01\x01", 11);
+    app0.append(char(known ? 1 : 0)); // units: dots per inch, or the aspect only
+    for (int density : {xDotsPerInch, yDotsPerInch}) {
+        const int value = known ? std::clamp(density, 1, 0xFFFF) : 1;
+        app0.append(char(value >> 8)).append(char(value & 0xFF));
+    }
+    app0.append(2, '\0'); // no JFIF thumbnail
+    return jpeg.insert(2, app0);
 }
 
 } // namespace MetadataEdits

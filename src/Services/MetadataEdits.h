@@ -3,16 +3,24 @@
 
 #include <QByteArray>
 
-// Small, bounds-checked edits of encoded metadata that libvips does not offer.
+// The few byte-level edits no metadata library offers: PNG colour and eXIf
+// chunks (Exiv2 0.27 writes Exif into PNG only as a hex text chunk) and the
+// JFIF density, which libvips leaves out when it writes Exif.
 namespace MetadataEdits {
 
-// A JPEG without its APP1 "Exif" segments; every other segment and the image
-// data are kept byte for byte. Input that is not a well-formed JPEG header is
-// returned unchanged.
-QByteArray jpegWithoutExif(const QByteArray& jpeg);
+// The gAMA, cHRM and sRGB chunks of the PNG file open as `fd`, whole (length,
+// type, data, CRC) and in file order; empty for any other file.
+QByteArray pngColourChunks(int fd);
 
-// An EXIF block (optionally starting with "Exif\0\0") whose IFD0 orientation,
-// if present, reads 1. Anything malformed is returned unchanged.
-QByteArray exifWithUprightOrientation(QByteArray exif);
+// One whole PNG chunk of this four-letter type.
+QByteArray pngChunk(const char* type, const QByteArray& data);
+
+// `png` with whole `chunks` inserted before its first PLTE or IDAT chunk.
+// Input that is not a well-formed PNG header is returned unchanged.
+QByteArray pngWithChunks(const QByteArray& png, const QByteArray& chunks);
+
+// `jpeg` with a JFIF segment right after the start of image, in place of any
+// there: the density in dots per inch, or only a 1:1 aspect when either is 0.
+QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch);
 
 } // namespace MetadataEdits

@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Services/Metadata.h"
+
+#include "Services/Errors.h"
+#include "Services/MetadataEdits.h"
+
+#include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace {
+
+void initializeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Problems with a file's metadata reach the user as job results, or
+        // not at all when the image can be written without it.
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        static std::mutex xmpNamespaces;
+        Exiv2::XmpParser::initialize(
+            [](void* mutex, bool lock) {
+                lock ? static_cast<std::mutex*>(mutex)->lock()
+                     : static_cast<std::mutex*>(mutex)->unlock();
+            },
+            &xmpNamespaces);
+        Exiv2::enableBMFF(true);
+    });
+}
+
+// Tags that describe a TIFF file's own layout: meaningless, or wrong, on any
+// other file. The encoder writes its own.
+constexpr const char* layoutTags[] = {
+    "Exif.Image.NewSubfileType",    "Exif.Image.SubfileType",
+    "Exif.Image.ImageWidth",        "Exif.Image.ImageLength",
+    "Exif.Image.BitsPerSample",     "Exif.Image.Compression",
+    "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder",
+    "Exif.Image.StripOffsets",      "Exif.Image.SamplesPerPixel",
+    "Exif.Image.RowsPerStrip",      "Exif.Image.StripByteCounts",
+    "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor",
+    "Exif.Image.TileWidth",         "Exif.Image.TileLength",
+    "Exif.Image.TileOffsets",       "Exif.Image.TileByteCounts",
+    "Exif.Image.SubIFDs",           "Exif.Image.ExtraSamples",
+    "Exif.Image.SampleFormat",      "Exif.Image.JPEGTables",
+    "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket",
+    "Exif.Image.IPTCNAA",           "Exif.Image.ImageResources",
+};
+
+void erase(Exiv2::ExifData& exif, const char* key) {
+    const auto it = exif.findKey(Exiv2::ExifKey(key));
+    if (it != exif.end())
+        exif.erase(it);
+}
+
+bool has(const Exiv2::ExifData& exif, const char* key) {
+    return exif.findKey(Exiv2::ExifKey(key)) != exif.end();
+}
+
+bool has(const Exiv2::XmpData& xmp, const char* key) {
+    return xmp.findKey(Exiv2::XmpKey(key)) != xmp.end();
+}
+
+QByteArray bytes(const Exiv2::byte* data, size_t size) {
+    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+const Exiv2::byte* data(const QByteArray& bytes) {
+    return reinterpret_cast<const Exiv2::byte*>(bytes.constData());
+}
+
+QByteArray encodedExif(const Exiv2::ExifData& exif, Exiv2::ByteOrder order) {
+    if (exif.empty())
+        return {};
+    if (order == Exiv2::invalidByteOrder) // what HEIF and WebP sources report
+        order = Exiv2::littleEndian;
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order, exif);
+    return bytes(blob.data(), blob.size());
+}
+
+QByteArray encodedXmp(const Exiv2::XmpData& xmp) {
+    std::string packet;
+    if (xmp.empty() || Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
+        return {};
+    return QByteArray::fromStdString(packet);
+}
+
+// The source's Exif as an upright, resized copy should carry it.
+QByteArray fittedExif(Exiv2::ExifData exif, Exiv2::ByteOrder order) {
+    Exiv2::ExifThumb(exif).erase();
+    for (const char* key : layoutTags)
+        erase(exif, key);
+    if (has(exif, "Exif.Image.Orientation"))
+        exif["Exif.Image.Orientation"] = uint16_t(1);
+    return encodedExif(exif, order);
+}
+
+QByteArray fittedXmp(Exiv2::XmpData xmp) {
+    // A stale 6 here makes some viewers turn the upright pixels again.
+    if (has(xmp, "Xmp.tiff.Orientation"))
+        xmp["Xmp.tiff.Orientation"] = "1";
+    return encodedXmp(xmp);
+}
+
+// The Exif for an output `width` x `height` pixels, and its byte order.
+Exiv2::ExifData exifFor(const SourceMetadata& source, int width, int height,
+                        Exiv2::ByteOrder* order) {
+    Exiv2::ExifData exif;
+    *order = source.exif.isEmpty()
+                 ? Exiv2::littleEndian
+                 : Exiv2::ExifParser::decode(exif, data(source.exif), uint32_t(source.exif.size()));
+    if (has(exif, "Exif.Photo.PixelXDimension"))
+        exif["Exif.Photo.PixelXDimension"] = uint32_t(width);
+    if (has(exif, "Exif.Photo.PixelYDimension"))
+        exif["Exif.Photo.PixelYDimension"] = uint32_t(height);
+    return exif;
+}
+
+Exiv2::IptcData iptcOf(const SourceMetadata& source) {
+    Exiv2::IptcData iptc;
+    if (!source.iptc.isEmpty())
+        Exiv2::IptcParser::decode(iptc, data(source.iptc), uint32_t(source.iptc.size()));
+    return iptc;
+}
+
+// The XMP, with IPTC facts added where the XMP has none of its own.
+QByteArray xmpWithIptc(const SourceMetadata& source) {
+    const Exiv2::IptcData iptc = iptcOf(source);
+    if (iptc.empty())
+        return source.xmp;
+    Exiv2::XmpData xmp;
+    if (!source.xmp.isEmpty())
+        Exiv2::XmpParser::decode(xmp, source.xmp.toStdString());
+    Exiv2::XmpData fromIptc;
+    Exiv2::copyIptcToXmp(iptc, fromIptc);
+    for (const Exiv2::Xmpdatum& datum : fromIptc) {
+        if (xmp.findKey(Exiv2::XmpKey(datum.key())) == xmp.end())
+            xmp.add(datum);
+    }
+    return encodedXmp(xmp);
+}
+
+// Exiv2 0.27 reads a HEIF file's Exif, but not its XMP item.
+std::string heifXmp(const std::string& path) {
+    const std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
+                                                                         heif_context_free);
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok ||
+        heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+        return {};
+    const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> handle(
+        rawHandle, heif_image_handle_release);
+    heif_item_id ids[16];
+    const int count =
+        heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "mime", ids, 16);
+    for (int i = 0; i < count; ++i) {
+        const char* type = heif_image_handle_get_metadata_content_type(handle.get(), ids[i]);
+        if (!type || std::strcmp(type, "application/rdf+xml") != 0)
+            continue;
+        std::string packet(heif_image_handle_get_metadata_size(handle.get(), ids[i]), '\0');
+        if (heif_image_handle_get_metadata(handle.get(), ids[i], packet.data()).code ==
+            heif_error_Ok)
+            return packet;
+    }
+    return {};
+}
+
+// JPEG and TIFF: Exiv2 writes every block into the encoded file itself.
+QByteArray rewritten(const QByteArray& encoded, const SourceMetadata& source, bool preserve,
+                     int width, int height) {
+    Exiv2::Image::AutoPtr image =
+        Exiv2::ImageFactory::open(data(encoded), long(encoded.size()));
+    image->readMetadata();
+    image->clearExifData();
+    image->clearIptcData();
+    image->clearXmpData();
+    image->clearXmpPacket();
+    image->clearComment();
+    if (preserve) {
+        Exiv2::ByteOrder order;
+        image->setExifData(exifFor(source, width, height, &order));
+        image->setByteOrder(order);
+        image->setIptcData(iptcOf(source));
+        if (!source.xmp.isEmpty()) {
+            image->setXmpPacket(source.xmp.toStdString());
+            image->writeXmpFromPacket(true);
+        }
+        if (!source.comment.isEmpty())
+            image->setComment(source.comment.toStdString());
+    }
+    image->writeMetadata();
+    Exiv2::BasicIo& io = image->io();
+    io.open();
+    const Exiv2::DataBuf result = io.read(long(io.size()));
+    io.close();
+    return bytes(result.pData_, size_t(result.size_));
+}
+
+QByteArray withPngChunks(const QByteArray& png, const SourceMetadata& source, bool preserve,
+                         int width, int height) {
+    QByteArray chunks = source.pngColourChunks;
+    if (preserve) {
+        const Metadata::Payloads payloads = Metadata::payloads(source, width, height);
+        if (!payloads.exif.isEmpty())
+            chunks += MetadataEdits::pngChunk("eXIf", payloads.exif);
+        if (!payloads.xmp.isEmpty())
+            chunks += MetadataEdits::pngChunk(
+                "iTXt", QByteArray("XML:com.adobe.xmp\0\0\0\0\0", 22) + payloads.xmp);
+    }
+    return chunks.isEmpty() ? png : MetadataEdits::pngWithChunks(png, chunks);
+}
+
+} // namespace
+
+namespace Metadata {
+
+SourceMetadata read(int fd) {
+    initializeOnce();
+    SourceMetadata metadata;
+    metadata.pngColourChunks = MetadataEdits::pngColourChunks(fd);
+    try {
+        // The open descriptor, never the name again: it may name another file by now.
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path, false);
+        image->readMetadata();
+        if (image->imageType() == Exiv2::ImageType::bmff && image->xmpData().empty())
+            Exiv2::XmpParser::decode(image->xmpData(), heifXmp(path));
+        metadata.exif = fittedExif(image->exifData(), image->byteOrder());
+        if (!image->iptcData().empty()) {
+            const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(image->iptcData());
+            metadata.iptc = bytes(iptc.pData_, size_t(iptc.size_));
+        }
+        metadata.xmp = fittedXmp(image->xmpData());
+        metadata.comment = QByteArray::fromStdString(image->comment());
+    } catch (const Exiv2::AnyError&) {
+    } catch (const std::exception&) {
+    }
+    return metadata;
+}
+
+QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& source,
+                   bool preserve, int width, int height) {
+    initializeOnce();
+    try {
+        switch (type) {
+        case OutputType::png:
+            return withPngChunks(encoded, source, preserve, width, height);
+        case OutputType::jpeg:
+        case OutputType::tiff:
+            return rewritten(encoded, source, preserve, width, height);
+        case OutputType::heic: // its metadata are items of the container: payloads()
+            return encoded;
+        }
+    } catch (const Exiv2::AnyError&) {
+    } catch (const std::exception&) {
+    }
+    throw EncoderError(EncoderError::finalizeFailed);
+}
+
+Payloads payloads(const SourceMetadata& source, int width, int height) {
+    initializeOnce();
+    try {
+        Exiv2::ByteOrder order;
+        const Exiv2::ExifData exif = exifFor(source, width, height, &order);
+        return {encodedExif(exif, order), xmpWithIptc(source)};
+    } catch (const Exiv2::AnyError&) {
+    } catch (const std::exception&) {
+    }
+    throw EncoderError(EncoderError::finalizeFailed);
+}
+
+} // namespace Metadata

@@ -191,13 +191,11 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
     if (metadata) {
         const Metadata::Payloads payloads = Metadata::payloads(*metadata, width, height);
         if (!payloads.exif.isEmpty())
-            check(heif_context_add_exif_metadata(context.get(), handle.get(),
-                                                 payloads.exif.constData(),
-                                                 int(payloads.exif.size())));
+            check(heif_context_add_exif_metadata(
+                context.get(), handle.get(), payloads.exif.constData(), int(payloads.exif.size())));
         if (!payloads.xmp.isEmpty())
-            check(heif_context_add_XMP_metadata(context.get(), handle.get(),
-                                                payloads.xmp.constData(),
-                                                int(payloads.xmp.size())));
+            check(heif_context_add_XMP_metadata(
+                context.get(), handle.get(), payloads.xmp.constData(), int(payloads.xmp.size())));
     }
 
     heif_writer writer{};
@@ -225,10 +223,10 @@ void encode(const ResizedImage& resized, int fd, OutputType type, double quality
                                                     ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL))));
         return;
     case OutputType::tiff: {
-        vips::VOption* options =
-            vips::VImage::option()
-                ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
-                ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL);
+        vips::VOption* options = vips::VImage::option()
+                                     ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
+                                     ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
+                                     ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
         // Without metadata to add, the pixels go straight to the file.
         if (preserveExif)
             withPolicy(bytesOf(image.tiffsave_buffer(options)));

@@ -34,19 +34,32 @@ void initializeOnce() {
 // Tags that describe a TIFF file's own layout: meaningless, or wrong, on any
 // other file. The encoder writes its own.
 constexpr const char* layoutTags[] = {
-    "Exif.Image.NewSubfileType",    "Exif.Image.SubfileType",
-    "Exif.Image.ImageWidth",        "Exif.Image.ImageLength",
-    "Exif.Image.BitsPerSample",     "Exif.Image.Compression",
-    "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder",
-    "Exif.Image.StripOffsets",      "Exif.Image.SamplesPerPixel",
-    "Exif.Image.RowsPerStrip",      "Exif.Image.StripByteCounts",
-    "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor",
-    "Exif.Image.TileWidth",         "Exif.Image.TileLength",
-    "Exif.Image.TileOffsets",       "Exif.Image.TileByteCounts",
-    "Exif.Image.SubIFDs",           "Exif.Image.ExtraSamples",
-    "Exif.Image.SampleFormat",      "Exif.Image.JPEGTables",
-    "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket",
-    "Exif.Image.IPTCNAA",           "Exif.Image.ImageResources",
+    "Exif.Image.NewSubfileType",
+    "Exif.Image.SubfileType",
+    "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength",
+    "Exif.Image.BitsPerSample",
+    "Exif.Image.Compression",
+    "Exif.Image.PhotometricInterpretation",
+    "Exif.Image.FillOrder",
+    "Exif.Image.StripOffsets",
+    "Exif.Image.SamplesPerPixel",
+    "Exif.Image.RowsPerStrip",
+    "Exif.Image.StripByteCounts",
+    "Exif.Image.PlanarConfiguration",
+    "Exif.Image.Predictor",
+    "Exif.Image.TileWidth",
+    "Exif.Image.TileLength",
+    "Exif.Image.TileOffsets",
+    "Exif.Image.TileByteCounts",
+    "Exif.Image.SubIFDs",
+    "Exif.Image.ExtraSamples",
+    "Exif.Image.SampleFormat",
+    "Exif.Image.JPEGTables",
+    "Exif.Image.InterColorProfile",
+    "Exif.Image.XMLPacket",
+    "Exif.Image.IPTCNAA",
+    "Exif.Image.ImageResources",
 };
 
 void erase(Exiv2::ExifData& exif, const char* key) {
@@ -83,7 +96,8 @@ QByteArray encodedExif(const Exiv2::ExifData& exif, Exiv2::ByteOrder order) {
 
 QByteArray encodedXmp(const Exiv2::XmpData& xmp) {
     std::string packet;
-    if (xmp.empty() || Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
+    if (xmp.empty() ||
+        Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) != 0)
         return {};
     return QByteArray::fromStdString(packet);
 }
@@ -169,10 +183,9 @@ std::string heifXmp(const std::string& path) {
 }
 
 // JPEG and TIFF: Exiv2 writes every block into the encoded file itself.
-QByteArray rewritten(const QByteArray& encoded, const SourceMetadata& source, bool preserve,
-                     int width, int height) {
-    Exiv2::Image::AutoPtr image =
-        Exiv2::ImageFactory::open(data(encoded), long(encoded.size()));
+QByteArray rewritten(const QByteArray& encoded, OutputType type, const SourceMetadata& source,
+                     bool preserve, int width, int height) {
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data(encoded), long(encoded.size()));
     image->readMetadata();
     image->clearExifData();
     image->clearIptcData();
@@ -188,7 +201,7 @@ QByteArray rewritten(const QByteArray& encoded, const SourceMetadata& source, bo
             image->setXmpPacket(source.xmp.toStdString());
             image->writeXmpFromPacket(true);
         }
-        if (!source.comment.isEmpty())
+        if (!source.comment.isEmpty() && type == OutputType::jpeg) // TIFF has none
             image->setComment(source.comment.toStdString());
     }
     image->writeMetadata();
@@ -228,21 +241,26 @@ SourceMetadata read(int fd) {
         image->readMetadata();
         if (image->imageType() == Exiv2::ImageType::bmff && image->xmpData().empty())
             Exiv2::XmpParser::decode(image->xmpData(), heifXmp(path));
+        const bool gif = image->imageType() == Exiv2::ImageType::gif;
+        const MetadataEdits::GifText gifText =
+            gif ? MetadataEdits::gifText(fd) : MetadataEdits::GifText{};
+        if (gif)
+            Exiv2::XmpParser::decode(image->xmpData(), gifText.xmp.toStdString());
         metadata.exif = fittedExif(image->exifData(), image->byteOrder());
         if (!image->iptcData().empty()) {
             const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(image->iptcData());
             metadata.iptc = bytes(iptc.pData_, size_t(iptc.size_));
         }
         metadata.xmp = fittedXmp(image->xmpData());
-        metadata.comment = QByteArray::fromStdString(image->comment());
+        metadata.comment = gif ? gifText.comment : QByteArray::fromStdString(image->comment());
     } catch (const Exiv2::AnyError&) {
     } catch (const std::exception&) {
     }
     return metadata;
 }
 
-QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& source,
-                   bool preserve, int width, int height) {
+QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& source, bool preserve,
+                   int width, int height) {
     initializeOnce();
     try {
         switch (type) {
@@ -250,7 +268,7 @@ QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& so
             return withPngChunks(encoded, source, preserve, width, height);
         case OutputType::jpeg:
         case OutputType::tiff:
-            return rewritten(encoded, source, preserve, width, height);
+            return rewritten(encoded, type, source, preserve, width, height);
         case OutputType::heic: // its metadata are items of the container: payloads()
             return encoded;
         }

@@ -29,8 +29,8 @@ SourceMetadata read(int fd);
 // profile and resolution) with the metadata policy applied: without
 // `preserve` nothing but those, with it everything of `source` the type can
 // hold. Throws EncoderError when the metadata cannot be written.
-QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& source,
-                   bool preserve, int width, int height);
+QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& source, bool preserve,
+                   int width, int height);
 
 // The Exif (TIFF structure) and XMP payloads for a format that stores them as
 // items (HEIF); IPTC, which it cannot hold, is carried over into the XMP.

@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,8 +46,8 @@ QByteArray pngColourChunks(int fd) {
     // Colour chunks come before the palette and the image data, if at all.
     while (::pread(fd, header, 8, offset) == 8 && !endsHeader(header + 4)) {
         const std::uint32_t length = read32(header);
-        const bool colour = isType(header + 4, "gAMA") || isType(header + 4, "cHRM") ||
-                            isType(header + 4, "sRGB");
+        const bool colour =
+            isType(header + 4, "gAMA") || isType(header + 4, "cHRM") || isType(header + 4, "sRGB");
         if (length > 0x7FFFFFFFu)
             break;
         if (colour && length <= 32) {
@@ -98,6 +100,57 @@ QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch) 
     }
     app0.append(2, '\0'); // no JFIF thumbnail
     return jpeg.insert(2, app0);
+}
+
+GifText gifText(int fd) {
+    GifText text;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size < 13)
+        return text;
+    const size_t size = size_t(info.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED)
+        return text;
+    const auto* gif = static_cast<const unsigned char*>(mapped);
+    const auto colourTable = [](unsigned flags) {
+        return flags & 0x80 ? 3u << ((flags & 7) + 1) : 0;
+    };
+    size_t at = std::memcmp(gif, "GIF8", 4) == 0 ? 13 + colourTable(gif[10]) : size;
+    // Blocks up to the trailer: extensions and images, each ending in
+    // length-prefixed sub-blocks closed by an empty one.
+    while (at < size && gif[at] != 0x3B) {
+        bool comment = false;
+        if (gif[at] == 0x2C && at + 10 < size) {
+            at += 10 + colourTable(gif[at + 9]) + 1; // descriptor, table, LZW code size
+        } else if (gif[at] == 0x21 && at + 2 < size) {
+            comment = gif[at + 1] == 0xFE;
+            constexpr char xmpApplication[] = "\x0BXMP DataXMP";
+            if (gif[at + 1] == 0xFF && size - at > 14 &&
+                std::memcmp(gif + at + 2, xmpApplication, 12) == 0) {
+                // The packet is stored raw, followed by a "magic trailer".
+                const QByteArray rest = QByteArray::fromRawData(
+                    reinterpret_cast<const char*>(gif + at + 14), qsizetype(size - at - 14));
+                const qsizetype end = rest.indexOf("<?xpacket end=");
+                const qsizetype close = end < 0 ? -1 : rest.indexOf("?>", end);
+                if (close < 0)
+                    break;
+                text.xmp = QByteArray(rest.constData(), close + 2);
+                at += 14 + size_t(close) + 2 + 256; // to the trailer's final empty block
+            } else {
+                at += 2;
+            }
+        } else {
+            break;
+        }
+        while (at < size && gif[at] != 0) {
+            if (comment && at + 1 + gif[at] <= size)
+                text.comment.append(reinterpret_cast<const char*>(gif + at + 1), gif[at]);
+            at += 1 + gif[at];
+        }
+        ++at;
+    }
+    ::munmap(mapped, size);
+    return text;
 }
 
 } // namespace MetadataEdits

@@ -12,6 +12,14 @@ namespace MetadataEdits {
 // type, data, CRC) and in file order; empty for any other file.
 QByteArray pngColourChunks(int fd);
 
+// The XMP packet and comments of the GIF file open as `fd` (Exiv2 0.27 reads
+// neither from GIF); empty for any other file.
+struct GifText {
+    QByteArray xmp;
+    QByteArray comment;
+};
+GifText gifText(int fd);
+
 // One whole PNG chunk of this four-letter type.
 QByteArray pngChunk(const char* type, const QByteArray& data);
 

@@ -2,7 +2,6 @@
 #include "Services/Errors.h"
 #include "Services/ImageEncoder.h"
 #include "Services/ImageIOResizer.h"
-#include "Services/MetadataEdits.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 
@@ -167,50 +166,6 @@ private Q_SLOTS:
         QVERIFY(temporaryFilesBelow(path(m_dir)).isEmpty());
     }
 
-    void metadataPolicy_data() {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("preserve");
-        QTest::addColumn<QStringList>("expectedGroups");
-        const QStringList none;
-        QTest::newRow("jpeg stripped") << int(OutputType::jpeg) << false << none;
-        QTest::newRow("heic stripped") << int(OutputType::heic) << false << none;
-        QTest::newRow("png stripped") << int(OutputType::png) << false << none;
-        QTest::newRow("tiff stripped") << int(OutputType::tiff) << false << none;
-        QTest::newRow("jpeg kept")
-            << int(OutputType::jpeg) << true << QStringList{"GPS", "ExifIFD", "IPTC", "XMP-dc"};
-        QTest::newRow("heic kept")
-            << int(OutputType::heic) << true << QStringList{"GPS", "ExifIFD", "XMP-dc"};
-        QTest::newRow("png kept") << int(OutputType::png) << true
-                                  << QStringList{"GPS", "ExifIFD", "XMP-dc"};
-    }
-    void metadataPolicy() {
-        QFETCH(int, type);
-        QFETCH(bool, preserve);
-        QFETCH(QStringList, expectedGroups);
-        const fs::path source = file("private.jpg");
-        if (!fs::exists(source)) {
-            makeImage(source, {.width = 320, .height = 240, .orientation = 6, .iccProfile = true});
-            addPrivacyMetadata(source);
-        }
-        QVERIFY(metadataGroups(source).contains(QStringLiteral("GPS")));
-        const std::string ext =
-            OutputTypes::preferredFilenameExtension(OutputType(type)).toStdString();
-        const fs::path out = convert(source, 160, OutputType(type), preserve,
-                                     std::string(preserve ? "kept." : "stripped.") + ext);
-        const QSet<QString> groups = metadataGroups(out);
-        for (const QString& privateGroup :
-             {QStringLiteral("GPS"), QStringLiteral("ExifIFD"), QStringLiteral("IPTC"),
-              QStringLiteral("XMP-dc"), QStringLiteral("MakerNotes")}) {
-            QCOMPARE(groups.contains(privateGroup), expectedGroups.contains(privateGroup));
-        }
-        QVERIFY2(groups.contains(QStringLiteral("ICC_Profile")), "colour profile lost");
-        const QString orientation = metadataValue(out, QStringLiteral("Orientation"));
-        QVERIFY(orientation.isEmpty() || orientation == u"1");
-        const Decoded decoded = decode(out);
-        QCOMPARE(decoded.width, 120); // upright: 240 x 320 scaled to 160
-        QCOMPARE(decoded.height, 160);
-    }
-
     void transparencyBecomesWhiteInJpeg() {
         const fs::path source = file("clear.png");
         vips::VImage::black(50, 40, vips::VImage::option()->set("bands", 4))
@@ -284,25 +239,6 @@ private Q_SLOTS:
             QCOMPARE(error.errorDescription(),
                      QStringLiteral("出力ファイルを作成できませんでした"));
         }
-    }
-
-    void exifRemovalKeepsTheImage() {
-        const fs::path source =
-            makeImage(file("exif.jpg"), {.width = 64, .height = 48, .orientation = 3});
-        QFile in(QString::fromStdString(source.native()));
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QByteArray original = in.readAll();
-        const QByteArray stripped = MetadataEdits::jpegWithoutExif(original);
-        QVERIFY(original.contains("Exif"));
-        QVERIFY(!stripped.contains(QByteArray("Exif\0\0", 6)));
-        QVERIFY(original.endsWith(stripped.right(stripped.size() - 2)) ||
-                stripped.size() < original.size());
-        QCOMPARE(MetadataEdits::jpegWithoutExif("not a jpeg"), QByteArray("not a jpeg"));
-        QFile out(QString::fromStdString(file("exif-stripped.jpg").native()));
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(stripped);
-        out.close();
-        QCOMPARE(decode(file("exif-stripped.jpg")).width, 64);
     }
 };
 

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Services/ImageEncoder.h"
+#include "Services/ImageIOResizer.h"
+#include "Support/MetadataFixtures.h"
+#include "Support/TestSupport.h"
+
+#include <QJsonObject>
+#include <QTest>
+
+#include <fstream>
+
+using namespace TestSupport;
+
+namespace {
+
+struct Source {
+    const char* name;
+    bool icc;
+    bool dpi300;
+    bool pngColour;
+    bool turned; // stored turned by orientation 6, which the reader applies
+};
+// clang-format off
+constexpr Source sources[] = {
+    {"camera.jpg",   true,  true,  false, true},
+    {"exiftool.tif", true,  true,  false, true},
+    {"magick.png",   true,  true,  false, false}, // its Exif is hex text, which no reader applies
+    {"exif.png",     false, true,  true,  true},
+    {"phone.heic",   true,  false, false, false}, // HEIF ignores Exif orientation
+    {"web.webp",     true,  true,  false, true},
+    {"comment.gif",  false, false, false, false},
+};
+// clang-format on
+
+// What a stripped output may hold: the file itself, its colour profile and
+// chunks, density and (TIFF) layout. Any PNG text chunk shows as another tag.
+bool allowedWhenStripped(const QString& key, OutputType type) {
+    static const QStringList groups{"ExifTool", "System",   "File",      "Composite",
+                                    "JFIF",     "PNG-pHYs", "QuickTime", "Meta"};
+    static const QStringList pngTags{
+        "ImageWidth", "ImageHeight", "BitDepth", "ColorType",   "Compression", "Filter",
+        "Interlace",  "ProfileName", "Gamma",    "WhitePointX", "WhitePointY", "RedX",
+        "RedY",       "GreenX",      "GreenY",   "BlueX",       "BlueY",       "SRGBRendering"};
+    const QString group = key.section(u':', 0, 0);
+    return key == u"SourceFile" || (groups.contains(group) && key != u"File:Comment") ||
+           group.startsWith(u"ICC") ||
+           (group == u"PNG" && pngTags.contains(key.section(u':', 1))) ||
+           (type == OutputType::tiff && group == u"IFD0" && !key.endsWith(u"Software") &&
+            !key.endsWith(u":DateTime"));
+}
+
+// What the source says, as the output should repeat it. Layout, thumbnail,
+// toolkit and size-dependent tags are the output's own.
+bool carried(const QString& key, OutputType type) {
+    static const QStringList groups{"IFD0",   "ExifIFD",  "GPS",      "IPTC",
+                                    "XMP-dc", "XMP-tiff", "XMP-exif", "XMP-photoshop"};
+    static const QStringList ownTags{
+        "ImageWidth",      "ImageHeight",         "BitsPerSample",   "Compression",
+        "StripOffsets",    "RowsPerStrip",        "StripByteCounts", "PhotometricInterpretation",
+        "SamplesPerPixel", "PlanarConfiguration", "Predictor",       "SampleFormat",
+        "ExifImageWidth",  "ExifImageHeight",     "Orientation",     "XResolution",
+        "YResolution",     "ResolutionUnit",      "YCbCrPositioning"};
+    const QString group = key.section(u':', 0, 0);
+    if (!groups.contains(group) || ownTags.contains(key.section(u':', 1)))
+        return false;
+    // PNG and HEIF hold no IPTC; its facts go into the XMP instead.
+    return group != u"IPTC" || type == OutputType::jpeg || type == OutputType::tiff;
+}
+
+} // namespace
+
+class MetadataTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QHash<QString, QJsonObject> m_sourceTags;
+
+private Q_SLOTS:
+    void initTestCase() {
+        initialize();
+        for (const Source& source : sources) {
+            const fs::path made = makeMetadataSource(path(m_dir), QString::fromLatin1(source.name));
+            m_sourceTags.insert(QString::fromLatin1(source.name), exiftoolTags(made));
+        }
+    }
+
+    void policy_data() {
+        QTest::addColumn<int>("source");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("preserve");
+        for (int s = 0; s < int(std::size(sources)); ++s)
+            for (OutputType type :
+                 {OutputType::jpeg, OutputType::png, OutputType::tiff, OutputType::heic})
+                for (bool preserve : {false, true})
+                    QTest::addRow("%s to %s, %s", sources[s].name,
+                                  qPrintable(OutputTypes::preferredFilenameExtension(type)),
+                                  preserve ? "kept" : "stripped")
+                        << s << int(type) << preserve;
+    }
+    void policy() {
+        QFETCH(int, source);
+        QFETCH(int, type);
+        QFETCH(bool, preserve);
+        const Source& from = sources[source];
+        const auto outputType = OutputType(type);
+        const fs::path out =
+            path(m_dir) / (QTest::currentDataTag() + std::string(".") +
+                           OutputTypes::preferredFilenameExtension(outputType).toStdString());
+        std::ofstream(out).flush(); // the claimed placeholder
+        ImageEncoder::write(ImageIOResizer::resize(path(m_dir) / from.name, 200), out, outputType,
+                            0.8, preserve);
+        const QJsonObject tags = exiftoolTags(out);
+        const QJsonObject& sourceTags = m_sourceTags[QString::fromLatin1(from.name)];
+
+        // In both modes: upright pixels, orientation 1, profile, density, PNG colour.
+        QCOMPARE(tags["Composite:ImageSize"].toString(),
+                 QString::fromLatin1(from.turned ? "150 200" : "200 150"));
+        for (const QString& key : tags.keys()) {
+            if (key.endsWith(u":Orientation"))
+                QVERIFY2(tags[key].toInt() == 1, qPrintable(key));
+        }
+        if (from.icc)
+            QCOMPARE(tags["ICC_Profile:ProfileDescription"].toString(), QStringLiteral("sRGB"));
+        if (from.dpi300 && outputType == OutputType::jpeg)
+            QCOMPARE(qRound(tags["JFIF:XResolution"].toDouble()), 300);
+        if (from.dpi300 && outputType == OutputType::png)
+            QCOMPARE(qRound(tags["PNG-pHYs:PixelsPerUnitX"].toDouble()), 11811);
+        if (from.dpi300 && outputType == OutputType::tiff)
+            QCOMPARE(qRound(tags["IFD0:XResolution"].toDouble()), 300);
+        if (from.pngColour && outputType == OutputType::png) {
+            for (const char* key : {"PNG:Gamma", "PNG:WhitePointX", "PNG:SRGBRendering"})
+                QVERIFY2(tags.contains(key), key);
+        }
+        QVERIFY2(!tags.contains("IFD1:ThumbnailLength"), "stale EXIF thumbnail");
+
+        if (!preserve) {
+            for (const QString& key : tags.keys())
+                QVERIFY2(allowedWhenStripped(key, outputType), qPrintable(key));
+            const QStringList leaked = leakedTokens(readBytes(out));
+            QVERIFY2(leaked.isEmpty(), qPrintable(leaked.join(u", ")));
+            return;
+        }
+
+        // Kept: every fact the output type can hold, with the same value.
+        for (const QString& key : sourceTags.keys()) {
+            if (carried(key, outputType))
+                QVERIFY2(tags[key] == sourceTags[key],
+                         qPrintable(key + u": " + tags[key].toVariant().toString()));
+        }
+        if (sourceTags.contains("ExifIFD:ExifImageWidth"))
+            QCOMPARE(tags["ExifIFD:ExifImageWidth"].toInt(), from.turned ? 150 : 200);
+        if (sourceTags.contains("IPTC:Keywords") && !carried("IPTC:Keywords", outputType))
+            QCOMPARE(tags["XMP-dc:Subject"].toString(), QStringLiteral("QZIPTC10"));
+        if (sourceTags.contains("File:Comment") && outputType == OutputType::jpeg)
+            QCOMPARE(tags["File:Comment"], sourceTags["File:Comment"]);
+    }
+};
+
+QTEST_GUILESS_MAIN(MetadataTest)
+#include "tst_Metadata.moc"

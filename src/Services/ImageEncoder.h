@@ -12,8 +12,10 @@ namespace ImageEncoder {
 // Encodes `image` as `type` into a hidden temporary file beside `to`, then
 // renames it over `to` (the empty placeholder the path resolver claimed), so
 // the name never holds a partly written image. Without `preserveExif` the
-// output carries no EXIF, IPTC or XMP; the colour profile and resolution are
-// always kept, and the output is upright with orientation 1.
+// output carries no Exif, GPS, IPTC, XMP, Photoshop block, comment or PNG
+// text; with it, all of the source's that the type can hold. The colour
+// profile, resolution and PNG colour chunks are always kept, and the output
+// is upright with orientation 1 wherever one is written.
 // Throws EncoderError, or SystemError when the final rename fails.
 void write(const ResizedImage& image, const std::filesystem::path& to, OutputType type,
            double quality, bool preserveExif);

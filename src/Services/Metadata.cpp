@@ -31,38 +31,19 @@ void initializeOnce() {
     });
 }
 
-// Tags that describe a TIFF file's own layout: meaningless, or wrong, on any
-// other file. The encoder writes its own.
+// Exif IFD0 tags that describe a TIFF file's own layout: meaningless, or
+// wrong, on any other file. Every encoder writes its own.
+// clang-format off
 constexpr const char* layoutTags[] = {
-    "Exif.Image.NewSubfileType",
-    "Exif.Image.SubfileType",
-    "Exif.Image.ImageWidth",
-    "Exif.Image.ImageLength",
-    "Exif.Image.BitsPerSample",
-    "Exif.Image.Compression",
-    "Exif.Image.PhotometricInterpretation",
-    "Exif.Image.FillOrder",
-    "Exif.Image.StripOffsets",
-    "Exif.Image.SamplesPerPixel",
-    "Exif.Image.RowsPerStrip",
-    "Exif.Image.StripByteCounts",
-    "Exif.Image.PlanarConfiguration",
-    "Exif.Image.Predictor",
-    "Exif.Image.TileWidth",
-    "Exif.Image.TileLength",
-    "Exif.Image.TileOffsets",
-    "Exif.Image.TileByteCounts",
-    "Exif.Image.SubIFDs",
-    "Exif.Image.ExtraSamples",
-    "Exif.Image.SampleFormat",
-    "Exif.Image.JPEGTables",
-    "Exif.Image.InterColorProfile",
-    "Exif.Image.XMLPacket",
-    "Exif.Image.IPTCNAA",
-    "Exif.Image.ImageResources",
+    "NewSubfileType", "SubfileType", "ImageWidth", "ImageLength", "BitsPerSample", "Compression",
+    "PhotometricInterpretation", "FillOrder", "StripOffsets", "SamplesPerPixel", "RowsPerStrip",
+    "StripByteCounts", "PlanarConfiguration", "Predictor", "TileWidth", "TileLength",
+    "TileOffsets", "TileByteCounts", "SubIFDs", "ExtraSamples", "SampleFormat", "JPEGTables",
+    "InterColorProfile", "XMLPacket", "IPTCNAA", "ImageResources",
 };
+// clang-format on
 
-void erase(Exiv2::ExifData& exif, const char* key) {
+void erase(Exiv2::ExifData& exif, const std::string& key) {
     const auto it = exif.findKey(Exiv2::ExifKey(key));
     if (it != exif.end())
         exif.erase(it);
@@ -105,8 +86,8 @@ QByteArray encodedXmp(const Exiv2::XmpData& xmp) {
 // The source's Exif as an upright, resized copy should carry it.
 QByteArray fittedExif(Exiv2::ExifData exif, Exiv2::ByteOrder order) {
     Exiv2::ExifThumb(exif).erase();
-    for (const char* key : layoutTags)
-        erase(exif, key);
+    for (const char* tag : layoutTags)
+        erase(exif, std::string("Exif.Image.") + tag);
     if (has(exif, "Exif.Image.Orientation"))
         exif["Exif.Image.Orientation"] = uint16_t(1);
     return encodedExif(exif, order);

@@ -27,6 +27,10 @@ constexpr int pngCompressionLevel = 2;
 // x265 speed preset for HEIC. At 1280 px "ultrafast" costs a quarter of
 // "fast" for 4% more bytes; its default, "slow", takes seconds per photo.
 constexpr const char* heicEncoderPreset = "ultrafast";
+// The largest picture HEVC defines (level 6.2). Beyond it an image must be a
+// grid of tiles, which the libheif of this platform (1.15) cannot write.
+constexpr std::int64_t heicMaximumPixels = 35651584;
+constexpr int heicMaximumSide = 16888;
 
 template <auto Free> struct Deleter {
     template <typename T> void operator()(T* p) const { Free(p); }
@@ -36,10 +40,6 @@ using HeifImage = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
 using HeifEncoder = std::unique_ptr<heif_encoder, Deleter<heif_encoder_release>>;
 using HeifHandle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
 using HeifOptions = std::unique_ptr<heif_encoding_options, Deleter<heif_encoding_options_free>>;
-using GMemory = std::unique_ptr<void, Deleter<g_free>>;
-void unrefBlob(VipsBlob* blob) {
-    vips_area_unref(VIPS_AREA(blob));
-}
 
 // Removes the temporary file on every exit that did not move it into place.
 class TemporaryFile {
@@ -96,6 +96,14 @@ vips::VImage withMetadataPolicy(const vips::VImage& source, bool preserveExif) {
     return image;
 }
 
+// Classic TIFF addresses at most 4 GiB; deflate may not shrink noise much.
+bool needsBigTiff(const vips::VImage& image) {
+    constexpr double classicLimit = 3.5 * 1024 * 1024 * 1024;
+    return double(image.width()) * image.height() * image.bands() *
+               double(vips_format_sizeof(image.format())) >
+           classicLimit;
+}
+
 vips::VImage flattenedOntoWhite(const vips::VImage& image) {
     if (!image.has_alpha())
         return image;
@@ -106,18 +114,88 @@ vips::VImage flattenedOntoWhite(const vips::VImage& image) {
         "background", std::vector<double>(size_t(image.bands() - 1), white)));
 }
 
-QByteArray encodeJpeg(const vips::VImage& image, double quality, bool preserveExif) {
-    // The returned blob holds our one reference. Asking for "buffer" as an
-    // option as well would take a second one that nothing releases.
-    std::unique_ptr<VipsBlob, Deleter<unrefBlob>> blob(image.jpegsave_buffer(
-        vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality))));
-    size_t size = 0;
-    const void* data = vips_blob_get(blob.get(), &size);
-    QByteArray bytes(static_cast<const char*>(data), qsizetype(size));
-    // libvips writes a fresh EXIF block (resolution, orientation) even when
-    // the image has none; without the setting it must not be there at all.
-    return preserveExif ? bytes : MetadataEdits::jpegWithoutExif(bytes);
+// Whether the marker segments before the first scan are all in `jpeg`.
+bool holdsWholeHeader(const QByteArray& jpeg) {
+    qsizetype pos = 2;
+    while (pos + 4 <= jpeg.size()) {
+        const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(jpeg[i]); };
+        if (byte(pos) != 0xFF || byte(pos + 1) == 0xDA)
+            return true;
+        pos += 2 + (qsizetype(byte(pos + 2)) << 8 | byte(pos + 3));
+    }
+    return false;
 }
+
+// Passes an encoded JPEG on to a descriptor as libvips writes it, holding
+// back only the header until it is complete, to take the EXIF block out of
+// it: libvips writes a fresh one (resolution, orientation) even when the
+// image has none, and without the setting there must be none at all.
+class ExifStrippingTarget {
+public:
+    explicit ExifStrippingTarget(int fd)
+        : m_fd(fd), m_target(VIPS_TARGET(vips_target_custom_new())) {
+        g_signal_connect(m_target.get_target(), "write", G_CALLBACK(&ExifStrippingTarget::write),
+                         this);
+    }
+    const vips::VTarget& target() const { return m_target; }
+    // After the encoder is done: a header that never completed goes out as it is.
+    void finish() {
+        if (!m_passing)
+            writeAll(m_fd, m_header.constData(), size_t(m_header.size()));
+    }
+
+private:
+    static gint64 write(VipsTargetCustom*, const void* data, gint64 length, void* self) {
+        try {
+            static_cast<ExifStrippingTarget*>(self)->take(static_cast<const char*>(data),
+                                                          size_t(length));
+            return length;
+        } catch (const EncoderError&) {
+            return -1;
+        }
+    }
+    void take(const char* data, size_t length) {
+        if (m_passing)
+            return writeAll(m_fd, data, length);
+        m_header.append(data, qsizetype(length));
+        if (!holdsWholeHeader(m_header))
+            return;
+        const QByteArray kept = MetadataEdits::jpegWithoutExif(m_header);
+        writeAll(m_fd, kept.constData(), size_t(kept.size()));
+        m_header = {};
+        m_passing = true;
+    }
+
+    int m_fd;
+    vips::VTarget m_target;
+    QByteArray m_header;
+    bool m_passing = false;
+};
+
+void encodeJpeg(const vips::VImage& image, int fd, double quality, bool preserveExif) {
+    vips::VOption* options =
+        vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality));
+    if (preserveExif)
+        return image.jpegsave_target(vips::VTarget::new_to_descriptor(fd), options);
+    ExifStrippingTarget target(fd);
+    image.jpegsave_target(target.target(), options);
+    target.finish();
+}
+
+// Copies the rows libvips computes, strip by strip, into `plane`.
+struct PlaneSink {
+    uint8_t* plane;
+    size_t stride;
+    size_t pixelBytes;
+    static int write(VipsRegion* region, VipsRect* area, void* a) {
+        const auto* sink = static_cast<const PlaneSink*>(a);
+        for (int y = area->top; y < area->top + area->height; ++y)
+            std::memcpy(
+                sink->plane + size_t(y) * sink->stride + size_t(area->left) * sink->pixelBytes,
+                VIPS_REGION_ADDR(region, area->left, y), size_t(area->width) * sink->pixelBytes);
+        return 0;
+    }
+};
 
 void check(heif_error error) {
     if (error.code != heif_error_Ok)
@@ -146,10 +224,9 @@ void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
     const int width = image.width();
     const int height = image.height();
 
-    size_t size = 0;
-    GMemory pixels(vips_image_write_to_memory(image.get_image(), &size));
-    if (!pixels)
-        throw EncoderError(EncoderError::finalizeFailed);
+    if (std::int64_t(width) * height > heicMaximumPixels || width > heicMaximumSide ||
+        height > heicMaximumSide)
+        throw EncoderError(EncoderError::tooLargeForHeic);
 
     HeifContext context(heif_context_alloc());
     heif_image* rawImage = nullptr;
@@ -160,10 +237,10 @@ void encodeHeic(vips::VImage image, int fd, double quality, bool preserveExif) {
     check(heif_image_add_plane(heifImage.get(), heif_channel_interleaved, width, height, 8));
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(heifImage.get(), heif_channel_interleaved, &stride);
-    const size_t rowBytes = size_t(width) * size_t(image.bands());
-    for (int y = 0; y < height; ++y)
-        std::memcpy(plane + size_t(y) * size_t(stride),
-                    static_cast<const uint8_t*>(pixels.get()) + size_t(y) * rowBytes, rowBytes);
+    // Straight from the pipeline into the plane: no second copy of the image.
+    PlaneSink sink{plane, size_t(stride), size_t(image.bands())};
+    if (vips_sink_disc(image.get_image(), &PlaneSink::write, &sink) != 0)
+        throw vips::VError();
     if (image.get_typeof(VIPS_META_ICC_NAME)) {
         size_t iccSize = 0;
         const void* icc = image.get_blob(VIPS_META_ICC_NAME, &iccSize);
@@ -217,11 +294,9 @@ void encode(const ResizedImage& resized, int fd, OutputType type, double quality
             bool preserveExif) {
     const vips::VImage image = withMetadataPolicy(resized.image, preserveExif);
     switch (type) {
-    case OutputType::jpeg: {
-        const QByteArray bytes = encodeJpeg(flattenedOntoWhite(image), quality, preserveExif);
-        writeAll(fd, bytes.constData(), size_t(bytes.size()));
+    case OutputType::jpeg:
+        encodeJpeg(flattenedOntoWhite(image), fd, quality, preserveExif);
         return;
-    }
     case OutputType::png:
         image.pngsave_target(vips::VTarget::new_to_descriptor(fd),
                              vips::VImage::option()
@@ -232,7 +307,8 @@ void encode(const ResizedImage& resized, int fd, OutputType type, double quality
         image.tiffsave_target(vips::VTarget::new_to_descriptor(fd),
                               vips::VImage::option()
                                   ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
-                                  ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL));
+                                  ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
+                                  ->set("bigtiff", needsBigTiff(image)));
         return;
     case OutputType::heic:
         encodeHeic(image, fd, quality, preserveExif);

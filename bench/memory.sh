@@ -20,9 +20,11 @@ peak() {
   local label=$1
   shift
   "$(command -v time)" -f '%M %e' -o "$work/time" "$cli" --json "$@" >"$work/out" || true
-  read -r kib seconds <"$work/time"
-  local outcome
-  outcome=$(grep -o '"status":"[a-z]*"\|"message":"[^"]*"' "$work/out" | tail -1 | cut -d'"' -f4)
+  read -r kib seconds < <(tail -1 "$work/time") # after any "exited with non-zero status"
+  local last outcome
+  last=$(grep '^{' "$work/out" | tail -1)
+  outcome=$(grep -o '"message":"[^"]*"' <<<"$last" || grep -o '"status":"[a-z]*"' <<<"$last")
+  outcome=$(cut -d'"' -f4 <<<"$outcome")
   printf '%-44s %6d MiB %8.1f s  %s\n' "$label" $((kib / 1024)) "$seconds" "$outcome"
   rm -rf "$work"/*/Resized
 }
@@ -55,6 +57,9 @@ if wanted enlarge; then
 fi
 if wanted heic; then
   peak "1000x1000 HEIC to 20000 px as HEIC" --upscale --size 20000 --format keep \
+    "$work/small/photo.heic"
+  # The largest square that is still one HEVC picture.
+  peak "1000x1000 HEIC to 5900 px as HEIC" --upscale --size 5900 --format keep \
     "$work/small/photo.heic"
 fi
 rm -f "$work"/*.v

@@ -184,10 +184,10 @@ void ImageProcessor::admitWaiting() {
         m_memoryInFlight += memory;
         if (JobItem* item = job(admitted.request.id))
             item->setStatus(JobStatus::running());
-        m_workers.start([this, admitted = std::move(admitted), memory] {
-            ImageProcessingResult result{
-                admitted.request.id,
-                ImagePipeline::resize(admitted.file, admitted.batch->settings)};
+        const ResizeSettingsSnapshot settings = admitted.batch->settings;
+        m_workers.start([this, admitted = std::move(admitted), settings, memory] {
+            ImageProcessingResult result{admitted.request.id,
+                                         ImagePipeline::resize(admitted.file, settings)};
             QMetaObject::invokeMethod(
                 this,
                 [this, batch = admitted.batch, memory, result = std::move(result)] {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Peak resident memory of burisora-cli, one run per line: a 16000x12000 PNG
-# (192 megapixels) shrunk, small images enlarged to the largest custom sizes
+# and progressive JPEG (192 megapixels) shrunk, small images enlarged to the largest custom sizes
 # in every output type, and a photo as a batch of 200 and of 2000 files.
 #   bench/memory.sh [path/to/burisora-cli]
 # BURISORA_MEMORY_SETS (default "huge enlarge heic batch") picks the sets.
@@ -36,6 +36,10 @@ if wanted huge; then
   vips bandjoin_const "$work/ramp.v" "$work/huge/huge.png[compression=1]" 64
   rm "$work/xy.v" "$work/ramp.v"
   peak "16000x12000 PNG to 1280 px" "$work/huge/huge.png"
+  # libjpeg keeps a progressive image whole as coefficients, whatever the size.
+  vips copy "$work/huge/huge.png" "$work/huge/progressive.jpg[interlace,Q=90]"
+  rm "$work/huge/huge.png"
+  peak "16000x12000 progressive JPEG to 1280 px" "$work/huge/progressive.jpg"
 fi
 
 vips gaussnoise "$work/n.v" 1000 1000 --sigma 40 --mean 128

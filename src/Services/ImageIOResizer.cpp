@@ -269,6 +269,10 @@ PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
             std::swap(result.width, result.height);
         result.uti = mimeType(opened.container, header);
         result.bytesPerPixel = header.bands() * int(vips_format_sizeof(header.format()));
+        // libjpeg holds a progressive JPEG whole as coefficients, two bytes
+        // each, up to one per sample.
+        if (header.get_typeof("jpeg-multiscan") == G_TYPE_INT && header.get_int("jpeg-multiscan"))
+            result.bytesPerPixel = 2 * header.bands();
         return result;
     } catch (const vips::VError&) {
         vips_error_clear();
@@ -333,7 +337,8 @@ std::int64_t estimatedMemory(const PixelDimensions& dimensions, std::int64_t lon
         std::max<std::int64_t>(1, std::max(dimensions.width, dimensions.height));
     const double scale = double(longEdgePx) / double(longEdge);
     const std::int64_t bytesPerPixel = std::max(1, dimensions.bytesPerPixel);
-    // Some decoders (HEIF, WebP, progressive JPEG) hold the whole source.
+    // Some decoders (HEIF, WebP, progressive JPEG) hold the whole source;
+    // counting it for all keeps the estimate on the safe side.
     const std::int64_t source = dimensions.width * dimensions.height * bytesPerPixel;
     const std::int64_t output = std::int64_t(double(source) * scale * scale);
     return source + std::min(output, wholeImageBytes) + workingSet;

@@ -5,6 +5,7 @@
 # in every output type, and a photo as a batch of 200 and of 2000 files.
 #   bench/memory.sh [path/to/burisora-cli]
 # BURISORA_MEMORY_SETS (default "huge enlarge heic batch") picks the sets.
+# The test suite asserts the bound for the PNG (tests/Cli/tst_Interruption.cpp).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cli=${1:-$root/build/src/burisora-cli}

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Peak resident memory of burisora-cli, one run per line: a 16000x12000 PNG
-# and progressive JPEG (192 megapixels) shrunk, small images enlarged to the largest custom sizes
-# in every output type, and a photo as a batch of 200 and of 2000 files.
+# and progressive JPEG (192 megapixels) shrunk, small images enlarged to the
+# largest custom sizes in every output type, and a photo as a batch of 200
+# and of 2000 files.
 #   bench/memory.sh [path/to/burisora-cli]
 # BURISORA_MEMORY_SETS (default "huge enlarge heic batch") picks the sets.
 # The test suite asserts the bound for the PNG (tests/Cli/tst_Interruption.cpp).

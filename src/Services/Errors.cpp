@@ -27,6 +27,8 @@ QString EncoderError::errorDescription() const {
         return QStringLiteral("出力ファイルを作成できませんでした");
     case finalizeFailed:
         return QStringLiteral("画像の書き出しに失敗しました");
+    case tooLargeForHeic:
+        return QStringLiteral("HEIC で書き出すには画像が大きすぎます");
     }
     Q_UNREACHABLE();
 }

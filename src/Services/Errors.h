@@ -41,7 +41,7 @@ private:
 
 class EncoderError : public LocalizedError {
 public:
-    enum Case { cannotCreateDestination, finalizeFailed };
+    enum Case { cannotCreateDestination, finalizeFailed, tooLargeForHeic };
     explicit EncoderError(Case errorCase) : m_case(errorCase) {}
     Case errorCase() const { return m_case; }
     QString errorDescription() const override;

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,10 @@ constexpr int pngCompressionLevel = 2;
 // x265 speed preset for HEIC. At 1280 px "ultrafast" costs a quarter of
 // "fast" for 4% more bytes; its default, "slow", takes seconds per photo.
 constexpr const char* heicEncoderPreset = "ultrafast";
+// The largest picture HEVC defines (level 6.2). Beyond it an image must be a
+// grid of tiles, which the libheif of this platform (1.15) cannot write.
+constexpr std::int64_t heicMaximumPixels = 35651584;
+constexpr int heicMaximumSide = 16888;
 
 template <auto Free> struct Deleter {
     template <typename T> void operator()(T* p) const { Free(p); }
@@ -37,7 +42,6 @@ using HeifImage = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
 using HeifEncoder = std::unique_ptr<heif_encoder, Deleter<heif_encoder_release>>;
 using HeifHandle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
 using HeifOptions = std::unique_ptr<heif_encoding_options, Deleter<heif_encoding_options_free>>;
-using GMemory = std::unique_ptr<void, Deleter<g_free>>;
 void unrefBlob(VipsBlob* blob) {
     vips_area_unref(VIPS_AREA(blob));
 }
@@ -93,6 +97,14 @@ int dotsPerInch(double pixelsPerMillimetre) {
     return pixelsPerMillimetre == 1.0 ? 0 : int(std::lround(pixelsPerMillimetre * 25.4));
 }
 
+// Classic TIFF addresses at most 4 GiB; deflate may not shrink noise much.
+bool needsBigTiff(const vips::VImage& image) {
+    constexpr double classicLimit = 3.5 * 1024 * 1024 * 1024;
+    return double(image.width()) * image.height() * image.bands() *
+               double(vips_format_sizeof(image.format())) >
+           classicLimit;
+}
+
 vips::VImage flattenedOntoWhite(const vips::VImage& image) {
     if (!image.has_alpha())
         return image;
@@ -112,13 +124,92 @@ QByteArray bytesOf(VipsBlob* rawBlob) {
     return QByteArray(static_cast<const char*>(data), qsizetype(size));
 }
 
-QByteArray encodeJpeg(const vips::VImage& image, double quality) {
-    const QByteArray bytes = bytesOf(image.jpegsave_buffer(
-        vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality))));
-    // libvips writes the density into its Exif block only, which the policy replaces.
-    return MetadataEdits::jpegWithDensity(bytes, dotsPerInch(image.xres()),
-                                          dotsPerInch(image.yres()));
+// Whether `bytes` holds the whole header of an encoded JPEG or PNG: up to the
+// first scan (JPEG) or the first image data chunk (PNG).
+bool holdsWholeHeader(const QByteArray& bytes, OutputType type) {
+    const auto byte = [&](qsizetype i) { return qsizetype(static_cast<unsigned char>(bytes[i])); };
+    if (type == OutputType::png) {
+        for (qsizetype pos = 8; pos + 8 <= bytes.size();) {
+            if (bytes.mid(pos + 4, 4) == "IDAT")
+                return true;
+            pos +=
+                12 + (byte(pos) << 24 | byte(pos + 1) << 16 | byte(pos + 2) << 8 | byte(pos + 3));
+        }
+        return false;
+    }
+    for (qsizetype pos = 2; pos + 4 <= bytes.size();) {
+        if (byte(pos) != 0xFF || byte(pos + 1) == 0xDA)
+            return true;
+        pos += 2 + (byte(pos + 2) << 8 | byte(pos + 3));
+    }
+    return false;
 }
+
+// Passes an encoded JPEG or PNG on to a descriptor as libvips writes it,
+// holding back only its header until it is complete, so that the metadata
+// policy rewrites the header without the whole file ever being in memory.
+class HeaderRewritingTarget {
+public:
+    using Rewrite = std::function<QByteArray(const QByteArray&)>;
+    HeaderRewritingTarget(int fd, OutputType type, Rewrite rewrite)
+        : m_fd(fd), m_type(type), m_rewrite(std::move(rewrite)),
+          m_target(VIPS_TARGET(vips_target_custom_new())) {
+        g_signal_connect(m_target.get_target(), "write", G_CALLBACK(&HeaderRewritingTarget::write),
+                         this);
+    }
+    const vips::VTarget& target() const { return m_target; }
+    // After the encoder is done: a header that never completed goes out rewritten as it is.
+    void finish() {
+        if (!m_passing)
+            pass();
+    }
+
+private:
+    static gint64 write(VipsTargetCustom*, const void* data, gint64 length, void* self) {
+        try {
+            static_cast<HeaderRewritingTarget*>(self)->take(static_cast<const char*>(data),
+                                                            size_t(length));
+            return length;
+        } catch (const EncoderError&) {
+            return -1;
+        }
+    }
+    void take(const char* data, size_t length) {
+        if (m_passing)
+            return writeAll(m_fd, data, length);
+        m_header.append(data, qsizetype(length));
+        if (holdsWholeHeader(m_header, m_type))
+            pass();
+    }
+    void pass() {
+        const QByteArray rewritten = m_rewrite(m_header);
+        writeAll(m_fd, rewritten.constData(), size_t(rewritten.size()));
+        m_header = {};
+        m_passing = true;
+    }
+
+    int m_fd;
+    OutputType m_type;
+    Rewrite m_rewrite;
+    vips::VTarget m_target;
+    QByteArray m_header;
+    bool m_passing = false;
+};
+
+// Copies the rows libvips computes, strip by strip, into `plane`.
+struct PlaneSink {
+    uint8_t* plane;
+    size_t stride;
+    size_t pixelBytes;
+    static int write(VipsRegion* region, VipsRect* area, void* a) {
+        const auto* sink = static_cast<const PlaneSink*>(a);
+        for (int y = area->top; y < area->top + area->height; ++y)
+            std::memcpy(
+                sink->plane + size_t(y) * sink->stride + size_t(area->left) * sink->pixelBytes,
+                VIPS_REGION_ADDR(region, area->left, y), size_t(area->width) * sink->pixelBytes);
+        return 0;
+    }
+};
 
 void check(heif_error error) {
     if (error.code != heif_error_Ok)
@@ -147,10 +238,9 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
     const int width = image.width();
     const int height = image.height();
 
-    size_t size = 0;
-    GMemory pixels(vips_image_write_to_memory(image.get_image(), &size));
-    if (!pixels)
-        throw EncoderError(EncoderError::finalizeFailed);
+    if (std::int64_t(width) * height > heicMaximumPixels || width > heicMaximumSide ||
+        height > heicMaximumSide)
+        throw EncoderError(EncoderError::tooLargeForHeic);
 
     HeifContext context(heif_context_alloc());
     heif_image* rawImage = nullptr;
@@ -161,10 +251,10 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
     check(heif_image_add_plane(heifImage.get(), heif_channel_interleaved, width, height, 8));
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(heifImage.get(), heif_channel_interleaved, &stride);
-    const size_t rowBytes = size_t(width) * size_t(image.bands());
-    for (int y = 0; y < height; ++y)
-        std::memcpy(plane + size_t(y) * size_t(stride),
-                    static_cast<const uint8_t*>(pixels.get()) + size_t(y) * rowBytes, rowBytes);
+    // Straight from the pipeline into the plane: no second copy of the image.
+    PlaneSink sink{plane, size_t(stride), size_t(image.bands())};
+    if (vips_sink_disc(image.get_image(), &PlaneSink::write, &sink) != 0)
+        throw vips::VError();
     if (image.get_typeof(VIPS_META_ICC_NAME)) {
         size_t iccSize = 0;
         const void* icc = image.get_blob(VIPS_META_ICC_NAME, &iccSize);
@@ -208,30 +298,50 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
 void encode(const ResizedImage& resized, int fd, OutputType type, double quality,
             bool preserveExif) {
     const vips::VImage image = pixelsOnly(resized.image);
-    const auto withPolicy = [&](const QByteArray& encoded) {
-        const QByteArray bytes = Metadata::applied(encoded, type, resized.metadata, preserveExif,
-                                                   image.width(), image.height());
-        writeAll(fd, bytes.constData(), size_t(bytes.size()));
+    const auto policy = [&](const QByteArray& encoded) {
+        return Metadata::applied(encoded, type, resized.metadata, preserveExif, image.width(),
+                                 image.height());
+    };
+    // JPEG and PNG stream to the file; the policy rewrites only their header.
+    const auto streamed = [&](const vips::VImage& pixels, auto save, vips::VOption* options,
+                              HeaderRewritingTarget::Rewrite rewrite) {
+        HeaderRewritingTarget target(fd, type, std::move(rewrite));
+        (pixels.*save)(target.target(), options);
+        target.finish();
     };
     switch (type) {
-    case OutputType::jpeg:
-        withPolicy(encodeJpeg(flattenedOntoWhite(image), quality));
+    case OutputType::jpeg: {
+        const int xDensity = dotsPerInch(image.xres());
+        const int yDensity = dotsPerInch(image.yres());
+        // libvips writes the density into its Exif block only, which the policy replaces.
+        streamed(flattenedOntoWhite(image), &vips::VImage::jpegsave_target,
+                 vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality)),
+                 [&](const QByteArray& header) {
+                     return policy(MetadataEdits::jpegWithDensity(header, xDensity, yDensity));
+                 });
         return;
+    }
     case OutputType::png:
-        withPolicy(bytesOf(image.pngsave_buffer(vips::VImage::option()
-                                                    ->set("compression", pngCompressionLevel)
-                                                    ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL))));
+        streamed(image, &vips::VImage::pngsave_target,
+                 vips::VImage::option()
+                     ->set("compression", pngCompressionLevel)
+                     ->set("filter", VIPS_FOREIGN_PNG_FILTER_ALL),
+                 policy);
         return;
     case OutputType::tiff: {
         vips::VOption* options = vips::VImage::option()
                                      ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
                                      ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
-                                     ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH);
-        // Without metadata to add, the pixels go straight to the file.
-        if (preserveExif)
-            withPolicy(bytesOf(image.tiffsave_buffer(options)));
-        else
+                                     ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)
+                                     ->set("bigtiff", needsBigTiff(image));
+        // A TIFF's metadata live in directories that may follow the pixels, so
+        // only a TIFF that keeps them is held whole; without them it streams.
+        if (preserveExif) {
+            const QByteArray bytes = policy(bytesOf(image.tiffsave_buffer(options)));
+            writeAll(fd, bytes.constData(), size_t(bytes.size()));
+        } else {
             image.tiffsave_target(vips::VTarget::new_to_descriptor(fd), options);
+        }
         return;
     }
     case OutputType::heic:

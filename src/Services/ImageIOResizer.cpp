@@ -203,6 +203,24 @@ vips::VImage scaleToLongEdge(vips::VImage image, std::int64_t target) {
     return image;
 }
 
+// Outputs up to this size are decoded into memory before anything is
+// written; larger ones are streamed from the decoder to the encoder.
+constexpr std::int64_t wholeImageBytes = 64 * 1024 * 1024;
+
+std::int64_t pixelBytes(const vips::VImage& image) {
+    return std::int64_t(image.width()) * image.height() * image.bands() *
+           std::int64_t(vips_format_sizeof(image.format()));
+}
+
+// Orientations other than 1 and 2 (a mirror within each row) read the
+// pixels out of row order.
+bool turnsOrFlipsRows(const vips::VImage& header) {
+    if (header.get_typeof(VIPS_META_ORIENTATION) != G_TYPE_INT)
+        return false;
+    const int orientation = header.get_int(VIPS_META_ORIENTATION);
+    return orientation >= 3 && orientation <= 8;
+}
+
 } // namespace
 
 namespace ImageIOResizer {
@@ -232,6 +250,11 @@ PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
             orientation && *orientation >= 5 && *orientation <= 8)
             std::swap(result.width, result.height);
         result.uti = mimeType(opened.container, header);
+        result.bytesPerPixel = header.bands() * int(vips_format_sizeof(header.format()));
+        // libjpeg holds a progressive JPEG whole as coefficients, two bytes
+        // each, up to one per sample.
+        if (header.get_typeof("jpeg-multiscan") == G_TYPE_INT && header.get_int("jpeg-multiscan"))
+            result.bytesPerPixel = 2 * header.bands();
         return result;
     } catch (const vips::VError&) {
         vips_error_clear();
@@ -249,7 +272,7 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
         result.sourceWidth = header.width();
         result.sourceHeight = header.height();
 
-        vips::VImage image = header;
+        vips::VImage decoded = header;
         const bool shrinksOnLoad =
             opened.container == Container::jpeg || opened.container == Container::webp;
         const int factor =
@@ -258,16 +281,24 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
         if (factor > 1) {
             // A fresh descriptor: the first load may hold the other one's position.
             const OpenedSource again = openSource(url);
-            image = opened.container == Container::jpeg
-                        ? load(again, vips::VImage::option()->set("shrink", factor))
-                        : load(again, vips::VImage::option()->set("scale", 1.0 / factor));
+            decoded = opened.container == Container::jpeg
+                          ? load(again, vips::VImage::option()->set("shrink", factor))
+                          : load(again, vips::VImage::option()->set("scale", 1.0 / factor));
         }
-        // Decoded here, once: a file that cannot be decoded fails now, not
-        // later while encoding.
-        image = scaleToLongEdge(image, longEdgePx).copy_memory();
-        // The long edge is the same either way round, so rotating after the
-        // downscale is equivalent and touches far fewer pixels.
-        image = image.autorot();
+        vips::VImage image = scaleToLongEdge(decoded, longEdgePx);
+        if (pixelBytes(image) <= wholeImageBytes) {
+            // Decoded here, once: a file that cannot be decoded fails now, not
+            // later while encoding. Rotating after the downscale touches far
+            // fewer pixels, and the long edge is the same either way round.
+            image = image.copy_memory().autorot();
+        } else if (turnsOrFlipsRows(header)) {
+            // Turning needs the whole image: turn the smaller side in memory.
+            image = pixelBytes(decoded) < pixelBytes(image)
+                        ? scaleToLongEdge(decoded.copy_memory().autorot(), longEdgePx)
+                        : image.copy_memory().autorot();
+        }
+        // Otherwise the image stays a pipeline: the encoder pulls it through
+        // the decoder and the resampler a strip at a time.
         ownMetadataBlobs(image); // while the loader's image still lives
 
         result.image = image;
@@ -280,6 +311,19 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
     } catch (const ResizeError&) {
         throw ResizeError(ResizeError::cannotCreateThumbnail);
     }
+}
+
+std::int64_t estimatedMemory(const PixelDimensions& dimensions, std::int64_t longEdgePx) {
+    constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
+    const std::int64_t longEdge =
+        std::max<std::int64_t>(1, std::max(dimensions.width, dimensions.height));
+    const double scale = double(longEdgePx) / double(longEdge);
+    const std::int64_t bytesPerPixel = std::max(1, dimensions.bytesPerPixel);
+    // Some decoders (HEIF, WebP, progressive JPEG) hold the whole source;
+    // counting it for all keeps the estimate on the safe side.
+    const std::int64_t source = dimensions.width * dimensions.height * bytesPerPixel;
+    const std::int64_t output = std::int64_t(double(source) * scale * scale);
+    return source + std::min(output, wholeImageBytes) + workingSet;
 }
 
 } // namespace ImageIOResizer

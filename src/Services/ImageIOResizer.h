@@ -15,6 +15,7 @@ struct PixelDimensions {
     std::int64_t width = 0; // as displayed: swapped for orientations 5 to 8
     std::int64_t height = 0;
     std::optional<QString> uti; // container MIME type, e.g. "image/jpeg"
+    int bytesPerPixel = 0;      // of the decoded source, all bands
 };
 
 // A downscaled, upright image with the source's metadata.
@@ -43,7 +44,14 @@ PixelDimensions readPixelDimensions(const std::filesystem::path& url);
 // are shrunk while decoding; embedded previews are never used. An image
 // beyond the size limits is refused before decoding: the file may have been
 // replaced since its dimensions were read. Throws ResizeError.
+// A small result is decoded at once; a large one is a sequential pipeline
+// that decodes as the encoder reads it, so memory stays bounded whatever the
+// size, and a damaged source then fails while encoding.
 ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx);
+
+// A generous estimate of the memory that resizing an image of these
+// dimensions to `longEdgePx` takes at its peak, in bytes.
+std::int64_t estimatedMemory(const PixelDimensions& dimensions, std::int64_t longEdgePx);
 
 // The power-of-two factor (1, 2, 4 or 8) to shrink a JPEG or WebP by while
 // decoding, leaving the resampler the remainder: the largest that keeps the

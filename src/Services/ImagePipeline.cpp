@@ -28,59 +28,83 @@ ImageProcessingOutcome failed(const QString& message,
     return {sourceLongEdge, std::nullopt, std::nullopt, JobStatus::failed(message)};
 }
 
+ImagePipeline::CheckedFile ended(ImageProcessingOutcome outcome) {
+    ImagePipeline::CheckedFile file;
+    file.outcome = std::move(outcome);
+    return file;
+}
+
 } // namespace
 
 namespace ImagePipeline {
 
-ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
-                               const ResizeSettingsSnapshot& settings) {
+CheckedFile check(const std::filesystem::path& sourceURL, const ResizeSettingsSnapshot& settings) {
+    CheckedFile file;
     std::optional<std::int64_t> sourceLongEdge;
     try {
-        const std::filesystem::path working =
-            OutputPathResolver::resolvingSymlinksInPath(sourceURL);
+        file.working = OutputPathResolver::resolvingSymlinksInPath(sourceURL);
 
         struct stat info {};
-        if (::lstat(working.c_str(), &info) != 0)
-            return failed(SystemError(errno).errorDescription());
+        if (::lstat(file.working.c_str(), &info) != 0)
+            return ended(failed(SystemError(errno).errorDescription()));
         if (!S_ISREG(info.st_mode))
-            return {std::nullopt, std::nullopt, std::nullopt,
-                    JobStatus::skipped(QStringLiteral("通常ファイルではありません"))};
-        if (::access(working.c_str(), R_OK) != 0)
-            return failed(QStringLiteral("ファイルの読み取り権限がありません"));
+            return ended({std::nullopt, std::nullopt, std::nullopt,
+                          JobStatus::skipped(QStringLiteral("通常ファイルではありません"))});
+        if (::access(file.working.c_str(), R_OK) != 0)
+            return ended(failed(QStringLiteral("ファイルの読み取り権限がありません")));
 
-        const PixelDimensions dimensions = ImageIOResizer::readPixelDimensions(working);
+        const PixelDimensions dimensions = ImageIOResizer::readPixelDimensions(file.working);
         const std::int64_t w = dimensions.width;
         const std::int64_t h = dimensions.height;
         sourceLongEdge = std::max(w, h);
 
         if (!ImageIOResizer::withinSizeLimits(w, h))
-            return {sourceLongEdge, std::nullopt, std::nullopt,
-                    JobStatus::skipped(QStringLiteral("画像が大きすぎます (") + QString::number(w) +
-                                       u'x' + QString::number(h) + u')')};
+            return ended(
+                {sourceLongEdge, std::nullopt, std::nullopt,
+                 JobStatus::skipped(QStringLiteral("画像が大きすぎます (") + QString::number(w) +
+                                    u'x' + QString::number(h) + u')')});
 
-        const std::int64_t target = settings.skipUpscale
-                                        ? std::min(settings.longEdgePx, *sourceLongEdge)
-                                        : settings.longEdgePx;
-        const ResizedImage resized = ImageIOResizer::resize(working, target);
+        file.sourceLongEdge = *sourceLongEdge;
+        file.targetLongEdge = settings.skipUpscale ? std::min(settings.longEdgePx, *sourceLongEdge)
+                                                   : settings.longEdgePx;
+        file.estimatedMemory = ImageIOResizer::estimatedMemory(dimensions, file.targetLongEdge);
+        return file;
+    } catch (const std::exception& error) {
+        return ended(failed(messageOf(error), sourceLongEdge));
+    } catch (...) {
+        return ended(failed(QStringLiteral("予期しないエラーが発生しました"), sourceLongEdge));
+    }
+}
+
+ImageProcessingOutcome resize(const CheckedFile& file, const ResizeSettingsSnapshot& settings) {
+    if (file.outcome)
+        return *file.outcome;
+    try {
+        const ResizedImage resized = ImageIOResizer::resize(file.working, file.targetLongEdge);
         const std::int64_t outputLongEdge =
             std::max<std::int64_t>(resized.image.width(), resized.image.height());
 
-        const QString extension = QString::fromStdString(working.extension().native()).mid(1);
+        const QString extension = QString::fromStdString(file.working.extension().native()).mid(1);
         const OutputType type = OutputFormats::resolvedUTType(settings.outputFormat, extension);
         const std::filesystem::path output = OutputPathResolver::resolve(
-            working, type, settings.outputFolderName, settings.filenamePrefix);
+            file.working, type, settings.outputFolderName, settings.filenamePrefix);
         try {
             ImageEncoder::write(resized, output, type, settings.jpegQuality, settings.preserveExif);
         } catch (...) {
             ::unlink(output.c_str()); // the placeholder, or whatever the failed write left
             throw;
         }
-        return {sourceLongEdge, outputLongEdge, output, JobStatus::succeeded()};
+        return {file.sourceLongEdge, outputLongEdge, output, JobStatus::succeeded()};
     } catch (const std::exception& error) {
-        return failed(messageOf(error), sourceLongEdge);
+        return failed(messageOf(error), file.sourceLongEdge);
     } catch (...) {
-        return failed(QStringLiteral("予期しないエラーが発生しました"), sourceLongEdge);
+        return failed(QStringLiteral("予期しないエラーが発生しました"), file.sourceLongEdge);
     }
+}
+
+ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
+                               const ResizeSettingsSnapshot& settings) {
+    return resize(check(sourceURL, settings), settings);
 }
 
 } // namespace ImagePipeline

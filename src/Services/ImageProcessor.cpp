@@ -18,8 +18,9 @@ struct ImageProcessor::Batch {
     std::vector<ImageProcessingRequest> requests;
     ResizeSettingsSnapshot settings;
     int limit = 2;
-    int inFlight = 0;
+    int inFlight = 0; // checking, waiting or resizing
     size_t next = 0;
+    bool checking = false;
 };
 
 namespace {
@@ -61,7 +62,8 @@ bool hasAcceptedExtension(const std::filesystem::path& path) {
 
 } // namespace
 
-ImageProcessor::ImageProcessor(QObject* parent) : QObject(parent) {
+ImageProcessor::ImageProcessor(QObject* parent)
+    : QObject(parent), m_memoryBudget(VipsRuntime::memoryBudget()) {
     VipsRuntime::initialize();
     // Each batch bounds itself; the pool only has to never be the limit.
     m_workers.setMaxThreadCount(1024);
@@ -140,17 +142,60 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls,
 }
 
 void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
-    while (batch->next < batch->requests.size() && batch->inFlight < batch->limit) {
-        const ImageProcessingRequest request = batch->requests[batch->next++];
-        if (JobItem* item = job(request.id))
+    // One check at a time per batch, so that its files queue for memory in
+    // request order. A check reads a header only: it never holds a file up.
+    if (batch->checking || batch->next >= batch->requests.size() || batch->inFlight >= batch->limit)
+        return;
+    const ImageProcessingRequest request = batch->requests[batch->next++];
+    batch->checking = true;
+    ++batch->inFlight;
+    const ResizeSettingsSnapshot settings = batch->settings;
+    m_workers.start([this, batch, request, settings] {
+        ImagePipeline::CheckedFile file = ImagePipeline::check(request.sourceURL, settings);
+        QMetaObject::invokeMethod(
+            this, [this, batch, request, file = std::move(file)] { checked(batch, request, file); },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageProcessor::checked(const std::shared_ptr<Batch>& batch,
+                             const ImageProcessingRequest& request,
+                             const ImagePipeline::CheckedFile& file) {
+    batch->checking = false;
+    if (file.outcome) {
+        finish(batch, {request.id, *file.outcome});
+        return;
+    }
+    m_waiting.push_back({batch, request, file});
+    admitWaiting();
+    startNext(batch);
+}
+
+void ImageProcessor::admitWaiting() {
+    while (!m_waiting.empty()) {
+        // Strictly in turn, so a large file is not overtaken for ever; one
+        // beyond the whole budget waits until nothing else resizes.
+        const std::int64_t memory = m_waiting.front().file.estimatedMemory;
+        if (m_filesResizing > 0 && m_memoryInFlight + memory > m_memoryBudget)
+            return;
+        Waiting admitted = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        ++m_filesResizing;
+        m_memoryInFlight += memory;
+        if (JobItem* item = job(admitted.request.id))
             item->setStatus(JobStatus::running());
-        ++batch->inFlight;
-        const ResizeSettingsSnapshot settings = batch->settings;
-        m_workers.start([this, batch, request, settings] {
-            ImageProcessingResult result{request.id,
-                                         ImagePipeline::process(request.sourceURL, settings)};
+        const ResizeSettingsSnapshot settings = admitted.batch->settings;
+        m_workers.start([this, admitted = std::move(admitted), settings, memory] {
+            ImageProcessingResult result{admitted.request.id,
+                                         ImagePipeline::resize(admitted.file, settings)};
             QMetaObject::invokeMethod(
-                this, [this, batch, result = std::move(result)] { finish(batch, result); },
+                this,
+                [this, batch = admitted.batch, memory, result = std::move(result)] {
+                    --m_filesResizing;
+                    m_memoryInFlight -= memory;
+                    finish(batch, result);
+                    admitWaiting();
+                },
                 Qt::QueuedConnection);
         });
     }

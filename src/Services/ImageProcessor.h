@@ -3,6 +3,7 @@
 
 #include "Models/JobItem.h"
 #include "Models/ProcessingRecords.h"
+#include "Services/ImagePipeline.h"
 #include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QHash>
@@ -14,6 +15,7 @@
 #include <QUuid>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -47,6 +49,12 @@ public:
     bool isProcessing() const { return m_isProcessing; }
     std::int64_t activeBatchCount() const { return m_activeBatchCount; }
 
+    // Files start resizing only while the memory they are estimated to take,
+    // with that of the files already resizing, stays within this many bytes
+    // (a file beyond it runs alone). VipsRuntime::memoryBudget() by default.
+    std::int64_t memoryBudget() const { return m_memoryBudget; }
+    void setMemoryBudget(std::int64_t bytes) { m_memoryBudget = bytes; }
+
     void clearCompleted();
     // Everything when idle; only completed jobs while a batch runs.
     void clearAll();
@@ -74,7 +82,17 @@ private:
     // The settings are read only once something is listed.
     void enqueueURLs(const QList<QUrl>& urls,
                      const std::function<ResizeSettingsSnapshot()>& snapshot);
+    // A checked file waiting for memory to resize; across batches, in the
+    // order the checks ended, which within a batch is the request order.
+    struct Waiting {
+        std::shared_ptr<Batch> batch;
+        ImageProcessingRequest request;
+        ImagePipeline::CheckedFile file;
+    };
     void startNext(const std::shared_ptr<Batch>& batch);
+    void checked(const std::shared_ptr<Batch>& batch, const ImageProcessingRequest& request,
+                 const ImagePipeline::CheckedFile& file);
+    void admitWaiting();
     void finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result);
     void apply(const ImageProcessingResult& result);
     JobItem* job(const QUuid& id) const { return m_jobsByID.value(id); }
@@ -85,6 +103,10 @@ private:
     QHash<QUuid, JobItem*> m_jobsByID;
     bool m_isProcessing = false;
     std::int64_t m_activeBatchCount = 0;
+    std::deque<Waiting> m_waiting;
+    std::int64_t m_memoryBudget;
+    std::int64_t m_memoryInFlight = 0;
+    int m_filesResizing = 0;
     // Batches bound themselves; the pool must never cap two batches together.
     QThreadPool m_workers;
 };

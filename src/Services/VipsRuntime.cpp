@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,6 +24,15 @@ int availableCores() {
 
 int parallelismLimit() {
     return std::max(2, availableCores() - 1);
+}
+
+std::int64_t memoryBudget() {
+    constexpr std::int64_t ceiling = std::int64_t(2) * 1024 * 1024 * 1024;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return ceiling;
+    return std::min(ceiling, std::int64_t(pages) * pageSize / 2);
 }
 
 void initialize() {

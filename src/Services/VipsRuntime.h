@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
+
 // libvips set up for this program: called once on the main thread before any
 // file is processed.
 namespace VipsRuntime {
@@ -16,5 +18,9 @@ int availableCores();
 // Files of one batch in the pipeline at once: one core stays free for the
 // window, but never fewer than two.
 int parallelismLimit();
+
+// Bytes that the files resizing at once may take together: half the
+// physical memory, at most 2 GiB.
+std::int64_t memoryBudget();
 
 } // namespace VipsRuntime

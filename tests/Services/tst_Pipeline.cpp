@@ -2,6 +2,7 @@
 #include "Services/Errors.h"
 #include "Services/ImagePipeline.h"
 #include "Services/ImageProcessor.h"
+#include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 
 #include <QTest>
@@ -86,6 +87,52 @@ private Q_SLOTS:
         QCOMPARE(outcome.sourcePixelLongEdge.value_or(-1), sourceLongEdge);
         QVERIFY(!outcome.outputURL && !outcome.outputPixelLongEdge);
         QVERIFY(!fs::exists(file("Resized")) || fs::is_empty(file("Resized")));
+    }
+
+    // Outputs too large to hold whole are streamed, turned when the source
+    // says so, and 16-bit sources stay 16-bit in PNG and TIFF.
+    void largeAndDeepOutputs_data() {
+        QTest::addColumn<QString>("source"); // name: 16-bit "deep", EXIF 6 "turned"
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("expected"); // "WxH depth", or the failure message
+        const int keep = int(OutputFormat::keepOriginal);
+        const int png = int(OutputFormat::png);
+        QTest::newRow("16-bit PNG") << "deep.png" << 80 << keep << "80x60 16";
+        QTest::newRow("16-bit TIFF") << "deep.tif" << 80 << keep << "80x60 16";
+        QTest::newRow("16-bit TIFF to PNG") << "deep.tif" << 80 << png << "80x60 16";
+        QTest::newRow("16-bit PNG streamed") << "deep.png" << 3400 << keep << "3400x2550 16";
+        QTest::newRow("turned JPEG streamed")
+            << "turned.jpg" << 6000 << int(OutputFormat::jpeg) << "4500x6000 8";
+        QTest::newRow("HEIC beyond one HEVC picture")
+            << "small.heic" << 17000 << keep << "HEIC で書き出すには画像が大きすぎます";
+    }
+    void largeAndDeepOutputs() {
+        QFETCH(QString, source);
+        QFETCH(int, edge);
+        QFETCH(int, format);
+        QFETCH(QString, expected);
+        const fs::path folder = file("large/" + std::string(QTest::currentDataTag()));
+        const fs::path input = makeImage(folder / source.toStdString(),
+                                         {.width = 120,
+                                          .height = 90,
+                                          .orientation = source.startsWith(u"turned") ? 6 : 0,
+                                          .alpha = source.endsWith(u".png"),
+                                          .bitDepth = source.startsWith(u"deep") ? 16 : 8});
+        ResizeSettingsSnapshot s = settings(edge, false);
+        s.outputFormat = OutputFormat(format);
+        const ImageProcessingOutcome outcome = ImagePipeline::process(input, s);
+        QVERIFY(temporaryFilesBelow(folder).isEmpty());
+        if (!expected.front().isDigit()) {
+            QCOMPARE(outcome.status, JobStatus::failed(expected));
+            QVERIFY(fs::is_empty(folder / "Resized"));
+            return;
+        }
+        QCOMPARE(outcome.status, JobStatus::succeeded());
+        const Decoded decoded = decode(*outcome.outputURL);
+        QCOMPARE(
+            QStringLiteral("%1x%2 %3").arg(decoded.width).arg(decoded.height).arg(decoded.bitDepth),
+            expected);
     }
 
     void largestAllowedImageIsProcessed() {

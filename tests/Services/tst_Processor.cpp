@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/FileURLs.h"
+#include "Services/ImageIOResizer.h"
 #include "Services/ImageProcessor.h"
 #include "Services/VipsRuntime.h"
 #include "Support/TestSupport.h"
@@ -124,31 +125,73 @@ private Q_SLOTS:
         QCOMPARE(sha256(image), before);
     }
 
-    void batchBoundsItsParallelism() {
+    // Files start in request order, never more than the parallelism limit at
+    // once, and only while their estimated memory fits the budget; a file
+    // beyond it runs alone, and nothing waits for ever.
+    void budgetAndParallelism_data() {
+        QTest::addColumn<QList<int>>("edges");
+        QTest::addColumn<QString>("budget");
+        QTest::addColumn<int>("mostRunning"); // 0: the parallelism limit, -1: any up to it
+        QTest::newRow("parallelism is the ceiling") << QList<int>(8, 600) << "unbounded" << 0;
+        QTest::newRow("one file's worth: one at a time") << QList<int>(4, 600) << "smallest" << 1;
+        QTest::newRow("largest beyond the budget runs alone")
+            << QList<int>{600, 2400, 600, 600} << "largest+smallest-1" << -1;
+        QTest::newRow("nothing fits: each alone, none stuck")
+            << QList<int>{600, 2400, 600} << "1 byte" << 1;
+    }
+    void budgetAndParallelism() {
+        QFETCH(QList<int>, edges);
+        QFETCH(QString, budget);
+        QFETCH(int, mostRunning);
+        const fs::path folder = file("budget/" + std::to_string(qHash(budget)));
         QList<QUrl> list;
-        for (int i = 0; i < 8; ++i)
-            list.append(FileURLs::fileURL(makeImage(file("bound/b" + std::to_string(i) + ".png"),
-                                                    {.width = 600, .height = 400})));
+        std::vector<std::int64_t> memory;
+        for (int i = 0; i < edges.size(); ++i) {
+            const fs::path image = makeImage(folder / ("b" + std::to_string(i) + ".png"),
+                                             {.width = edges[i], .height = edges[i] * 2 / 3});
+            list.append(FileURLs::fileURL(image));
+            memory.push_back(
+                ImageIOResizer::estimatedMemory(ImageIOResizer::readPixelDimensions(image), 64));
+        }
+        const auto [smallest, largest] = std::minmax_element(memory.begin(), memory.end());
+        const std::int64_t bytes = budget == u"unbounded"  ? std::int64_t(1) << 50
+                                   : budget == u"smallest" ? *smallest
+                                   : budget == u"1 byte"   ? 1
+                                                           : *largest + *smallest - 1;
         ImageProcessor processor;
+        processor.setMemoryBudget(bytes);
         processor.enqueue(list, withPrefix({}));
+        const JobItem* largestJob = processor.jobs()[largest - memory.begin()];
         int running = 0;
-        int mostRunning = 0;
+        int most = 0;
+        bool largestAlone = true;
         QList<fs::path> startOrder;
         for (JobItem* job : processor.jobs()) {
             connect(job, &JobItem::statusChanged, this, [&, job] {
-                if (job->status() == JobStatus::running()) {
-                    mostRunning = std::max(mostRunning, ++running);
-                    startOrder.append(job->sourceURL());
-                } else {
+                if (job->status() != JobStatus::running()) {
                     --running;
+                    return;
                 }
+                const bool largestRunning = startOrder.contains(largestJob->sourceURL()) &&
+                                            !largestJob->status().isCompleted();
+                if (running > 0 && (job == largestJob || largestRunning))
+                    largestAlone = false;
+                most = std::max(most, ++running);
+                startOrder.append(job->sourceURL());
             });
         }
         QVERIFY(waitUntilIdle(processor));
-        QCOMPARE(mostRunning, VipsRuntime::parallelismLimit());
-        QCOMPARE(startOrder.size(), 8);
-        for (int i = 0; i < 8; ++i)
+        const int limit = VipsRuntime::parallelismLimit();
+        if (mostRunning >= 0)
+            QCOMPARE(most, mostRunning == 0 ? limit : mostRunning);
+        QVERIFY(most <= limit);
+        if (bytes < *largest + *smallest)
+            QVERIFY(largestAlone);
+        QCOMPARE(startOrder.size(), edges.size());
+        for (int i = 0; i < edges.size(); ++i) {
             QCOMPARE(startOrder[i], processor.jobs()[i]->sourceURL());
+            QCOMPARE(processor.jobs()[i]->status(), JobStatus::succeeded());
+        }
     }
 
     void clearAllKeepsActiveJobsWhileProcessing() {

@@ -64,6 +64,10 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     }
     if (recipe.iccProfile)
         image = image.icc_transform("srgb", vips::VImage::option()->set("input_profile", "srgb"));
+    if (recipe.bitDepth == 16)
+        image = (image * 257)
+                    .cast(VIPS_FORMAT_USHORT)
+                    .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
     if (recipe.orientation)
         image.set(VIPS_META_ORIENTATION, recipe.orientation);
     image.write_to_file(path.c_str());
@@ -101,12 +105,13 @@ QString metadataValue(const fs::path& path, const QString& tag) {
 
 Decoded decode(const fs::path& path) {
     // Decoded by ImageMagick, independently of the code under test.
-    const QString out = run(QStringLiteral("identify"),
-                            {QStringLiteral("-format"), QStringLiteral("%w %h %[channels] %m\\n"),
-                             text(path) + QStringLiteral("[0]")});
+    const QString out =
+        run(QStringLiteral("identify"),
+            {QStringLiteral("-format"), QStringLiteral("%w %h %[channels] %m %z\\n"),
+             text(path) + QStringLiteral("[0]")});
     const QStringList fields = out.split(u' ');
     Decoded decoded;
-    if (fields.size() < 4)
+    if (fields.size() < 5)
         return decoded;
     decoded.width = fields[0].toInt();
     decoded.height = fields[1].toInt();
@@ -114,7 +119,8 @@ Decoded decode(const fs::path& path) {
     decoded.bands = channels.startsWith(u"srgba") || channels.startsWith(u"rgba") ? 4
                     : channels.startsWith(u"gray")                                ? 1
                                                                                   : 3;
-    decoded.loader = fields[3].trimmed().toLower();
+    decoded.loader = fields[3].toLower();
+    decoded.bitDepth = fields[4].trimmed().toInt();
     return decoded;
 }
 

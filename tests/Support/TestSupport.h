@@ -32,7 +32,8 @@ struct ImageSpec {
     int orientation = 0; // 0: no EXIF orientation written
     bool alpha = false;
     bool iccProfile = false;
-    int pages = 1; // > 1: an animated GIF or multi-page TIFF
+    int pages = 1;    // > 1: an animated GIF or multi-page TIFF
+    int bitDepth = 8; // 16: 16 bits per sample (PNG, TIFF)
 };
 
 // A photo-like image (gradients and texture) encoded by the file's extension:
@@ -49,6 +50,7 @@ struct Decoded {
     int width = 0;
     int height = 0;
     int bands = 0;
+    int bitDepth = 0;
     QString loader;
 };
 Decoded decode(const fs::path& path);

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // burisora-bench-main-thread: how long the main thread is busy when 10000
-// files are listed and their results come back.
+// files are listed and their results come back, and when a tree of 100000
+// files is dropped.
 //
 // Missing files fail at once, so results arrive as fast as the workers can
 // produce them: the hardest case for the event loop. Tiny real images add the
 // whole pipeline. A 1 ms heartbeat timer measures the longest gap in which the
-// event loop did not get round to it.
+// event loop did not get round to it; for the tree the drop itself happens
+// inside the running loop, so a listing done in the drop counts as a stall.
 #include "Models/FileURLs.h"
 #include "Services/ImageProcessor.h"
 #include "Settings/ResizeSettingsSnapshot.h"
@@ -16,6 +18,9 @@
 #include <QTimer>
 
 #include <vips/vips8>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -31,7 +36,8 @@ struct Figures {
     qsizetype finished = 0;
 };
 
-Figures measure(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings) {
+Figures measure(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings,
+                bool dropInsideLoop = false) {
     ImageProcessor processor;
     Figures figures;
     QObject::connect(&processor, &ImageProcessor::jobFinished, [&] { ++figures.finished; });
@@ -50,9 +56,16 @@ Figures measure(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings)
             QCoreApplication::quit();
     });
 
-    total.start();
-    processor.enqueue(urls, settings);
-    figures.enqueueMs = total.nsecsElapsed() / 1e6;
+    const auto drop = [&] {
+        total.start();
+        processor.enqueue(urls, settings);
+        figures.enqueueMs = total.nsecsElapsed() / 1e6;
+    };
+    if (dropInsideLoop) {
+        QTimer::singleShot(20, drop);
+    } else {
+        drop();
+    }
     sinceTick.start();
     heartbeat.start();
     QCoreApplication::exec();
@@ -100,5 +113,18 @@ int main(int argc, char* argv[]) {
         tiny.append(FileURLs::fileURL(link));
     }
     print("10000 tiny images", measure(tiny, settings));
+
+    // 100 folders of 1000 empty ".jpg" files: only the first 10000 become
+    // jobs, and each fails at once.
+    const fs::path tree = root / "tree";
+    for (int folder = 0; folder < 100; ++folder) {
+        const fs::path sub = tree / ("folder-" + std::to_string(folder));
+        fs::create_directories(sub);
+        for (int i = 0; i < 1000; ++i) {
+            const fs::path file = sub / ("photo-" + std::to_string(i) + ".jpg");
+            ::close(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        }
+    }
+    print("100000-file tree", measure({FileURLs::fileURL(tree)}, settings, true));
     return 0;
 }

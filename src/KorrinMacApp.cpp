@@ -4,13 +4,17 @@
 #include "ContentView.h"
 #include "Models/FileURLs.h"
 #include "Platform/UpdaterController.h"
+#include "Services/ImageProcessor.h"
+#include "Services/StopSignals.h"
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Style.h"
 #include "Views/UpdaterDialog.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -66,6 +70,17 @@ KorrinMacApp::KorrinMacApp()
     }
 
     m_window->resize(880, 640);
+
+    // Closing the window (also through Quit, or the session manager's quit
+    // at logout) waits for the batch to stop cleanly.
+    m_window->installEventFilter(this);
+    ImageProcessor& processor = m_contentView->processor();
+    connect(&processor, &ImageProcessor::stopped, this, [this](bool abandoned) {
+        if (abandoned)
+            StopSignals::exitNow(m_exitCode); // workers still busy on abandoned files
+        QCoreApplication::exit(m_exitCode);
+    });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &KorrinMacApp::waitForStopBeforeQuitting);
 }
 
 KorrinMacApp::~KorrinMacApp() = default;
@@ -139,6 +154,49 @@ void KorrinMacApp::openURLs(const QList<QUrl>& urls) {
         return;
     }
     m_contentView->enqueue(urls);
+}
+
+void KorrinMacApp::quitCleanly(int exitCode) {
+    if (m_exitCode < 0)
+        m_exitCode = exitCode;
+    ImageProcessor& processor = m_contentView->processor();
+    if (!processor.isProcessing() && !processor.isStopping()) {
+        QCoreApplication::exit(m_exitCode);
+        return;
+    }
+    processor.stop(processor.isStopping() ? std::chrono::milliseconds(0)
+                                          : ImageProcessor::stopGrace);
+}
+
+bool KorrinMacApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window.get() && event->type() == QEvent::Close) {
+        const ImageProcessor& processor = m_contentView->processor();
+        if (processor.isProcessing() || processor.isStopping()) {
+            event->ignore();
+            quitCleanly(0);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// The event loop ended by a way that did not pass through quitCleanly() while
+// a batch runs: the stop still happens, in a loop of its own.
+void KorrinMacApp::waitForStopBeforeQuitting() {
+    ImageProcessor& processor = m_contentView->processor();
+    if (!processor.isProcessing() || processor.isStopping())
+        return;
+    if (m_exitCode < 0)
+        m_exitCode = 0;
+    QEventLoop loop;
+    disconnect(&processor, &ImageProcessor::stopped, this, nullptr);
+    connect(&processor, &ImageProcessor::stopped, &loop, [this, &loop](bool abandoned) {
+        if (abandoned)
+            StopSignals::exitNow(m_exitCode);
+        loop.quit();
+    });
+    processor.stop(ImageProcessor::stopGrace);
+    loop.exec();
 }
 
 void KorrinMacApp::showAbout() {

@@ -36,6 +36,12 @@ public:
     static QList<QUrl> commandLineURLs(const QList<QByteArray>& arguments);
 
     void show();
+    // Ends the program cleanly with `exitCode`: at once when idle, otherwise
+    // once the processor has stopped (no further file, a grace for the files
+    // in flight, then what is left is abandoned without debris). The window's
+    // close and Quit, the end of the desktop session and the stop signals all
+    // end here. Asking again cuts the grace short.
+    void quitCleanly(int exitCode);
     // Enqueues the URLs as one batch, as if they had been dropped. Before the
     // window is shown they wait for it.
     void openURLs(const QList<QUrl>& urls);
@@ -48,8 +54,12 @@ public:
     // Present only when the build configures the update check.
     UpdaterController* updaterController() const { return m_updaterController.get(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showAbout();
+    void waitForStopBeforeQuitting();
 
     // Decided once at start-up, before the window exists.
     std::unique_ptr<UpdaterController> m_updaterController;
@@ -61,4 +71,5 @@ private:
     QAction* m_aboutAction = nullptr;
     QList<QUrl> m_pendingURLs;
     bool m_shown = false;
+    int m_exitCode = -1;
 };

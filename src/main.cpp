@@ -3,6 +3,7 @@
 
 #include "ContentView.h"
 #include "Services/ImageProcessor.h"
+#include "Services/StopSignals.h"
 #include "Services/VipsRuntime.h"
 #include "Views/Style.h"
 
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
     KorrinMacApp::installTranslators(&application);
 
     KorrinMacApp app;
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &app,
+                     [&app](int signal) { app.quitCleanly(StopSignals::exitCode(signal)); });
     // QApplication has taken its own options (-platform and the like) out of argv.
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i)

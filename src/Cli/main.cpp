@@ -5,6 +5,7 @@
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
 #include "Services/ImageProcessor.h"
+#include "Services/StopSignals.h"
 #include "Settings/ResizeSettings.h"
 
 #include <QCoreApplication>
@@ -69,9 +70,8 @@ QString readableLine(const JobItem& job) {
 // done/total and files per second on standard error, redrawn in place.
 class ProgressBar {
 public:
-    explicit ProgressBar(qsizetype total) : m_total(total), m_enabled(::isatty(STDERR_FILENO)) {
-        m_clock.start();
-    }
+    ProgressBar() : m_enabled(::isatty(STDERR_FILENO)) { m_clock.start(); }
+    void add(qsizetype count) { m_total += count; }
     void clear() {
         if (m_enabled)
             std::fputs("\r\033[K", stderr);
@@ -90,7 +90,7 @@ public:
     }
 
 private:
-    qsizetype m_total;
+    qsizetype m_total = 0;
     bool m_enabled;
     QElapsedTimer m_clock;
 };
@@ -133,11 +133,11 @@ int main(int argc, char* argv[]) {
         urls.append(FileURLs::fileURL(std::filesystem::absolute(path)));
 
     ImageProcessor processor;
-    processor.enqueue(urls, values.snapshot());
-    const qsizetype total = processor.jobs().size();
-    ProgressBar progress(total);
+    ProgressBar progress;
     qsizetype done = 0;
     bool anyFailed = false;
+    QObject::connect(&processor, &ImageProcessor::jobsAppended, &app,
+                     [&](qsizetype, qsizetype count) { progress.add(count); });
     QObject::connect(&processor, &ImageProcessor::jobFinished, &app, [&](JobItem* job) {
         ++done;
         anyFailed = anyFailed || job->status().kind() == JobStatus::Kind::failed;
@@ -146,15 +146,42 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         progress.draw(done);
     });
+    const auto printSummary = [&] {
+        progress.clear();
+        print(stdout, JobSummary::summary(JobCounts::of(processor.jobs())) + u'\n');
+    };
+
+    // A stop signal ends the batch cleanly: no further file, a grace for the
+    // files in flight, then the summary of what was done. A second signal
+    // cuts the grace short.
+    StopSignals stopSignals;
+    int stopCode = 0;
+    QObject::connect(&stopSignals, &StopSignals::received, &app, [&](int signal) {
+        if (stopCode == 0)
+            stopCode = StopSignals::exitCode(signal);
+        processor.stop(processor.isStopping() ? std::chrono::milliseconds(0)
+                                              : ImageProcessor::stopGrace);
+    });
+    QObject::connect(&processor, &ImageProcessor::stopped, &app, [&](bool abandoned) {
+        if (!abandoned) {
+            QCoreApplication::exit(stopCode);
+            return;
+        }
+        printSummary();
+        StopSignals::exitNow(stopCode); // the abandoned files' workers are not waited for
+    });
     QObject::connect(&processor, &ImageProcessor::isProcessingChanged, &app, [&](bool processing) {
-        if (!processing)
+        if (!processing && !processor.isStopping())
             QCoreApplication::quit();
     });
+
+    processor.enqueue(urls, values.snapshot());
     if (processor.isProcessing()) {
         progress.draw(0);
         QCoreApplication::exec();
     }
-    progress.clear();
-    print(stdout, JobSummary::summary(JobCounts::of(processor.jobs())) + u'\n');
+    printSummary();
+    if (stopCode != 0)
+        return stopCode;
     return anyFailed ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include "Services/FileDescriptor.h"
 #include "Services/Metadata.h"
 #include "Services/MetadataEdits.h"
+#include "Services/OutputClaims.h"
 
 #include <QUuid>
 
@@ -54,7 +55,7 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         if (!m_moved)
-            ::unlink(m_path.c_str());
+            OutputClaims::remove(m_path);
     }
     const std::filesystem::path& path() const { return m_path; }
     void markMoved() { m_moved = true; }
@@ -370,7 +371,7 @@ void write(const ResizedImage& image, const std::filesystem::path& to, OutputTyp
     const std::filesystem::path temporaryPath = to.parent_path() / ("." + uuid + ".tmp");
 
     FileDescriptor fd(
-        ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        OutputClaims::createExclusive(temporaryPath, O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd.isValid())
         throw EncoderError(EncoderError::cannotCreateDestination);
     TemporaryFile temporary(temporaryPath);
@@ -384,9 +385,9 @@ void write(const ResizedImage& image, const std::filesystem::path& to, OutputTyp
     if (fd.close() != 0)
         throw EncoderError(EncoderError::finalizeFailed);
 
-    if (::rename(temporary.path().c_str(), to.c_str()) != 0) {
+    if (OutputClaims::moveIntoPlace(temporary.path(), to) != 0) {
         const int error = errno;
-        ::unlink(to.c_str());
+        OutputClaims::remove(to);
         throw SystemError(error);
     }
     temporary.markMoved();

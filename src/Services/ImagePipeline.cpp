@@ -4,6 +4,7 @@
 #include "Services/Errors.h"
 #include "Services/ImageEncoder.h"
 #include "Services/ImageIOResizer.h"
+#include "Services/OutputClaims.h"
 #include "Services/OutputPathResolver.h"
 
 #include <sys/stat.h>
@@ -91,7 +92,7 @@ ImageProcessingOutcome resize(const CheckedFile& file, const ResizeSettingsSnaps
         try {
             ImageEncoder::write(resized, output, type, settings.jpegQuality, settings.preserveExif);
         } catch (...) {
-            ::unlink(output.c_str()); // the placeholder, or whatever the failed write left
+            OutputClaims::remove(output); // the placeholder, or whatever the failed write left
             throw;
         }
         return {file.sourceLongEdge, outputLongEdge, output, JobStatus::succeeded()};

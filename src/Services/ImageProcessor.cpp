@@ -2,14 +2,12 @@
 #include "Services/ImageProcessor.h"
 
 #include "Models/FileURLs.h"
+#include "Services/FolderListing.h"
 #include "Services/ImagePipeline.h"
+#include "Services/OutputClaims.h"
+#include "Services/OutputPathResolver.h"
 #include "Services/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
-
-#include <QPointer>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
@@ -21,36 +19,17 @@ struct ImageProcessor::Batch {
     int inFlight = 0; // checking, waiting or resizing
     size_t next = 0;
     bool checking = false;
+    bool ended = false;
+};
+
+// One drop: its settings as they were at the drop, and its files once listed.
+struct ImageProcessor::Listing {
+    ResizeSettingsSnapshot settings;
+    std::vector<std::filesystem::path> files;
+    bool done = false;
 };
 
 namespace {
-
-// Depth-first listing of the regular files below `folder`. Names starting
-// with "." are hidden and skipped with everything under them; links are not
-// followed; unreadable folders contribute nothing.
-void appendRegularFiles(const std::filesystem::path& folder,
-                        std::vector<std::filesystem::path>& out) {
-    const auto closeDir = [](DIR* d) { ::closedir(d); };
-    std::unique_ptr<DIR, decltype(closeDir)> dir(::opendir(folder.c_str()), closeDir);
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const std::filesystem::path item = folder / entry->d_name;
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat info {};
-            if (::lstat(item.c_str(), &info) != 0)
-                continue;
-            type = S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_LNK;
-        }
-        if (type == DT_REG)
-            out.push_back(item);
-        else if (type == DT_DIR)
-            appendRegularFiles(item, out);
-    }
-}
 
 bool hasAcceptedExtension(const std::filesystem::path& path) {
     const std::string extension = path.extension().native();
@@ -60,6 +39,10 @@ bool hasAcceptedExtension(const std::filesystem::path& path) {
         QString::fromStdString(extension.substr(1)).toLower());
 }
 
+std::string skippedFolderName(const ResizeSettingsSnapshot& settings) {
+    return OutputPathResolver::sanitizedFolderName(settings.outputFolderName).toStdString();
+}
+
 } // namespace
 
 ImageProcessor::ImageProcessor(QObject* parent)
@@ -67,9 +50,15 @@ ImageProcessor::ImageProcessor(QObject* parent)
     VipsRuntime::initialize();
     // Each batch bounds itself; the pool only has to never be the limit.
     m_workers.setMaxThreadCount(1024);
+    m_graceTimer.setSingleShot(true);
+    connect(&m_graceTimer, &QTimer::timeout, this, [this] {
+        OutputClaims::abandonAll();
+        endStop(true);
+    });
 }
 
 ImageProcessor::~ImageProcessor() {
+    m_listingCancelled->store(true);
     m_workers.waitForDone();
 }
 
@@ -83,41 +72,81 @@ const QSet<QString>& ImageProcessor::acceptedExtensions() {
 }
 
 std::vector<std::filesystem::path>
-ImageProcessor::expandDirectories(const std::vector<std::filesystem::path>& paths) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& path : paths) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            appendRegularFiles(path, files);
-        else
-            files.push_back(path);
-    }
-    return files;
+ImageProcessor::expandDirectories(const std::vector<std::filesystem::path>& paths,
+                                  const std::string& skippedFolderName) {
+    FolderListing::Options options;
+    options.skippedFolderName = skippedFolderName;
+    return FolderListing::list(paths, options);
 }
 
 void ImageProcessor::enqueue(const QList<QUrl>& urls, const ResizeSettings& settings) {
-    enqueueURLs(urls, [&settings] { return settings.snapshot(); });
+    enqueueURLs(urls, settings.snapshot());
 }
 
 void ImageProcessor::enqueue(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings) {
-    enqueueURLs(urls, [&settings] { return settings; });
+    enqueueURLs(urls, settings);
 }
 
-void ImageProcessor::enqueueURLs(const QList<QUrl>& urls,
-                                 const std::function<ResizeSettingsSnapshot()>& snapshot) {
+void ImageProcessor::enqueueURLs(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings) {
+    if (m_stopping)
+        return;
     // Only file URLs; the rest are dropped without a word.
     std::vector<std::filesystem::path> paths;
     for (const QUrl& url : urls) {
         if (auto path = FileURLs::localPath(url))
             paths.push_back(std::move(*path));
     }
-    std::vector<std::filesystem::path> files = expandDirectories(paths);
-    std::erase_if(files, [](const auto& file) { return !hasAcceptedExtension(file); });
+    FolderListing::Options options{
+        .skippedFolderName = skippedFolderName(settings),
+        .keeps = hasAcceptedExtension,
+        .limit = size_t(std::max<qsizetype>(0, maximumJobCount - m_jobs.size())),
+        .cancelled = m_listingCancelled.get()};
+    auto listing = std::make_shared<Listing>();
+    listing->settings = settings;
+    if (std::none_of(paths.begin(), paths.end(), FolderListing::isDirectory)) {
+        // Nothing to walk: listed here, and nothing at all happens when
+        // nothing is accepted.
+        listing->files = FolderListing::list(paths, options);
+        listing->done = true;
+        if (listing->files.empty())
+            return;
+    } else {
+        // Room is counted at the drop; the cap is applied again on appending.
+        m_workers.start([this, listing, paths = std::move(paths), options = std::move(options)] {
+            std::vector<std::filesystem::path> files = FolderListing::list(paths, options);
+            QMetaObject::invokeMethod(
+                this,
+                [this, listing, files = std::move(files)]() mutable {
+                    listing->files = std::move(files);
+                    listing->done = true;
+                    appendListed();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    ++m_activeBatchCount;
+    m_listings.push_back(std::move(listing));
+    appendListed();
+    setIsProcessing(m_activeBatchCount > 0);
+}
+
+void ImageProcessor::appendListed() {
+    while (!m_listings.empty() && m_listings.front()->done) {
+        const std::shared_ptr<Listing> listing = m_listings.front();
+        m_listings.pop_front();
+        startBatch(std::move(listing->files), listing->settings);
+    }
+}
+
+void ImageProcessor::startBatch(std::vector<std::filesystem::path> files,
+                                const ResizeSettingsSnapshot& settings) {
     const qsizetype room = std::max<qsizetype>(0, maximumJobCount - m_jobs.size());
     if (files.size() > size_t(room))
         files.resize(size_t(room));
-    if (files.empty())
+    if (files.empty() || m_stopping) {
+        endBatch();
         return;
+    }
 
     auto batch = std::make_shared<Batch>();
     const qsizetype first = m_jobs.size();
@@ -132,23 +161,30 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls,
     Q_EMIT jobsAppended(first, qsizetype(batch->requests.size()));
     Q_EMIT jobsChanged();
 
-    batch->settings = snapshot();
+    batch->settings = settings;
     batch->limit = VipsRuntime::parallelismLimit();
-    ++m_activeBatchCount;
-    setIsProcessing(true);
     // The batch starts from the event loop, not inside this call.
     QMetaObject::invokeMethod(
         this, [this, batch] { startNext(batch); }, Qt::QueuedConnection);
 }
 
+void ImageProcessor::endBatch() {
+    if (--m_activeBatchCount == 0)
+        setIsProcessing(false);
+}
+
 void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
     // One check at a time per batch, so that its files queue for memory in
     // request order. A check reads a header only: it never holds a file up.
-    if (batch->checking || batch->next >= batch->requests.size() || batch->inFlight >= batch->limit)
+    if (m_stopping || batch->checking || batch->next >= batch->requests.size() ||
+        batch->inFlight >= batch->limit) {
+        endIfDrained(batch);
         return;
+    }
     const ImageProcessingRequest request = batch->requests[batch->next++];
     batch->checking = true;
     ++batch->inFlight;
+    ++m_inFlight;
     const ResizeSettingsSnapshot settings = batch->settings;
     m_workers.start([this, batch, request, settings] {
         ImagePipeline::CheckedFile file = ImagePipeline::check(request.sourceURL, settings);
@@ -166,13 +202,21 @@ void ImageProcessor::checked(const std::shared_ptr<Batch>& batch,
         finish(batch, {request.id, *file.outcome});
         return;
     }
+    if (m_stopping) { // checked, but no longer to be started
+        --batch->inFlight;
+        --m_inFlight;
+        endIfDrained(batch);
+        if (m_inFlight == 0)
+            endStop(false);
+        return;
+    }
     m_waiting.push_back({batch, request, file});
     admitWaiting();
     startNext(batch);
 }
 
 void ImageProcessor::admitWaiting() {
-    while (!m_waiting.empty()) {
+    while (!m_waiting.empty() && !m_stopping) {
         // Strictly in turn, so a large file is not overtaken for ever; one
         // beyond the whole budget waits until nothing else resizes.
         const std::int64_t memory = m_waiting.front().file.estimatedMemory;
@@ -203,12 +247,49 @@ void ImageProcessor::admitWaiting() {
 
 void ImageProcessor::finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result) {
     --batch->inFlight;
+    --m_inFlight;
     apply(result);
     startNext(batch);
-    if (batch->inFlight == 0 && batch->next == batch->requests.size()) {
-        if (--m_activeBatchCount == 0)
-            setIsProcessing(false);
+    if (m_stopping && m_inFlight == 0)
+        endStop(false);
+}
+
+void ImageProcessor::endIfDrained(const std::shared_ptr<Batch>& batch) {
+    const bool drained = batch->next == batch->requests.size() || m_stopping;
+    if (batch->inFlight == 0 && drained && !std::exchange(batch->ended, true))
+        endBatch();
+}
+
+void ImageProcessor::stop(std::chrono::milliseconds grace) {
+    if (m_stopEnded)
+        return;
+    if (!std::exchange(m_stopping, true)) {
+        m_listingCancelled->store(true);
+        // Drops still being listed never start, nor files waiting for memory.
+        for (qsizetype i = 0; i < qsizetype(m_listings.size()); ++i)
+            endBatch();
+        m_listings.clear();
+        for (const Waiting& waiting : std::exchange(m_waiting, {})) {
+            --waiting.batch->inFlight;
+            --m_inFlight;
+            endIfDrained(waiting.batch);
+        }
     }
+    if (m_inFlight == 0) {
+        // Batches whose first files have not started yet end from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this] { endStop(false); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!m_graceTimer.isActive() || m_graceTimer.remainingTimeAsDuration() > grace)
+        m_graceTimer.start(grace);
+}
+
+void ImageProcessor::endStop(bool abandoned) {
+    if (std::exchange(m_stopEnded, true))
+        return;
+    m_graceTimer.stop();
+    Q_EMIT stopped(abandoned);
 }
 
 void ImageProcessor::apply(const ImageProcessingResult& result) {

@@ -11,8 +11,12 @@
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
+
+#include <atomic>
+#include <chrono>
 
 #include <cstdint>
 #include <deque>
@@ -26,21 +30,26 @@ class ResizeSettings;
 // The engine behind the window: owns the job list, turns dropped URLs into
 // jobs and runs each drop as one batch on worker threads. Everything here,
 // jobs included, is touched on the main thread only; workers receive and
-// return plain values.
+// return plain values. Folders are listed on a worker as well; each drop's
+// jobs are appended in one step, in the order of the drops.
 class ImageProcessor : public QObject {
     Q_OBJECT
 public:
     explicit ImageProcessor(QObject* parent = nullptr);
     // Waits for files still in the pipeline; their results are dropped.
+    // After an abandoning stop the owner ends the process instead.
     ~ImageProcessor() override;
 
     static constexpr qsizetype maximumJobCount = 10000;
+    // How long files in flight may still take when the program is asked to end.
+    static constexpr std::chrono::milliseconds stopGrace{3000};
     // Lower-case extensions (without the dot) of the files that become jobs.
     static const QSet<QString>& acceptedExtensions();
 
-    // Lists a job for every accepted file among `urls` (folders are expanded)
-    // and starts a batch for them with the settings as they are now. Returns
-    // at once.
+    // Lists a job for every accepted file among `urls` (folders are expanded,
+    // leaving out subfolders named like the output folder) and starts a batch
+    // for them with the settings as they are now. Returns at once; a drop with
+    // folders is listed on a worker and counts as processing meanwhile.
     void enqueue(const QList<QUrl>& urls, const ResizeSettings& settings);
     // The same with settings given directly (the command-line tool's overrides).
     void enqueue(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings);
@@ -59,9 +68,19 @@ public:
     // Everything when idle; only completed jobs while a batch runs.
     void clearAll();
 
-    // Folders replaced by the regular files below them, hidden items left out.
+    // Starts no further file and lists nothing more. Files in flight get
+    // `grace` to finish; after that they are abandoned: every output file
+    // this process claimed and did not fill is removed, nothing can be
+    // claimed any more, and the owner ends the process without waiting for
+    // them. Calling again can only shorten the grace. Ends with stopped().
+    void stop(std::chrono::milliseconds grace);
+    bool isStopping() const { return m_stopping; }
+
+    // Folders replaced by the regular files below them, hidden items and
+    // subfolders named `skippedFolderName` left out.
     static std::vector<std::filesystem::path>
-    expandDirectories(const std::vector<std::filesystem::path>& paths);
+    expandDirectories(const std::vector<std::filesystem::path>& paths,
+                      const std::string& skippedFolderName = {});
 
     // Rows of the list as (first, count), ascending.
     using RowRanges = QList<std::pair<qsizetype, qsizetype>>;
@@ -76,12 +95,19 @@ Q_SIGNALS:
     void isProcessingChanged(bool isProcessing);
     // A result has been written into `job`.
     void jobFinished(JobItem* job);
+    // The stop has ended: nothing is in flight any more, or what was is
+    // abandoned.
+    void stopped(bool abandoned);
 
 private:
     struct Batch;
-    // The settings are read only once something is listed.
-    void enqueueURLs(const QList<QUrl>& urls,
-                     const std::function<ResizeSettingsSnapshot()>& snapshot);
+    struct Listing;
+    void enqueueURLs(const QList<QUrl>& urls, const ResizeSettingsSnapshot& settings);
+    // Appends the listings that are done, up to the first that is not.
+    void appendListed();
+    void startBatch(std::vector<std::filesystem::path> files,
+                    const ResizeSettingsSnapshot& settings);
+    void endBatch();
     // A checked file waiting for memory to resize; across batches, in the
     // order the checks ended, which within a batch is the request order.
     struct Waiting {
@@ -94,6 +120,9 @@ private:
                  const ImagePipeline::CheckedFile& file);
     void admitWaiting();
     void finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result);
+    // Ends the batch once nothing of it is in flight and nothing more will start.
+    void endIfDrained(const std::shared_ptr<Batch>& batch);
+    void endStop(bool abandoned);
     void apply(const ImageProcessingResult& result);
     JobItem* job(const QUuid& id) const { return m_jobsByID.value(id); }
     void removeJobs(const std::function<bool(const JobItem*)>& shouldRemove);
@@ -102,7 +131,15 @@ private:
     QList<JobItem*> m_jobs;
     QHash<QUuid, JobItem*> m_jobsByID;
     bool m_isProcessing = false;
+    // Batches running, and drops still being listed.
     std::int64_t m_activeBatchCount = 0;
+    std::deque<std::shared_ptr<Listing>> m_listings;
+    std::shared_ptr<std::atomic<bool>> m_listingCancelled = std::make_shared<std::atomic<bool>>();
+    // Files checking, waiting for memory or resizing, over all batches.
+    int m_inFlight = 0;
+    bool m_stopping = false;
+    bool m_stopEnded = false;
+    QTimer m_graceTimer;
     std::deque<Waiting> m_waiting;
     std::int64_t m_memoryBudget;
     std::int64_t m_memoryInFlight = 0;

@@ -4,6 +4,7 @@
 #include "Models/Characters.h"
 #include "Services/Errors.h"
 #include "Services/FileDescriptor.h"
+#include "Services/OutputClaims.h"
 
 #include <QList>
 
@@ -174,7 +175,7 @@ std::filesystem::path resolve(const std::filesystem::path& source, OutputType ou
         if (name.find('\0') != std::string::npos)
             throw OutputPathError(OutputPathError::cannotCreateFile);
         const std::filesystem::path candidate = outputFolder / name;
-        FileDescriptor fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        FileDescriptor fd(OutputClaims::createExclusive(candidate, O_WRONLY | O_CLOEXEC, 0644));
         if (fd.isValid())
             return candidate;
         if (errno == ENAMETOOLONG)

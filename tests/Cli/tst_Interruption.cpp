@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// burisora-cli as a process: killed outright midway, and its memory over one
-// huge image and over a long batch. Memory is the kernel's account of the
-// child's peak, so the figures do not depend on timing.
+// burisora-cli and the window as processes: stopped by a signal or killed
+// outright midway, and the CLI's memory over one huge image and over a long
+// batch. Memory is the kernel's account of the child's peak, so the figures
+// do not depend on timing.
 #include "Services/ImageEncoder.h"
 #include "Services/ImageProcessor.h"
 #include "Services/VipsRuntime.h"
@@ -12,6 +13,8 @@
 #include <QTest>
 
 #include <vips/vips8>
+
+#include <csignal>
 
 using namespace TestSupport;
 
@@ -56,7 +59,38 @@ bool decodesCompletely(const fs::path& file) {
 class InterruptionTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+    int m_runs = 0;
     fs::path file(const std::string& name) const { return path(m_dir) / name; }
+
+    // 48 sources of six types: links to six images made once, so each run
+    // costs no encoding.
+    QMap<fs::path, QByteArray> makeBatch(const fs::path& folder) const {
+        const char* types[] = {"png", "jpg", "tif", "heic", "png", "webp"};
+        QMap<fs::path, QByteArray> before;
+        fs::create_directories(folder);
+        for (int i = 0; i < 48; ++i) {
+            const std::string name =
+                std::to_string(i % std::size(types)) + "." + types[i % std::size(types)];
+            const fs::path original = file("originals/" + name);
+            if (!fs::exists(original))
+                makeImage(original, {.width = 2400, .height = 1800});
+            const fs::path source = folder / ("img" + std::to_string(i) + "-" + name);
+            fs::create_hard_link(original, source);
+            before.insert(source, sha256(source));
+        }
+        return before;
+    }
+
+    // Complete outputs so far; hidden temporary files and placeholders do not count.
+    static int completeOutputs(const fs::path& folder) {
+        int complete = 0;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            const bool hidden = entry.path().filename().native().starts_with('.');
+            complete += !hidden && entry.file_size(error) > 0 ? 1 : 0;
+        }
+        return complete;
+    }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -66,21 +100,74 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(file("config").native()));
     }
 
+    // A stop signal midway: the files in flight finish within the grace (one
+    // signal) or are abandoned (a second signal). Either way no name is left
+    // empty, no hidden temporary file stays, every output is a whole image
+    // and the sources are as they were.
+    void stoppedBySignalMidway_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<int>("exitCode");
+        const QString cli = qEnvironmentVariable("BURISORA_CLI");
+        const QString window = qEnvironmentVariable("BURISORA_APP");
+        QTest::newRow("cli, SIGTERM") << cli << SIGTERM << 1 << 143;
+        QTest::newRow("cli, SIGINT twice") << cli << SIGINT << 2 << 130;
+        QTest::newRow("cli, SIGHUP twice") << cli << SIGHUP << 2 << 129;
+        QTest::newRow("window, SIGINT") << window << SIGINT << 1 << 130;
+        QTest::newRow("window, SIGTERM twice") << window << SIGTERM << 2 << 143;
+    }
+
+    void stoppedBySignalMidway() {
+        QFETCH(QString, program);
+        QFETCH(int, signal);
+        QFETCH(int, times);
+        QFETCH(int, exitCode);
+        if (program.isEmpty())
+            QSKIP("built without the window");
+        const fs::path folder = file("stop-" + std::to_string(++m_runs));
+        const QMap<fs::path, QByteArray> before = makeBatch(folder);
+        const bool isCli = program == qEnvironmentVariable("BURISORA_CLI");
+
+        QProcess process;
+        const QString source = QString::fromStdString(folder.native());
+        process.start(program,
+                      isCli ? QStringList{QStringLiteral("--size"), QStringLiteral("2000"), source}
+                            : QStringList{source});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(completeOutputs(folder / "Resized") >= 4, 120000);
+        for (int i = 0; i < times; ++i) {
+            if (i > 0)
+                QTest::qWait(300); // a signal still pending would absorb the next one
+            ::kill(pid_t(process.processId()), signal);
+        }
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY2(sha256(it.key()) == it.value(), it.key().c_str());
+        QCOMPARE(temporaryFilesBelow(folder), QStringList());
+        int complete = 0;
+        for (const auto& entry : fs::directory_iterator(folder / "Resized")) {
+            QVERIFY2(entry.file_size() > 0, entry.path().c_str());
+            QVERIFY2(decodesCompletely(entry.path()), entry.path().c_str());
+            ++complete;
+        }
+        qInfo("stopped after %d of %lld", complete, qlonglong(before.size()));
+        QVERIFY2(complete < before.size(), "the batch ended before the stop");
+        if (isCli) {
+            const QStringList lines =
+                QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+            QVERIFY(!lines.isEmpty());
+            QCOMPARE(lines.last(),
+                     QStringLiteral("完了 %1 / スキップ 0 / 失敗 0 / 全 48").arg(complete));
+        }
+    }
+
     void killedMidway() {
         const fs::path folder = file("kill");
-        const char* types[] = {"png", "jpg", "tif", "heic", "png", "webp"};
-        QMap<fs::path, QByteArray> before;
-        for (int i = 0; i < 48; ++i) {
-            const fs::path source =
-                folder / ("img" + std::to_string(i) + "." + types[i % std::size(types)]);
-            if (i < int(std::size(types)))
-                makeImage(source, {.width = 2400, .height = 1800});
-            else // copies keep the set quick to make
-                fs::copy_file(folder / ("img" + std::to_string(i % std::size(types)) + "." +
-                                        types[i % std::size(types)]),
-                              source);
-            before.insert(source, sha256(source));
-        }
+        const QMap<fs::path, QByteArray> before = makeBatch(folder);
 
         QProcess cli;
         cli.start(qEnvironmentVariable("BURISORA_CLI"),

@@ -2,6 +2,7 @@
 #include "ContentView.h"
 #include "KorrinMacApp.h"
 #include "Models/FileURLs.h"
+#include "Models/JobSummary.h"
 #include "Services/ImageProcessor.h"
 #include "Settings/ResizeSettings.h"
 #include "Settings/SettingsStore.h"
@@ -269,6 +270,36 @@ private Q_SLOTS:
         QLocale::setDefault(before);
         QCOMPARE(QCoreApplication::translate("JobRow", "Finderで表示"),
                  QStringLiteral("Finderで表示"));
+    }
+
+    // Closing the window (Quit and the session's end close it too) while a
+    // batch runs: no further file starts, those in flight finish, then the
+    // program quits. Last, since the quit would end later event loops.
+    void closingWaitsForTheFilesInFlight() {
+        QTemporaryDir dir;
+        const fs::path root = TestSupport::path(dir);
+        QList<QUrl> urls;
+        for (int i = 0; i < 8; ++i)
+            urls << FileURLs::fileURL(TestSupport::makeImage(
+                root / ("p" + std::to_string(i) + ".png"), {.width = 1200, .height = 900}));
+        KorrinMacApp app;
+        app.show();
+        QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
+        ImageProcessor& processor = app.contentView()->processor();
+        app.openURLs(urls);
+        QTRY_VERIFY(!processor.jobs().isEmpty() &&
+                    processor.jobs().first()->status() == JobStatus::running());
+        QSignalSpy stopped(&processor, &ImageProcessor::stopped);
+
+        QVERIFY(!app.mainWindow()->close());
+        QVERIFY(app.mainWindow()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 30000);
+        QCOMPARE(stopped.first().first().toBool(), false); // nothing abandoned
+        const JobCounts counts = JobCounts::of(processor.jobs());
+        QVERIFY(counts[JobStatus::Kind::pending] > 0);
+        QCOMPARE(counts[JobStatus::Kind::running], 0);
+        QCOMPARE(qsizetype(std::distance(fs::directory_iterator(root / "Resized"), {})),
+                 counts[JobStatus::Kind::succeeded]);
     }
 };
 

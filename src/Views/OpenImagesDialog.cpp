@@ -18,8 +18,8 @@ OpenImagesDialog::OpenImagesDialog(const QSet<QString>& acceptedExtensions, QWid
     setFileMode(QFileDialog::ExistingFiles);
     setAcceptMode(QFileDialog::AcceptOpen);
     setOption(QFileDialog::HideNameFilterDetails);
-    // The message, shown as the dialog's title; as given, not a translation key.
-    setWindowTitle(QStringLiteral("リサイズする画像を選択"));
+    // The message, shown as the dialog's title.
+    setWindowTitle(tr("リサイズする画像を選択"));
 
     QStringList extensions(acceptedExtensions.cbegin(), acceptedExtensions.cend());
     std::sort(extensions.begin(), extensions.end());

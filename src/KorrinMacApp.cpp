@@ -66,7 +66,8 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     }
 
     // 880 x 640 for the content; menu bar and toolbar come on top of it.
-    const QSize chrome = m_window->sizeHint() - m_contentView->sizeHint();
+    const QSize chrome =
+        m_window->sizeHint() - m_contentView->sizeHint().expandedTo(m_contentView->minimumSize());
     m_window->resize(QSize(880, 640) + chrome);
 
     connect(&m_contentView->processor(), &ImageProcessor::isProcessingChanged, this,
@@ -131,12 +132,19 @@ void KorrinMacApp::openURLs(const QList<QUrl>& urls) {
     m_contentView->enqueue(urls);
 }
 
+void KorrinMacApp::openHandedOver(const QByteArrayList& paths, const QString& activationToken) {
+    QList<QUrl> urls;
+    for (const QByteArray& path : paths)
+        urls.append(FileURLs::fileURL(path.toStdString()));
+    openURLs(urls);
+    raise(activationToken);
+}
+
 void KorrinMacApp::raise(const QString& activationToken) {
     // Qt's Wayland backend hands this token to the compositor on activation.
     if (!activationToken.isEmpty())
         qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
-    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) |
-                             Qt::WindowActive);
+    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     if (!m_window->isVisible())
         show();
     m_window->raise();
@@ -151,8 +159,9 @@ void KorrinMacApp::processingChanged(bool processing) {
     if (!m_batchClock.isValid() || m_window->isActiveWindow() ||
         std::chrono::milliseconds(m_batchClock.elapsed()) < m_longBatch)
         return;
-    DesktopNotifications::show(m_bus, tr("ブリソラ"), tr("処理が終わりました"),
-                               JobSummary::summary(JobCounts::of(m_contentView->processor().jobs())));
+    DesktopNotifications::show(
+        m_bus, tr("ブリソラ"), tr("処理が終わりました"),
+        JobSummary::summary(JobCounts::of(m_contentView->processor().jobs())));
 }
 
 void KorrinMacApp::showAbout() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArrayList>
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QList>
@@ -41,6 +42,9 @@ public:
     // Enqueues the URLs as one batch, as if they had been dropped. Before the
     // window is shown they wait for it.
     void openURLs(const QList<QUrl>& urls);
+    // Paths handed over by a later launch (absolute, as bytes): one batch, and
+    // the window comes to the front.
+    void openHandedOver(const QByteArrayList& paths, const QString& activationToken);
     // Brings the window to the front, un-minimised; the token is a launcher's
     // startup token (Wayland's focus rules want one), or empty.
     void raise(const QString& activationToken = {});

@@ -111,13 +111,7 @@ int main(int argc, char** argv) {
 
     KorrinMacApp app(bus);
     QObject::connect(&instance, &SingleInstance::openRequested, &app,
-                     [&app](const QByteArrayList& paths, const QString& activationToken) {
-                         QList<QUrl> handed;
-                         for (const QByteArray& path : paths)
-                             handed.append(FileURLs::fileURL(path.toStdString()));
-                         app.openURLs(handed);
-                         app.raise(activationToken);
-                     });
+                     &KorrinMacApp::openHandedOver);
     app.openURLs(urls);
     const QString screenshot = qEnvironmentVariable("BURISORA_SCREENSHOT");
     if (!screenshot.isEmpty())

@@ -12,9 +12,9 @@ void show(const QDBusConnection& bus, const QString& appName, const QString& sum
     if (!bus.isConnected())
         return;
     const QString service = QStringLiteral("org.freedesktop.Notifications");
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        service, QStringLiteral("/org/freedesktop/Notifications"), service,
-        QStringLiteral("Notify"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/Notifications"),
+                                       service, QStringLiteral("Notify"));
     const QString applicationID = QStringLiteral("io.github.burisora.Burisora");
     call << appName << uint(0) << applicationID << summary << body << QStringList()
          << QVariantMap{{QStringLiteral("desktop-entry"), applicationID}} << int(-1);

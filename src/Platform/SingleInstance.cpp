@@ -21,6 +21,13 @@ SingleInstance::SingleInstance(QDBusConnection bus, QObject* parent)
     qDBusRegisterMetaType<QByteArrayList>();
 }
 
+SingleInstance::~SingleInstance() {
+    if (!m_claimed)
+        return;
+    m_bus.unregisterService(text(serviceName));
+    m_bus.unregisterObject(text(objectPath));
+}
+
 bool SingleInstance::claim() {
     if (!m_bus.isConnected() || !m_bus.interface())
         return false;
@@ -31,7 +38,8 @@ bool SingleInstance::claim() {
         m_bus.interface()->registerService(text(serviceName),
                                            QDBusConnectionInterface::DontQueueService,
                                            QDBusConnectionInterface::DontAllowReplacement);
-    if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
+    m_claimed = reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    if (m_claimed)
         return true;
     m_bus.unregisterObject(text(objectPath));
     return false;

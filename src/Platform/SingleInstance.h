@@ -19,6 +19,8 @@ public:
     static constexpr auto objectPath = "/io/github/burisora/Burisora";
 
     explicit SingleInstance(QDBusConnection bus, QObject* parent = nullptr);
+    // Gives the name back.
+    ~SingleInstance() override;
 
     // Takes the name and starts serving. False when another process holds it
     // or there is no bus.
@@ -41,4 +43,5 @@ Q_SIGNALS:
 
 private:
     QDBusConnection m_bus;
+    bool m_claimed = false;
 };

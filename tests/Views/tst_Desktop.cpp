@@ -88,7 +88,7 @@ class DesktopTest : public QObject {
     bool m_hasBus = false;
     fs::path root() const { return path(m_dir); }
 
-    // Makes `window` inactive by activating another one.
+    // Leaves the window under test inactive: `other` is the active one.
     static void deactivate(QWidget& other) {
         other.show();
         other.activateWindow();
@@ -104,6 +104,11 @@ private Q_SLOTS:
             makeImage(root() / name);
         fs::create_directories(root() / "\xfa");
         makeImage(root() / "\xfa" / "in.jpg");
+        QVERIFY(QFile::exists(qEnvironmentVariable("BURISORA_APP")));
+    }
+    void cleanupTestCase() {
+        // QTemporaryDir does not see names that are not UTF-8.
+        fs::remove_all(root());
     }
 
     void secondLaunchHandsOver_data() {

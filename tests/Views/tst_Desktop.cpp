@@ -263,6 +263,41 @@ private Q_SLOTS:
         QCOMPARE(named, files);
     }
 
+    void answersWithoutDisplay_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("help, Japanese") << "--help"
+                                        << "ja_JP.UTF-8"
+                                        << "使い方: burisora";
+        QTest::newRow("help, other: Japanese") << "-h"
+                                               << "fr_FR.UTF-8"
+                                               << "使い方: burisora";
+        QTest::newRow("help, English") << "--help"
+                                       << "en_US.UTF-8"
+                                       << "Usage: burisora";
+        QTest::newRow("version") << "--version"
+                                 << "en_US.UTF-8"
+                                 << "burisora " BURISORA_VERSION;
+    }
+
+    void answersWithoutDisplay() {
+        QFETCH(QString, option);
+        QFETCH(QString, lang);
+        QFETCH(QString, start);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert(QStringLiteral("LANG"), lang);
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("BURISORA_APP"), {option});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith(start),
+                 qPrintable(QString::fromUtf8(process.readAllStandardError())));
+    }
+
     void contentAreaIs880By640() {
         KorrinMacApp app;
         app.show();

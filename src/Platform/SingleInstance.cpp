@@ -66,8 +66,12 @@ QString SingleInstance::ownActivationToken() {
 
 void SingleInstance::Open(const QByteArrayList& paths, const QVariantMap& platformData) {
     QByteArrayList absolute;
-    for (const QByteArray& path : paths) {
-        if (path.startsWith('/'))
+    for (QByteArray path : paths) {
+        // GLib's byte strings (gdbus call, GApplication) end in a NUL, which
+        // no path can hold.
+        if (path.endsWith('\0'))
+            path.chop(1);
+        if (path.startsWith('/') && !path.contains('\0'))
             absolute.append(path);
     }
     Q_EMIT openRequested(absolute, platformData.value(tokenKey).toString());

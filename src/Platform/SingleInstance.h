@@ -35,7 +35,8 @@ public:
 
 public Q_SLOTS:
     // D-Bus: Open(aay paths, a{sv} platform_data), with "activation-token" (s)
-    // in the platform data. Relative paths are dropped.
+    // in the platform data. Relative paths are dropped; a trailing NUL (GLib's
+    // byte strings) is not part of a path.
     Q_SCRIPTABLE void Open(const QByteArrayList& paths, const QVariantMap& platformData);
 
 Q_SIGNALS:

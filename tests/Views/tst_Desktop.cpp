@@ -120,6 +120,9 @@ private Q_SLOTS:
         QTest::newRow("relative and absolute, one not UTF-8")
             << QList<QByteArray>{"\xff.jpg", png} << true
             << QList<QByteArray>{bytes(root() / "\xff.jpg"), png};
+        // GLib's byte strings end in a NUL; gdbus is such a client.
+        QTest::newRow("a GLib client")
+            << QList<QByteArray>{"gdbus", png} << true << QList<QByteArray>{png};
         QTest::newRow("no paths: the window comes to the front")
             << QList<QByteArray>{} << true << QList<QByteArray>{};
         QTest::newRow("no session bus: a window of its own")
@@ -163,6 +166,12 @@ private Q_SLOTS:
                     command += u'\\' + QString::number(uchar(c), 8);
                 command += QStringLiteral("')\"");
             }
+            if (arguments.value(0) == "gdbus")
+                command = QStringLiteral("exec gdbus call --session --dest %1 --object-path %2 "
+                                         "--method %1.Open \"[b'%3']\" {}")
+                              .arg(QLatin1String(SingleInstance::serviceName),
+                                   QLatin1String(SingleInstance::objectPath),
+                                   QString::fromUtf8(arguments.at(1)));
             second.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
             // The first window answers from this event loop: wait without blocking it.
             QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 60000);

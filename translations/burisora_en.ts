@@ -53,6 +53,10 @@
         <source>ファイル名が長すぎます</source>
         <translation>The file name is too long</translation>
     </message>
+    <message>
+        <source>HEIC で書き出すには画像が大きすぎます</source>
+        <translation>The image is too large to write as HEIC</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>

@@ -53,6 +53,10 @@
         <source>ファイル名が長すぎます</source>
         <translation>ファイル名が長すぎます</translation>
     </message>
+    <message>
+        <source>HEIC で書き出すには画像が大きすぎます</source>
+        <translation>HEIC で書き出すには画像が大きすぎます</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>

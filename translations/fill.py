@@ -114,6 +114,7 @@ ENGLISH = {
     "出力フォルダが想定外の場所を指しています": "The output folder points somewhere unexpected",
     "同名ファイルが多すぎます": "Too many files with the same name",
     "ファイル名が長すぎます": "The file name is too long",
+    "HEIC で書き出すには画像が大きすぎます": "The image is too large to write as HEIC",
     "使い方: burisora [ファイルまたはフォルダ...]\n"
     "画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと\n"
     "フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、\n"

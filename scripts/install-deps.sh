@@ -12,7 +12,7 @@ packages=(
   libssl-dev openssl
   libimage-exiftool-perl imagemagick
   xvfb xauth fonts-noto-cjk
-  dbus-x11
+  dbus-x11 dbus-daemon libglib2.0-bin  # dbus-run-session, gdbus: D-Bus in the tests
   desktop-file-utils appstream
   time                          # peak memory of a child, in the tests
   clang libclang-rt-14-dev      # scripts/fuzz.sh

@@ -25,12 +25,18 @@ fi
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 rm -f "$output"
+# A session bus of its own (when dbus-run-session is there), so that a window
+# the user has open does not take the files instead.
+bus=()
+if command -v dbus-run-session >/dev/null; then
+  bus=(dbus-run-session --)
+fi
 # The program saves the picture itself once the batch is over and quits.
 XDG_CONFIG_HOME="$config" XDG_RUNTIME_DIR="$config" LANG="${SCREENSHOT_LANG:-ja_JP.UTF-8}" \
-  BURISORA_SCREENSHOT="$output" \
+  LC_ALL= LC_MESSAGES= BURISORA_SCREENSHOT="$output" \
   timeout "${SCREENSHOT_TIMEOUT:-300}" \
   xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24" \
-  "$build/src/burisora" "$@"
+  "${bus[@]}" "$build/src/burisora" "$@"
 if [[ ! -s "$output" ]]; then
   echo "no screenshot was written" >&2
   exit 1

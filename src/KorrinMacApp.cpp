@@ -3,9 +3,12 @@
 
 #include "ContentView.h"
 #include "Models/FileURLs.h"
+#include "Models/JobSummary.h"
+#include "Platform/DesktopNotifications.h"
 #include "Platform/UpdaterController.h"
 #include "Services/ImageProcessor.h"
 #include "Services/StopSignals.h"
+
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Style.h"
 #include "Views/UpdaterDialog.h"
@@ -13,22 +16,19 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QEventLoop>
-#include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTimer>
 #include <QToolBar>
-#include <QTranslator>
 
 #include <filesystem>
 #include <system_error>
 
-KorrinMacApp::KorrinMacApp()
+KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     : m_updaterController(UpdaterController::createIfConfigured()),
-      m_window(std::make_unique<QMainWindow>()) {
+      m_window(std::make_unique<QMainWindow>()), m_bus(std::move(bus)) {
     m_window->setObjectName(QStringLiteral("mainWindow"));
     m_window->setWindowTitle(tr("ブリソラ"));
     m_window->setWindowIcon(Style::applicationIcon());
@@ -69,7 +69,13 @@ KorrinMacApp::KorrinMacApp()
         addCheckForUpdatesItem(m_helpMenu, m_updaterController->updater());
     }
 
-    m_window->resize(880, 640);
+    // 880 x 640 for the content; menu bar and toolbar come on top of it.
+    const QSize chrome =
+        m_window->sizeHint() - m_contentView->sizeHint().expandedTo(m_contentView->minimumSize());
+    m_window->resize(QSize(880, 640) + chrome);
+
+    connect(&m_contentView->processor(), &ImageProcessor::isProcessingChanged, this,
+            &KorrinMacApp::processingChanged);
 
     // Closing the window (also through Quit, or the session manager's quit
     // at logout) waits for the batch to stop cleanly.
@@ -85,29 +91,14 @@ KorrinMacApp::KorrinMacApp()
 
 KorrinMacApp::~KorrinMacApp() = default;
 
-void KorrinMacApp::installTranslators(QObject* owner) {
-    const QLocale locale;
-    // Tables installed beside the program win over those built into it, so a
-    // corrected translation can be dropped in without rebuilding.
-    const QStringList ownDirectories{
-        QDir(QCoreApplication::applicationDirPath())
-            .filePath(QStringLiteral("../share/burisora/translations")),
-        QStringLiteral(":/i18n")};
-    for (const QString& directory : ownDirectories) {
-        auto* own = new QTranslator(owner);
-        if (own->load(locale, QStringLiteral("burisora"), QStringLiteral("_"), directory)) {
-            QCoreApplication::installTranslator(own);
-            break;
-        }
-        own->deleteLater();
-    }
-    // Qt's own texts: the file dialog's buttons and the like.
-    auto* qt = new QTranslator(owner);
-    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
-                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(qt);
-    else
-        qt->deleteLater();
+QString KorrinMacApp::helpText() {
+    return tr("使い方: burisora [ファイルまたはフォルダ...]\n"
+              "画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと\n"
+              "フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、\n"
+              "そのウィンドウが受け取ります。スクリプトからは burisora-cli を使います。\n"
+              "\n"
+              "  --help     この説明を表示して終了\n"
+              "  --version  バージョンを表示して終了\n");
 }
 
 QList<QUrl> KorrinMacApp::commandLineURLs(const QList<QByteArray>& arguments) {
@@ -197,6 +188,38 @@ void KorrinMacApp::waitForStopBeforeQuitting() {
     });
     processor.stop(ImageProcessor::stopGrace);
     loop.exec();
+}
+
+void KorrinMacApp::openHandedOver(const QByteArrayList& paths, const QString& activationToken) {
+    QList<QUrl> urls;
+    for (const QByteArray& path : paths)
+        urls.append(FileURLs::fileURL(path.toStdString()));
+    openURLs(urls);
+    raise(activationToken);
+}
+
+void KorrinMacApp::raise(const QString& activationToken) {
+    // Qt's Wayland backend hands this token to the compositor on activation.
+    if (!activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    if (!m_window->isVisible())
+        show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void KorrinMacApp::processingChanged(bool processing) {
+    if (processing) {
+        m_batchClock.start();
+        return;
+    }
+    if (!m_batchClock.isValid() || m_window->isActiveWindow() ||
+        std::chrono::milliseconds(m_batchClock.elapsed()) < m_longBatch)
+        return;
+    DesktopNotifications::show(
+        m_bus, tr("ブリソラ"), tr("処理が終わりました"),
+        JobSummary::summary(JobCounts::of(m_contentView->processor().jobs())));
 }
 
 void KorrinMacApp::showAbout() {

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArrayList>
+#include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QUrl>
 
+#include <chrono>
 #include <memory>
 
 class ContentView;
 class QAction;
 class QMainWindow;
 class QMenu;
-class QTranslator;
 class UpdaterController;
 class UpdaterDialog;
 
@@ -22,12 +25,12 @@ class KorrinMacApp : public QObject {
 public:
     static constexpr auto applicationID = "io.github.burisora.Burisora";
 
-    KorrinMacApp();
+    // `bus` carries the desktop notifications.
+    explicit KorrinMacApp(QDBusConnection bus = QDBusConnection::sessionBus());
     ~KorrinMacApp() override;
 
-    // Loads the tables for the desktop's language; without a matching table
-    // the Japanese texts themselves are shown.
-    static void installTranslators(QObject* owner);
+    // What `burisora --help` prints, in the user's language.
+    static QString helpText();
 
     // The files and folders named on the command line: what "Open With" passes
     // (%F, local paths; relative ones are taken from the working folder) and
@@ -45,6 +48,17 @@ public:
     // Enqueues the URLs as one batch, as if they had been dropped. Before the
     // window is shown they wait for it.
     void openURLs(const QList<QUrl>& urls);
+    // Paths handed over by a later launch (absolute, as bytes): one batch, and
+    // the window comes to the front.
+    void openHandedOver(const QByteArrayList& paths, const QString& activationToken);
+    // Brings the window to the front, un-minimised; the token is a launcher's
+    // startup token (Wayland's focus rules want one), or empty.
+    void raise(const QString& activationToken = {});
+
+    // A batch that ran at least this long and ends while the window is not the
+    // active one says so in a desktop notification.
+    static constexpr std::chrono::milliseconds defaultLongBatch{std::chrono::seconds(10)};
+    void setLongBatch(std::chrono::milliseconds duration) { m_longBatch = duration; }
 
     QMainWindow* mainWindow() const { return m_window.get(); }
     ContentView* contentView() const { return m_contentView; }
@@ -60,6 +74,7 @@ protected:
 private:
     void showAbout();
     void waitForStopBeforeQuitting();
+    void processingChanged(bool processing);
 
     // Decided once at start-up, before the window exists.
     std::unique_ptr<UpdaterController> m_updaterController;
@@ -72,4 +87,7 @@ private:
     QList<QUrl> m_pendingURLs;
     bool m_shown = false;
     int m_exitCode = -1;
+    QDBusConnection m_bus;
+    std::chrono::milliseconds m_longBatch = defaultLongBatch;
+    QElapsedTimer m_batchClock;
 };

@@ -22,23 +22,6 @@ qt_add_resources(burisora_widgets burisora_icons
     BASE "${CMAKE_CURRENT_SOURCE_DIR}/Views/Icons"
     FILES ${gui_icons})
 
-# Japanese texts are the keys; the Japanese table holds the Linux wordings and
-# the English table the translations. Both are compiled into the program and
-# installed beside it.
-set(gui_ts_files
-    ${PROJECT_SOURCE_DIR}/translations/burisora_ja.ts
-    ${PROJECT_SOURCE_DIR}/translations/burisora_en.ts)
-qt_add_translations(burisora_widgets
-    TS_FILES ${gui_ts_files}
-    SOURCES ${widget_sources} ${platform_sources}
-    LUPDATE_OPTIONS -no-obsolete -locations none
-    QM_FILES_OUTPUT_VARIABLE gui_qm_files)
-qt_add_resources(burisora_widgets burisora_translations
-    PREFIX "/i18n"
-    BASE "${CMAKE_CURRENT_BINARY_DIR}"
-    FILES ${gui_qm_files})
-install(FILES ${gui_qm_files} DESTINATION share/burisora/translations)
-
 add_executable(burisora main.cpp)
 target_link_libraries(burisora PRIVATE burisora_widgets)
 install(TARGETS burisora RUNTIME DESTINATION bin)

@@ -20,6 +20,64 @@
     </message>
 </context>
 <context>
+    <name>Errors</name>
+    <message>
+        <source>画像ファイルを開けませんでした</source>
+        <translation>Could not open the image file</translation>
+    </message>
+    <message>
+        <source>画像のメタデータを読み取れませんでした</source>
+        <translation>Could not read the image&apos;s metadata</translation>
+    </message>
+    <message>
+        <source>リサイズに失敗しました</source>
+        <translation>Resizing failed</translation>
+    </message>
+    <message>
+        <source>出力ファイルを作成できませんでした</source>
+        <translation>Could not create the output file</translation>
+    </message>
+    <message>
+        <source>画像の書き出しに失敗しました</source>
+        <translation>Could not write the image</translation>
+    </message>
+    <message>
+        <source>出力フォルダが想定外の場所を指しています</source>
+        <translation>The output folder points somewhere unexpected</translation>
+    </message>
+    <message>
+        <source>同名ファイルが多すぎます</source>
+        <translation>Too many files with the same name</translation>
+    </message>
+    <message>
+        <source>ファイル名が長すぎます</source>
+        <translation>The file name is too long</translation>
+    </message>
+    <message>
+        <source>HEIC で書き出すには画像が大きすぎます</source>
+        <translation>The image is too large to write as HEIC</translation>
+    </message>
+</context>
+<context>
+    <name>ImagePipeline</name>
+    <message>
+        <source>通常ファイルではありません</source>
+        <translation>Not a regular file</translation>
+    </message>
+    <message>
+        <source>ファイルの読み取り権限がありません</source>
+        <translation>No permission to read the file</translation>
+    </message>
+    <message>
+        <source>画像が大きすぎます (%1x%2)</source>
+        <translation>Image too large (%1x%2)</translation>
+    </message>
+    <message>
+        <source>予期しないエラーが発生しました</source>
+        <translation>An unexpected error occurred</translation>
+    </message>
+</context>
+<context>
     <name>JobListView</name>
     <message>
         <source>処理中は実行中の項目を保持します</source>
@@ -54,6 +112,21 @@
     </message>
 </context>
 <context>
+    <name>JobSummary</name>
+    <message>
+        <source>完了 %1 / スキップ %2 / 失敗 %3 / 全 %4</source>
+        <translation>Done %1 / Skipped %2 / Failed %3 / All %4</translation>
+    </message>
+    <message>
+        <source>待機中</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>処理中…</source>
+        <translation>Processing…</translation>
+    </message>
+</context>
+<context>
     <name>KorrinMacApp</name>
     <message>
         <source>ブリソラ</source>
@@ -79,12 +152,45 @@
         <source>ブリソラについて</source>
         <translation>About Burisora</translation>
     </message>
+    <message>
+        <source>使い方: burisora [ファイルまたはフォルダ...]
+画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと
+フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、
+そのウィンドウが受け取ります。スクリプトからは burisora-cli を使います。
+
+  --help     この説明を表示して終了
+  --version  バージョンを表示して終了
+</source>
+        <translation>Usage: burisora [FILE_OR_FOLDER...]
+Opens the window that shrinks and re-encodes images in batches. The files
+and folders given are processed as one batch; when the window is open
+already, that window takes them. For scripts, use burisora-cli.
+
+  --help     show this help and exit
+  --version  show the version and exit
+</translation>
+    </message>
+    <message>
+        <source>処理が終わりました</source>
+        <translation>Processing finished</translation>
+    </message>
 </context>
 <context>
     <name>OpenImagesDialog</name>
     <message>
         <source>画像</source>
         <translation>Images</translation>
+    </message>
+    <message>
+        <source>リサイズする画像を選択</source>
+        <translation>Choose Images to Resize</translation>
+    </message>
+</context>
+<context>
+    <name>OutputFormat</name>
+    <message>
+        <source>元と同じ</source>
+        <translation>Same as Original</translation>
     </message>
 </context>
 <context>
@@ -156,6 +262,13 @@
     <message>
         <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
         <translation>Smaller originals are only re-encoded, not resized</translation>
+    </message>
+</context>
+<context>
+    <name>SizePreset</name>
+    <message>
+        <source>カスタム</source>
+        <translation>Custom</translation>
     </message>
 </context>
 <context>

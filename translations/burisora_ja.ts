@@ -20,6 +20,64 @@
     </message>
 </context>
 <context>
+    <name>Errors</name>
+    <message>
+        <source>画像ファイルを開けませんでした</source>
+        <translation>画像ファイルを開けませんでした</translation>
+    </message>
+    <message>
+        <source>画像のメタデータを読み取れませんでした</source>
+        <translation>画像のメタデータを読み取れませんでした</translation>
+    </message>
+    <message>
+        <source>リサイズに失敗しました</source>
+        <translation>リサイズに失敗しました</translation>
+    </message>
+    <message>
+        <source>出力ファイルを作成できませんでした</source>
+        <translation>出力ファイルを作成できませんでした</translation>
+    </message>
+    <message>
+        <source>画像の書き出しに失敗しました</source>
+        <translation>画像の書き出しに失敗しました</translation>
+    </message>
+    <message>
+        <source>出力フォルダが想定外の場所を指しています</source>
+        <translation>出力フォルダが想定外の場所を指しています</translation>
+    </message>
+    <message>
+        <source>同名ファイルが多すぎます</source>
+        <translation>同名ファイルが多すぎます</translation>
+    </message>
+    <message>
+        <source>ファイル名が長すぎます</source>
+        <translation>ファイル名が長すぎます</translation>
+    </message>
+    <message>
+        <source>HEIC で書き出すには画像が大きすぎます</source>
+        <translation>HEIC で書き出すには画像が大きすぎます</translation>
+    </message>
+</context>
+<context>
+    <name>ImagePipeline</name>
+    <message>
+        <source>通常ファイルではありません</source>
+        <translation>通常ファイルではありません</translation>
+    </message>
+    <message>
+        <source>ファイルの読み取り権限がありません</source>
+        <translation>ファイルの読み取り権限がありません</translation>
+    </message>
+    <message>
+        <source>画像が大きすぎます (%1x%2)</source>
+        <translation>画像が大きすぎます (%1x%2)</translation>
+    </message>
+    <message>
+        <source>予期しないエラーが発生しました</source>
+        <translation>予期しないエラーが発生しました</translation>
+    </message>
+</context>
+<context>
     <name>JobListView</name>
     <message>
         <source>処理中は実行中の項目を保持します</source>
@@ -54,6 +112,21 @@
     </message>
 </context>
 <context>
+    <name>JobSummary</name>
+    <message>
+        <source>完了 %1 / スキップ %2 / 失敗 %3 / 全 %4</source>
+        <translation>完了 %1 / スキップ %2 / 失敗 %3 / 全 %4</translation>
+    </message>
+    <message>
+        <source>待機中</source>
+        <translation>待機中</translation>
+    </message>
+    <message>
+        <source>処理中…</source>
+        <translation>処理中…</translation>
+    </message>
+</context>
+<context>
     <name>KorrinMacApp</name>
     <message>
         <source>ブリソラ</source>
@@ -79,12 +152,45 @@
         <source>ブリソラについて</source>
         <translation>ブリソラについて</translation>
     </message>
+    <message>
+        <source>使い方: burisora [ファイルまたはフォルダ...]
+画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと
+フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、
+そのウィンドウが受け取ります。スクリプトからは burisora-cli を使います。
+
+  --help     この説明を表示して終了
+  --version  バージョンを表示して終了
+</source>
+        <translation>使い方: burisora [ファイルまたはフォルダ...]
+画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと
+フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、
+そのウィンドウが受け取ります。スクリプトからは burisora-cli を使います。
+
+  --help     この説明を表示して終了
+  --version  バージョンを表示して終了
+</translation>
+    </message>
+    <message>
+        <source>処理が終わりました</source>
+        <translation>処理が終わりました</translation>
+    </message>
 </context>
 <context>
     <name>OpenImagesDialog</name>
     <message>
         <source>画像</source>
         <translation>画像</translation>
+    </message>
+    <message>
+        <source>リサイズする画像を選択</source>
+        <translation>リサイズする画像を選択</translation>
+    </message>
+</context>
+<context>
+    <name>OutputFormat</name>
+    <message>
+        <source>元と同じ</source>
+        <translation>元と同じ</translation>
     </message>
 </context>
 <context>
@@ -156,6 +262,13 @@
     <message>
         <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
         <translation>元画像が小さい場合はリサイズせず再エンコードのみ</translation>
+    </message>
+</context>
+<context>
+    <name>SizePreset</name>
+    <message>
+        <source>カスタム</source>
+        <translation>カスタム</translation>
     </message>
 </context>
 <context>

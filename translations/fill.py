@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Fills the translation tables after `cmake --build <dir> --target burisora_widgets_lupdate`.
+"""Fills the translation tables after `cmake --build <dir> --target burisora_core_lupdate`.
 
 The Japanese texts are the keys. The Japanese table repeats them, except where
 the Linux wording differs; the English table holds the English texts below.
@@ -94,6 +94,41 @@ ENGLISH = {
     "後で": "Later",
     "閉じる": "Close",
     "リリースノートを開く": "Open Release Notes",
+    "処理が終わりました": "Processing finished",
+    "リサイズする画像を選択": "Choose Images to Resize",
+    "元と同じ": "Same as Original",
+    "カスタム": "Custom",
+    # Texts of the engine: the summary, second lines, reasons and messages.
+    "完了 %1 / スキップ %2 / 失敗 %3 / 全 %4": "Done %1 / Skipped %2 / Failed %3 / All %4",
+    "待機中": "Waiting",
+    "処理中…": "Processing…",
+    "通常ファイルではありません": "Not a regular file",
+    "ファイルの読み取り権限がありません": "No permission to read the file",
+    "画像が大きすぎます (%1x%2)": "Image too large (%1x%2)",
+    "予期しないエラーが発生しました": "An unexpected error occurred",
+    "画像ファイルを開けませんでした": "Could not open the image file",
+    "画像のメタデータを読み取れませんでした": "Could not read the image's metadata",
+    "リサイズに失敗しました": "Resizing failed",
+    "出力ファイルを作成できませんでした": "Could not create the output file",
+    "画像の書き出しに失敗しました": "Could not write the image",
+    "出力フォルダが想定外の場所を指しています": "The output folder points somewhere unexpected",
+    "同名ファイルが多すぎます": "Too many files with the same name",
+    "ファイル名が長すぎます": "The file name is too long",
+    "HEIC で書き出すには画像が大きすぎます": "The image is too large to write as HEIC",
+    "使い方: burisora [ファイルまたはフォルダ...]\n"
+    "画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと\n"
+    "フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、\n"
+    "そのウィンドウが受け取ります。スクリプトからは burisora-cli を使います。\n"
+    "\n"
+    "  --help     この説明を表示して終了\n"
+    "  --version  バージョンを表示して終了\n":
+        "Usage: burisora [FILE_OR_FOLDER...]\n"
+        "Opens the window that shrinks and re-encodes images in batches. The files\n"
+        "and folders given are processed as one batch; when the window is open\n"
+        "already, that window takes them. For scripts, use burisora-cli.\n"
+        "\n"
+        "  --help     show this help and exit\n"
+        "  --version  show the version and exit\n",
 }
 
 

@@ -5,6 +5,7 @@
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
 #include "Services/ImageProcessor.h"
+#include "Services/Localization.h"
 #include "Services/StopSignals.h"
 #include "Settings/ResizeSettings.h"
 
@@ -102,6 +103,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("burisora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BURISORA_VERSION));
+    // The summary, second lines, reasons and messages in the user's language;
+    // --json keeps its status values whatever the language.
+    Localization::installTranslators(&app, false);
 
     const auto parsed = parseCliOptions(arguments);
     if (const auto* error = std::get_if<CliUsageError>(&parsed)) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/JobSummary.h"
 
+#include <QCoreApplication>
+
 JobCounts JobCounts::of(const QList<JobItem*>& jobs) {
     JobCounts counts;
     for (const JobItem* job : jobs)
@@ -11,7 +13,7 @@ JobCounts JobCounts::of(const QList<JobItem*>& jobs) {
 namespace JobSummary {
 
 QString summary(const JobCounts& counts) {
-    return QStringLiteral("完了 %1 / スキップ %2 / 失敗 %3 / 全 %4")
+    return QCoreApplication::translate("JobSummary", "完了 %1 / スキップ %2 / 失敗 %3 / 全 %4")
         .arg(counts[JobStatus::Kind::succeeded])
         .arg(counts[JobStatus::Kind::skipped])
         .arg(counts[JobStatus::Kind::failed])
@@ -21,9 +23,9 @@ QString summary(const JobCounts& counts) {
 std::optional<QString> detailLine(const JobItem& job) {
     switch (job.status().kind()) {
     case JobStatus::Kind::pending:
-        return QStringLiteral("待機中");
+        return QCoreApplication::translate("JobSummary", "待機中");
     case JobStatus::Kind::running:
-        return QStringLiteral("処理中…");
+        return QCoreApplication::translate("JobSummary", "処理中…");
     case JobStatus::Kind::succeeded:
         if (job.sourcePixelLongEdge() && job.outputPixelLongEdge())
             return QString::number(*job.sourcePixelLongEdge()) + QStringLiteral("px → ") +

@@ -24,7 +24,8 @@ struct JobCounts {
     bool operator==(const JobCounts&) const = default;
 };
 
-// Texts built from jobs at run time; shown as they are, never translated.
+// Texts built from jobs at run time, in the language of the installed tables
+// (the Japanese keys when there are none).
 namespace JobSummary {
 
 // "完了 3 / スキップ 1 / 失敗 0 / 全 4"

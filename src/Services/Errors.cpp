@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Services/Errors.h"
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 QString SystemError::errorDescription() const {
@@ -12,11 +14,11 @@ QString SystemError::errorDescription() const {
 QString ResizeError::errorDescription() const {
     switch (m_case) {
     case cannotOpenSource:
-        return QStringLiteral("画像ファイルを開けませんでした");
+        return QCoreApplication::translate("Errors", "画像ファイルを開けませんでした");
     case cannotReadProperties:
-        return QStringLiteral("画像のメタデータを読み取れませんでした");
+        return QCoreApplication::translate("Errors", "画像のメタデータを読み取れませんでした");
     case cannotCreateThumbnail:
-        return QStringLiteral("リサイズに失敗しました");
+        return QCoreApplication::translate("Errors", "リサイズに失敗しました");
     }
     Q_UNREACHABLE();
 }
@@ -24,11 +26,11 @@ QString ResizeError::errorDescription() const {
 QString EncoderError::errorDescription() const {
     switch (m_case) {
     case cannotCreateDestination:
-        return QStringLiteral("出力ファイルを作成できませんでした");
+        return QCoreApplication::translate("Errors", "出力ファイルを作成できませんでした");
     case finalizeFailed:
-        return QStringLiteral("画像の書き出しに失敗しました");
+        return QCoreApplication::translate("Errors", "画像の書き出しに失敗しました");
     case tooLargeForHeic:
-        return QStringLiteral("HEIC で書き出すには画像が大きすぎます");
+        return QCoreApplication::translate("Errors", "HEIC で書き出すには画像が大きすぎます");
     }
     Q_UNREACHABLE();
 }
@@ -36,13 +38,13 @@ QString EncoderError::errorDescription() const {
 QString OutputPathError::errorDescription() const {
     switch (m_case) {
     case escapedParent:
-        return QStringLiteral("出力フォルダが想定外の場所を指しています");
+        return QCoreApplication::translate("Errors", "出力フォルダが想定外の場所を指しています");
     case tooManyCollisions:
-        return QStringLiteral("同名ファイルが多すぎます");
+        return QCoreApplication::translate("Errors", "同名ファイルが多すぎます");
     case cannotCreateFile:
-        return QStringLiteral("出力ファイルを作成できませんでした");
+        return QCoreApplication::translate("Errors", "出力ファイルを作成できませんでした");
     case filenameTooLong:
-        return QStringLiteral("ファイル名が長すぎます");
+        return QCoreApplication::translate("Errors", "ファイル名が長すぎます");
     }
     Q_UNREACHABLE();
 }

@@ -6,7 +6,8 @@
 #include <exception>
 
 // An error the pipeline can show as it stands: every failure below the
-// pipeline is one of these, carrying the text the user will read.
+// pipeline is one of these, carrying the text the user will read, in the
+// language of the installed translation tables.
 class LocalizedError : public std::exception {
 public:
     virtual QString errorDescription() const = 0;

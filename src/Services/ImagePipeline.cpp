@@ -7,6 +7,8 @@
 #include "Services/OutputClaims.h"
 #include "Services/OutputPathResolver.h"
 
+#include <QCoreApplication>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,12 @@
 #include <cerrno>
 
 namespace {
+
+QString text(const char* japanese) {
+    // Runs on pool threads: translate() is thread-safe, and the tables are
+    // installed before the first batch.
+    return QCoreApplication::translate("ImagePipeline", japanese);
+}
 
 QString messageOf(const std::exception& error) {
     if (const auto* localized = dynamic_cast<const LocalizedError*>(&error)) {
@@ -50,9 +58,11 @@ CheckedFile check(const std::filesystem::path& sourceURL, const ResizeSettingsSn
             return ended(failed(SystemError(errno).errorDescription()));
         if (!S_ISREG(info.st_mode))
             return ended({std::nullopt, std::nullopt, std::nullopt,
-                          JobStatus::skipped(QStringLiteral("通常ファイルではありません"))});
+                          JobStatus::skipped(text(
+                              QT_TRANSLATE_NOOP("ImagePipeline", "通常ファイルではありません")))});
         if (::access(file.working.c_str(), R_OK) != 0)
-            return ended(failed(QStringLiteral("ファイルの読み取り権限がありません")));
+            return ended(failed(
+                text(QT_TRANSLATE_NOOP("ImagePipeline", "ファイルの読み取り権限がありません"))));
 
         const PixelDimensions dimensions = ImageIOResizer::readPixelDimensions(file.working);
         const std::int64_t w = dimensions.width;
@@ -60,10 +70,11 @@ CheckedFile check(const std::filesystem::path& sourceURL, const ResizeSettingsSn
         sourceLongEdge = std::max(w, h);
 
         if (!ImageIOResizer::withinSizeLimits(w, h))
-            return ended(
-                {sourceLongEdge, std::nullopt, std::nullopt,
-                 JobStatus::skipped(QStringLiteral("画像が大きすぎます (") + QString::number(w) +
-                                    u'x' + QString::number(h) + u')')});
+            return ended({sourceLongEdge, std::nullopt, std::nullopt,
+                          JobStatus::skipped(
+                              text(QT_TRANSLATE_NOOP("ImagePipeline", "画像が大きすぎます (%1x%2)"))
+                                  .arg(w)
+                                  .arg(h))});
 
         file.sourceLongEdge = *sourceLongEdge;
         file.targetLongEdge = settings.skipUpscale ? std::min(settings.longEdgePx, *sourceLongEdge)
@@ -73,7 +84,9 @@ CheckedFile check(const std::filesystem::path& sourceURL, const ResizeSettingsSn
     } catch (const std::exception& error) {
         return ended(failed(messageOf(error), sourceLongEdge));
     } catch (...) {
-        return ended(failed(QStringLiteral("予期しないエラーが発生しました"), sourceLongEdge));
+        return ended(
+            failed(text(QT_TRANSLATE_NOOP("ImagePipeline", "予期しないエラーが発生しました")),
+                   sourceLongEdge));
     }
 }
 
@@ -99,7 +112,8 @@ ImageProcessingOutcome resize(const CheckedFile& file, const ResizeSettingsSnaps
     } catch (const std::exception& error) {
         return failed(messageOf(error), file.sourceLongEdge);
     } catch (...) {
-        return failed(QStringLiteral("予期しないエラーが発生しました"), file.sourceLongEdge);
+        return failed(text(QT_TRANSLATE_NOOP("ImagePipeline", "予期しないエラーが発生しました")),
+                      file.sourceLongEdge);
     }
 }
 

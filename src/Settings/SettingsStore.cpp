@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -16,7 +17,7 @@ SettingsStore::SettingsStore(QString filePath, QObject* parent)
     connect(&m_flushTimer, &QTimer::timeout, this, [this] { flush(); });
     if (auto* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, [this] { flush(); });
-    load();
+    read(m_values);
 }
 
 SettingsStore::~SettingsStore() {
@@ -34,22 +35,28 @@ QString SettingsStore::defaultFilePath() {
     return base + QStringLiteral("/burisora/settings.json");
 }
 
-void SettingsStore::load() {
+SettingsStore::Read SettingsStore::read(QJsonObject& values) const {
     QFile file(m_filePath);
     if (!file.exists())
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Unreadable: do not replace what we could not read.
-        m_moveAsideBeforeWrite = true;
-        return;
-    }
+        return Read::missing;
+    if (!file.open(QIODevice::ReadOnly))
+        return Read::unusable;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        m_moveAsideBeforeWrite = true;
-        return;
-    }
-    m_values = document.object();
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return Read::unusable;
+    values = document.object();
+    return Read::object;
+}
+
+// A file that is not a JSON object (or cannot be read) is kept beside, as
+// settings.json.bad, before a write replaces it; an older copy set aside
+// earlier is kept too.
+bool SettingsStore::setAside() const {
+    QString aside = m_filePath + QStringLiteral(".bad");
+    for (int n = 1; QFile::exists(aside); ++n)
+        aside = m_filePath + QStringLiteral(".bad.") + QString::number(n);
+    return QFile::rename(m_filePath, aside);
 }
 
 std::optional<QString> SettingsStore::text(const QString& key) const {
@@ -61,33 +68,38 @@ std::optional<QString> SettingsStore::text(const QString& key) const {
 
 void SettingsStore::setValue(const QString& key, const QJsonValue& value) {
     m_values.insert(key, value);
-    m_dirty = true;
+    m_pending.insert(key, value);
     if (QCoreApplication::instance() && thread() == QCoreApplication::instance()->thread())
         m_flushTimer.start();
 }
 
 bool SettingsStore::flush() {
     m_flushTimer.stop();
-    if (!m_dirty)
+    if (m_pending.isEmpty())
         return true;
     const QFileInfo info(m_filePath);
     if (!QDir().mkpath(info.absolutePath()))
         return false;
-    if (m_moveAsideBeforeWrite) {
-        // An older copy set aside earlier is kept too.
-        QString aside = m_filePath + QStringLiteral(".bad");
-        for (int n = 1; QFile::exists(aside); ++n)
-            aside = m_filePath + QStringLiteral(".bad.") + QString::number(n);
-        if (QFile::exists(m_filePath) && !QFile::rename(m_filePath, aside))
+    // Another process may be between reading and replacing the file; a lock
+    // left by a crashed one goes stale after QLockFile's 30 seconds.
+    QLockFile lock(m_filePath + QStringLiteral(".lock"));
+    if (!lock.tryLock(5000))
+        return false;
+    QJsonObject merged;
+    if (read(merged) == Read::unusable) {
+        if (!setAside())
             return false;
-        m_moveAsideBeforeWrite = false;
+        merged = m_values; // what we last knew, rather than nothing
     }
+    for (auto it = m_pending.constBegin(); it != m_pending.constEnd(); ++it)
+        merged.insert(it.key(), it.value());
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented));
+    file.write(QJsonDocument(merged).toJson(QJsonDocument::Indented));
     if (!file.commit())
         return false;
-    m_dirty = false;
+    m_values = merged;
+    m_pending = QJsonObject();
     return true;
 }

@@ -12,8 +12,11 @@
 // The per-user settings file: one JSON object in
 // $XDG_CONFIG_HOME/burisora/settings.json. Reads come from memory; writes update
 // memory at once and reach the disk shortly after (a slider drag becomes one
-// write), always before the store is destroyed or the application quits. The
-// file is replaced atomically, and keys this program does not know are kept.
+// write), always before the store is destroyed or the application quits.
+// Several processes share the file: a write changes only the keys assigned
+// here, merged into the file as it is on disk at that moment, under a lock
+// file beside it, and replaces the file atomically. Keys this program does
+// not know are kept.
 class SettingsStore : public QObject {
     Q_OBJECT
 public:
@@ -35,21 +38,22 @@ public:
 
     void setValue(const QString& key, const QJsonValue& value);
 
-    // Writes pending changes now. False when the file could not be written;
-    // the changes stay pending and are tried again on the next write.
+    // Writes pending changes now. False when the file could not be locked or
+    // written; the changes stay pending and are tried again on the next write.
     bool flush();
 
     // How long writes are gathered before they go to disk.
     static constexpr int coalesceMilliseconds = 300;
 
 private:
-    void load();
+    enum class Read { missing, object, unusable };
+    Read read(QJsonObject& values) const;
+    bool setAside() const;
 
     QString m_filePath;
+    // The file as last read or written, with our assignments on top.
     QJsonObject m_values;
-    bool m_dirty = false;
-    // The file on disk was not a JSON object: it is kept as settings.json.bad
-    // before our first write replaces it.
-    bool m_moveAsideBeforeWrite = false;
+    // Assigned here and not yet on disk.
+    QJsonObject m_pending;
     QTimer m_flushTimer;
 };

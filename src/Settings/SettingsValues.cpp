@@ -3,6 +3,8 @@
 
 #include "Settings/ResizeSettingsSnapshot.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <array>
 
@@ -24,10 +26,10 @@ constexpr std::array<PresetRow, 6> presetRows{{
 
 struct FormatRow {
     const char* storageValue;
-    const char* displayName; // UTF-8
+    const char* displayName; // UTF-8, a translation key
 };
 constexpr std::array<FormatRow, 3> formatRows{{
-    {"keep", "元と同じ"},
+    {"keep", QT_TRANSLATE_NOOP("OutputFormat", "元と同じ")},
     {"jpeg", "JPEG"},
     {"png", "PNG"},
 }};
@@ -55,7 +57,7 @@ QString storageValue(SizePreset preset) {
 
 QString displayName(SizePreset preset) {
     if (preset == SizePreset::custom)
-        return QStringLiteral("カスタム");
+        return QCoreApplication::translate("SizePreset", "カスタム");
     return storageValue(preset) + QStringLiteral(" px");
 }
 
@@ -77,7 +79,7 @@ QString storageValue(OutputFormat format) {
 }
 
 QString displayName(OutputFormat format) {
-    return QString::fromUtf8(formatRows[size_t(format)].displayName);
+    return QCoreApplication::translate("OutputFormat", formatRows[size_t(format)].displayName);
 }
 
 std::optional<OutputFormat> fromStorageValue(const std::optional<QString>& value) {

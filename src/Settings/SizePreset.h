@@ -18,7 +18,7 @@ inline constexpr std::array<SizePreset, 6> allCases{SizePreset::px640,  SizePres
 
 // The text under which the case is kept in the settings file.
 QString storageValue(SizePreset preset);
-// Shown in the settings panel as it stands; never translated.
+// Shown in the settings panel; "カスタム" is translated, the sizes are not.
 QString displayName(SizePreset preset);
 // Exact match on the storage value; no trimming or case folding.
 std::optional<SizePreset> fromStorageValue(const std::optional<QString>& storageValue);

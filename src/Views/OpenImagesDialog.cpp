@@ -14,12 +14,14 @@
 
 OpenImagesDialog::OpenImagesDialog(const QSet<QString>& acceptedExtensions, QWidget* parent)
     : QFileDialog(parent) {
-    setOption(QFileDialog::DontUseNativeDialog);
+    const bool sandboxed =
+        QFile::exists(QStringLiteral("/.flatpak-info")) || qEnvironmentVariableIsSet("SNAP");
+    setOption(QFileDialog::DontUseNativeDialog, !sandboxed);
     setFileMode(QFileDialog::ExistingFiles);
     setAcceptMode(QFileDialog::AcceptOpen);
     setOption(QFileDialog::HideNameFilterDetails);
-    // The message, shown as the dialog's title; as given, not a translation key.
-    setWindowTitle(QStringLiteral("リサイズする画像を選択"));
+    // The message, shown as the dialog's title.
+    setWindowTitle(tr("リサイズする画像を選択"));
 
     QStringList extensions(acceptedExtensions.cbegin(), acceptedExtensions.cend());
     std::sort(extensions.begin(), extensions.end());
@@ -54,10 +56,11 @@ void OpenImagesDialog::accept() {
     const QItemSelectionModel* selection = tree ? tree->selectionModel() : nullptr;
     QModelIndexList rows = selection ? selection->selectedRows() : QModelIndexList();
     if (rows.isEmpty()) {
-        // Nothing selected: a typed name, handled as the dialog always does.
+        // Nothing selected (a typed name), or the desktop's dialog: handled as
+        // the dialog always does. Its URLs may have been made from text.
         QFileDialog::accept();
         if (result() == QDialog::Accepted)
-            m_chosen = selectedUrls();
+            m_chosen = FileURLs::exactURLs(selectedUrls());
         return;
     }
     // One folder's entries: their row order is the order shown.
@@ -66,13 +69,14 @@ void OpenImagesDialog::accept() {
 
     const auto* proxy = qobject_cast<const QAbstractProxyModel*>(tree->model());
     const auto* files = findChild<QFileSystemModel*>();
-    m_chosen.clear();
+    QList<QUrl> shown;
     for (const QModelIndex& row : std::as_const(rows)) {
         const QModelIndex source = proxy ? proxy->mapToSource(row) : row;
         if (!files)
             break;
-        const QByteArray path = QFile::encodeName(files->filePath(source));
-        m_chosen.append(FileURLs::fileURL(std::filesystem::path(path.toStdString())));
+        shown.append(QUrl::fromLocalFile(files->filePath(source)));
     }
+    // The model holds names as text.
+    m_chosen = FileURLs::exactURLs(shown);
     QDialog::accept();
 }

@@ -10,7 +10,11 @@
 // chosen together: several entries of either kind can be selected, and Open
 // takes the selection as it is instead of entering a selected folder (a
 // double click still enters one). Only folders and accepted images are listed,
-// whatever the letter case of their extension.
+// whatever the letter case of their extension. In a sandbox (Flatpak, Snap),
+// where this dialog sees only the sandbox, the desktop's dialog is used
+// through its portal instead. Either way the chosen names reach the caller as
+// their exact bytes. (Qt's own dialog does not list names that are not UTF-8
+// at all, as Qt's folder listing skips them; their folder can be chosen.)
 class OpenImagesDialog : public QFileDialog {
     Q_OBJECT
 public:

@@ -4,6 +4,7 @@
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
 #include "Services/ImageProcessor.h"
+#include "Services/Localization.h"
 #include "Settings/ResizeSettings.h"
 #include "Settings/SettingsStore.h"
 #include "Support/TestSupport.h"
@@ -250,8 +251,8 @@ private Q_SLOTS:
         QTest::newRow("English") << QStringLiteral("en_GB")
                                  << QStringLiteral("Show in File Manager")
                                  << QStringLiteral("Results");
-        QTest::newRow("no table: the keys")
-            << QStringLiteral("de_DE") << QStringLiteral("Finderで表示")
+        QTest::newRow("any other language: Japanese")
+            << QStringLiteral("de_DE") << QStringLiteral("ファイルマネージャで表示")
             << QStringLiteral("処理結果");
     }
 
@@ -263,7 +264,7 @@ private Q_SLOTS:
         QLocale::setDefault(QLocale(locale));
         {
             QObject owner;
-            KorrinMacApp::installTranslators(&owner);
+            Localization::installTranslators(&owner);
             QCOMPARE(QCoreApplication::translate("JobRow", "Finderで表示"), reveal);
             QCOMPARE(QCoreApplication::translate("JobListView", "処理結果"), title);
         }

@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Models/JobSummary.h"
+#include "Services/ImagePipeline.h"
+#include "Services/Localization.h"
+#include "Settings/SettingsValues.h"
+#include "Support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <cstring>
+
+using namespace TestSupport;
+
+// English for English locales, and exactly the Japanese texts for all others:
+// the engine's texts in process, and burisora-cli's output.
+class LocalizationTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    fs::path file(const std::string& name) const { return path(m_dir) / name; }
+
+    QString statusText(const fs::path& source) const {
+        return ImagePipeline::process(source, SettingsValues().snapshot()).status.text();
+    }
+
+    QStringList cli(const QString& lang, const QStringList& arguments) const {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                           QString::fromStdString(file("config").native()));
+        environment.remove(QStringLiteral("LC_ALL"));
+        environment.remove(QStringLiteral("LC_MESSAGES"));
+        environment.insert(QStringLiteral("LANG"), lang);
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("BURISORA_CLI"), arguments);
+        if (!process.waitForFinished(120000))
+            return {};
+        return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // A fresh folder per run, so that no run lists another's outputs.
+    QString batch() const {
+        const fs::path folder = file(QUuid::createUuid().toString(QUuid::Id128).toStdString());
+        fs::create_directories(folder);
+        makeImage(folder / "good.jpg");
+        writeBytes(folder / "broken.jpg", "not an image");
+        return QString::fromStdString(folder.native());
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        initialize();
+        writeBytes(file("broken.jpg"), "not an image");
+        fs::create_directories(file("folder.jpg"));
+        makePngClaiming(file("huge.png"), 100000, 100000);
+    }
+
+    void texts_data() {
+        QTest::addColumn<QString>("locale");
+        // summary, pending, running, not a regular file, too large, unreadable
+        // image, the two picker items, then burisora-cli's summary and failure.
+        QTest::addColumn<QStringList>("expected");
+        const QStringList japanese{QStringLiteral("完了 3 / スキップ 1 / 失敗 0 / 全 6"),
+                                   QStringLiteral("待機中"),
+                                   QStringLiteral("処理中…"),
+                                   QStringLiteral("通常ファイルではありません"),
+                                   QStringLiteral("画像が大きすぎます (100000x100000)"),
+                                   QStringLiteral("画像ファイルを開けませんでした"),
+                                   QStringLiteral("カスタム"),
+                                   QStringLiteral("元と同じ"),
+                                   QStringLiteral("完了 1 / スキップ 0 / 失敗 1 / 全 2"),
+                                   QStringLiteral("画像ファイルを開けませんでした")};
+        const QStringList english{QStringLiteral("Done 3 / Skipped 1 / Failed 0 / All 6"),
+                                  QStringLiteral("Waiting"),
+                                  QStringLiteral("Processing…"),
+                                  QStringLiteral("Not a regular file"),
+                                  QStringLiteral("Image too large (100000x100000)"),
+                                  QStringLiteral("Could not open the image file"),
+                                  QStringLiteral("Custom"),
+                                  QStringLiteral("Same as Original"),
+                                  QStringLiteral("Done 1 / Skipped 0 / Failed 1 / All 2"),
+                                  QStringLiteral("Could not open the image file")};
+        QTest::newRow("English (US)") << QStringLiteral("en_US") << english;
+        QTest::newRow("English (GB)") << QStringLiteral("en_GB") << english;
+        QTest::newRow("Japanese") << QStringLiteral("ja_JP") << japanese;
+        QTest::newRow("German: Japanese") << QStringLiteral("de_DE") << japanese;
+        QTest::newRow("C: Japanese") << QStringLiteral("C") << japanese;
+    }
+
+    void texts() {
+        QFETCH(QString, locale);
+        QFETCH(QStringList, expected);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        QStringList actual;
+        {
+            QObject owner;
+            Localization::installTranslators(&owner, false);
+            JobCounts counts;
+            for (const auto kind : {JobStatus::Kind::succeeded, JobStatus::Kind::succeeded,
+                                    JobStatus::Kind::succeeded, JobStatus::Kind::skipped,
+                                    JobStatus::Kind::pending, JobStatus::Kind::running})
+                counts.add(kind, +1);
+            JobItem job(file("good.jpg"));
+            actual << JobSummary::summary(counts)
+                   << JobSummary::detailLine(job).value_or(QString());
+            job.setStatus(JobStatus::running());
+            actual << JobSummary::detailLine(job).value_or(QString());
+            actual << statusText(file("folder.jpg")) << statusText(file("huge.png"))
+                   << statusText(file("broken.jpg"));
+            actual << SizePresets::displayName(SizePreset::custom)
+                   << OutputFormats::displayName(OutputFormat::keepOriginal);
+            // The system's own words stay the system's.
+            QCOMPARE(statusText(file("missing.jpg")),
+                     QString::fromLocal8Bit(std::strerror(ENOENT)));
+        }
+        QLocale::setDefault(before);
+
+        // Lines come in completion order; the summary is the last.
+        const QString lang = locale + QStringLiteral(".UTF-8");
+        const QStringList lines = cli(lang, {batch()});
+        QCOMPARE(lines.size(), 3);
+        actual << lines.last();
+        for (const QString& line : lines) {
+            if (line.startsWith(QStringLiteral("failed\t")))
+                actual << line.section(u'\t', 2, 2);
+        }
+        QCOMPARE(actual, expected);
+
+        // --json keeps its status values in every language; the message is the user's.
+        const QStringList json = cli(lang, {QStringLiteral("--json"), batch()});
+        QCOMPARE(json.size(), 3);
+        QStringList statuses;
+        for (const QString& line : json.first(2)) {
+            const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+            statuses << object.value(QStringLiteral("status")).toString();
+            if (object.contains(QStringLiteral("message")))
+                QCOMPARE(object.value(QStringLiteral("message")).toString(), expected.last());
+        }
+        statuses.sort();
+        QCOMPARE(statuses, (QStringList{QStringLiteral("failed"), QStringLiteral("succeeded")}));
+    }
+};
+
+QTEST_GUILESS_MAIN(LocalizationTest)
+#include "tst_Localization.moc"

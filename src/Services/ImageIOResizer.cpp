@@ -209,8 +209,9 @@ std::pair<int, int> scaledSize(std::int64_t width, std::int64_t height, std::int
                           : std::pair{other(width, height), int(target)};
 }
 
-// Up to this size a decoded 8-bit image is resampled with zimg, which needs
-// it whole in memory; larger ones stream through libvips' own resampler.
+// Up to this size a decoded 8-bit image is shrunk with zimg, which needs its
+// planes whole in memory; larger ones stream through libvips' own resampler,
+// which also does every enlargement.
 constexpr std::int64_t planeResamplerMaximumPixels = 40'000'000;
 
 bool suitsPlaneResampler(const vips::VImage& image) {
@@ -232,7 +233,7 @@ vips::VImage scaleToLongEdge(vips::VImage image, std::int64_t target) {
     const std::int64_t longEdge = std::max(image.width(), image.height());
     if (longEdge == target)
         return image;
-    if (suitsPlaneResampler(image)) {
+    if (longEdge > target && suitsPlaneResampler(image)) {
         const auto [width, height] = scaledSize(image.width(), image.height(), target);
         if (vips::VImage scaled = PlaneResampler::resize(image, width, height); scaled.get_image())
             return scaled;
@@ -302,12 +303,12 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
         const bool shrinksOnLoad =
             opened.container == Container::jpeg || opened.container == Container::webp;
         const int factor = shrinksOnLoad ? loadShrinkFactor(longEdge, longEdgePx) : 1;
-        if (opened.container == Container::jpeg && longEdge != longEdgePx) {
-            // The size libvips would give after its own shrink-on-load, so the
-            // output does not depend on which decoder ran.
+        if (opened.container == Container::jpeg && longEdge > longEdgePx) {
+            // The size libvips gives after its own shrink-on-load, which drops
+            // a partial last pixel: the output does not depend on which
+            // decoder ran.
             const auto [width, height] =
-                scaledSize((header.width() + factor - 1) / factor,
-                           (header.height() + factor - 1) / factor, longEdgePx);
+                scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
             if (auto decoded =
                     ScaledJpegDecoder::decode(opened.descriptor.get(), header, width, height))
                 image = std::move(*decoded);

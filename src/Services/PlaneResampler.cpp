@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Services/PlaneResampler.h"
+
+#include <zimg.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr std::ptrdiff_t alignment = 64;
+
+std::ptrdiff_t alignedUp(std::ptrdiff_t n) {
+    return (n + alignment - 1) / alignment * alignment;
+}
+
+struct GraphFree {
+    void operator()(zimg_filter_graph* graph) const { zimg_filter_graph_free(graph); }
+};
+struct MemoryFree {
+    void operator()(void* p) const { std::free(p); }
+};
+struct StringsFree {
+    void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+
+zimg_image_format greyFormat(int width, int height) {
+    zimg_image_format format;
+    zimg_image_format_default(&format, ZIMG_API_VERSION);
+    format.width = unsigned(width);
+    format.height = unsigned(height);
+    format.pixel_type = ZIMG_PIXEL_BYTE;
+    format.color_family = ZIMG_COLOR_GREY;
+    format.pixel_range = ZIMG_RANGE_FULL;
+    return format;
+}
+
+} // namespace
+
+Plane::Plane(int width, int height)
+    : m_width(width), m_height(height), m_stride(alignedUp(std::max(width, 1))),
+      m_data(static_cast<std::uint8_t*>(
+          std::aligned_alloc(alignment, size_t(m_stride) * size_t(std::max(height, 1))))) {
+    if (!m_data)
+        throw std::bad_alloc();
+}
+
+void Plane::Free::operator()(std::uint8_t* p) const {
+    std::free(p);
+}
+
+void Plane::replicateEdges(int realWidth, int realHeight) {
+    for (int y = 0; y < realHeight; ++y) {
+        std::uint8_t* line = row(y);
+        std::fill(line + realWidth, line + m_width, line[realWidth - 1]);
+    }
+    for (int y = realHeight; y < m_height; ++y)
+        std::copy_n(row(realHeight - 1), m_width, row(y));
+}
+
+namespace PlaneResampler {
+
+bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,
+              int targetWidth, int targetHeight) {
+    zimg_image_format from = greyFormat(source.width(), source.height());
+    from.active_region.left = 0;
+    from.active_region.top = 0;
+    from.active_region.width = sourceWidth;
+    from.active_region.height = sourceHeight;
+    const zimg_image_format to = greyFormat(targetWidth, targetHeight);
+
+    zimg_graph_builder_params params;
+    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+    params.resample_filter = ZIMG_RESIZE_LANCZOS;
+    params.filter_param_a = 3;
+    params.cpu_type = ZIMG_CPU_AUTO;
+    const std::unique_ptr<zimg_filter_graph, GraphFree> graph(
+        zimg_filter_graph_build(&from, &to, &params));
+    size_t temporarySize = 0;
+    if (!graph || zimg_filter_graph_get_tmp_size(graph.get(), &temporarySize) != ZIMG_ERROR_SUCCESS)
+        return false;
+    const std::unique_ptr<void, MemoryFree> temporary(
+        std::aligned_alloc(alignment, size_t(alignedUp(std::ptrdiff_t(temporarySize) + 1))));
+    if (!temporary)
+        throw std::bad_alloc();
+
+    zimg_image_buffer_const in{};
+    in.version = ZIMG_API_VERSION;
+    in.plane[0] = {source.row(0), source.stride(), ZIMG_BUFFER_MAX};
+    zimg_image_buffer out{};
+    out.version = ZIMG_API_VERSION;
+    out.plane[0] = {target.row(0), target.stride(), ZIMG_BUFFER_MAX};
+    return zimg_filter_graph_process(graph.get(), &in, &out, temporary.get(), nullptr, nullptr,
+                                     nullptr, nullptr) == ZIMG_ERROR_SUCCESS;
+}
+
+vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& source) {
+    vips::VImage image = pixels.copy(vips::VImage::option()
+                                         ->set("interpretation", source.interpretation())
+                                         ->set("xres", source.xres())
+                                         ->set("yres", source.yres()));
+    const std::unique_ptr<gchar*, StringsFree> fields(vips_image_get_fields(source.get_image()));
+    for (gchar** field = fields.get(); *field; ++field) {
+        if (image.get_typeof(*field)) // a header field every image has
+            continue;
+        GValue value = G_VALUE_INIT;
+        if (vips_image_get(source.get_image(), *field, &value) == 0) {
+            vips_image_set(image.get_image(), *field, &value);
+            g_value_unset(&value);
+        }
+    }
+    return image;
+}
+
+vips::VImage resize(const vips::VImage& image, int width, int height) {
+    const int bands = image.bands();
+    const int sourceWidth = image.width();
+    const int sourceHeight = image.height();
+
+    std::vector<Plane> from;
+    std::vector<Plane> to;
+    for (int band = 0; band < bands; ++band) {
+        from.emplace_back(sourceWidth, sourceHeight);
+        to.emplace_back(width, height);
+    }
+    // Strip by strip, top to bottom, as a sequential loader delivers them:
+    // the decoded image is never held whole besides its planes.
+    const vips::VRegion region = vips::VRegion::new_from_image(image);
+    constexpr int strip = 64;
+    for (int top = 0; top < sourceHeight; top += strip) {
+        const int rows = std::min(strip, sourceHeight - top);
+        region.prepare(0, top, sourceWidth, rows);
+        for (int y = top; y < top + rows; ++y) {
+            const std::uint8_t* in = region.addr(0, y);
+            for (int band = 0; band < bands; ++band) {
+                std::uint8_t* out = from[size_t(band)].row(y);
+                for (int x = 0; x < sourceWidth; ++x)
+                    out[x] = in[x * bands + band];
+            }
+        }
+    }
+    for (int band = 0; band < bands; ++band) {
+        if (!resample(from[size_t(band)], sourceWidth, sourceHeight, to[size_t(band)], width,
+                      height))
+            return {};
+    }
+    from.clear();
+
+    std::vector<std::uint8_t> result(size_t(width) * size_t(height) * size_t(bands));
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* out = result.data() + size_t(y) * size_t(width) * size_t(bands);
+        for (int band = 0; band < bands; ++band) {
+            const std::uint8_t* in = to[size_t(band)].row(y);
+            for (int x = 0; x < width; ++x)
+                out[x * bands + band] = in[x];
+        }
+    }
+    const vips::VImage scaled(vips_image_new_from_memory_copy(result.data(), result.size(), width,
+                                                              height, bands, VIPS_FORMAT_UCHAR));
+    return withMetadataOf(scaled, image);
+}
+
+} // namespace PlaneResampler

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "Platform/UpdateConfiguration.h"
 #include "Platform/UpdaterController.h"
 #include "Views/CheckForUpdatesView.h"
 #include "Views/UpdaterDialog.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -15,8 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <openssl/evp.h>
-
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -24,52 +24,43 @@ using State = Updater::State;
 
 namespace {
 
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct KeyContextFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using SigningKey = std::unique_ptr<EVP_PKEY, KeyFree>;
-
-SigningKey newSigningKey() {
-    std::unique_ptr<EVP_PKEY_CTX, KeyContextFree> context(
-        EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!context || EVP_PKEY_keygen_init(context.get()) != 1 ||
-        EVP_PKEY_keygen(context.get(), &key) != 1)
-        return nullptr;
-    return SigningKey(key);
+// Keys and signatures made by openssl(1), independently of the code under test.
+QByteArray openssl(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("openssl"), arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        qWarning() << arguments << process.readAllStandardError();
+    return process.readAllStandardOutput();
 }
-
-QByteArray publicKey(EVP_PKEY* key) {
-    QByteArray bytes(32, '\0');
-    size_t length = bytes.size();
-    EVP_PKEY_get_raw_public_key(key, reinterpret_cast<unsigned char*>(bytes.data()), &length);
-    return bytes;
+QString newSigningKey(const QTemporaryDir& folder, const char* name) {
+    const QString key = folder.filePath(QLatin1String(name));
+    openssl({"genpkey", "-algorithm", "ed25519", "-out", key});
+    return key;
 }
-
-QString sign(EVP_PKEY* key, const QByteArray& data) {
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context(EVP_MD_CTX_new());
-    QByteArray signature(64, '\0');
-    size_t length = signature.size();
-    EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key);
-    EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
-                   reinterpret_cast<const unsigned char*>(data.constData()), data.size());
-    return QString::fromLatin1(signature.toBase64());
+QByteArray publicKey(const QString& key) { // the raw 32 bytes end the DER form
+    return openssl({"pkey", "-in", key, "-pubout", "-outform", "DER"}).right(32);
+}
+QString sign(const QString& key, const QByteArray& data) {
+    QFile file(key + ".data");
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return {};
+    file.close();
+    return QString::fromLatin1(
+        openssl({"pkeyutl", "-sign", "-inkey", key, "-rawin", "-in", file.fileName()}).toBase64());
 }
 
 // A small HTTPS server on 127.0.0.1 with fixed answers per path.
 class LoopbackServer : public QObject {
 public:
     struct Answer {
-        int status = 200;
+        Answer(int status = 200, QByteArray body = {}, QByteArray location = {},
+               bool stall = false)
+            : status(status), body(std::move(body)), location(std::move(location)),
+              stall(stall) {}
+        int status;
         QByteArray body;
         QByteArray location;
-        bool stall = false;
+        bool stall;
     };
 
     bool listen(const QSslCertificate& certificate, const QSslKey& key) {
@@ -100,7 +91,7 @@ private:
             return;
         const QByteArray path = request.split(' ').value(1);
         m_requests.remove(socket);
-        const Answer answer = m_answers.value(path, Answer{404, "not here", {}, false});
+        const Answer answer = m_answers.value(path, Answer{404, "not here"});
         if (answer.stall)
             return;
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) +
@@ -162,13 +153,9 @@ private Q_SLOTS:
         QVERIFY(m_work.isValid());
         const QString certificatePath = m_work.filePath("cert.pem");
         const QString keyPath = m_work.filePath("key.pem");
-        QProcess openssl;
-        openssl.start("openssl",
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
-                       "subjectAltName=IP:127.0.0.1", "-keyout", keyPath, "-out", certificatePath});
-        QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0,
-                 openssl.readAllStandardError().constData());
+        openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                 "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                 "subjectAltName=IP:127.0.0.1", "-keyout", keyPath, "-out", certificatePath});
         const auto certificates = QSslCertificate::fromPath(certificatePath);
         QCOMPARE(certificates.size(), 1);
         m_certificate = certificates.first();
@@ -178,37 +165,110 @@ private Q_SLOTS:
         QVERIFY(!key.isNull());
         QVERIFY(m_server.listen(m_certificate, key));
 
-        m_signingKey = newSigningKey();
-        const SigningKey otherKey = newSigningKey();
-        QVERIFY(m_signingKey && otherKey);
-
-        const QByteArray archive = QByteArray("Burisora 1.2 archive\n").repeated(5000);
-        const QString good = sign(m_signingKey.get(), archive);
-        const QString forged = sign(otherKey.get(), archive);
-        m_server.answer("/archive.tar.gz", {200, archive, {}, false});
-        m_server.answer("/up-to-date.xml",
-                        {200,
-                         feed(item("0.9", m_server.url("/archive.tar.gz"), archive.size(), good) +
-                              item("1.0", m_server.url("/archive.tar.gz"), archive.size(), good)),
-                         {},
-                         false});
+        m_signingKey = newSigningKey(m_work, "sign.pem");
+        m_archive = QByteArray("Burisora 1.2 archive\n").repeated(5000);
+        const QString good = sign(m_signingKey, m_archive);
+        const QString forged = sign(newSigningKey(m_work, "other.pem"), m_archive);
+        QVERIFY(publicKey(m_signingKey).size() == 32 && good.size() == 88 && good != forged);
+        const QString archiveURL = m_server.url("/archive.tar.gz");
+        const qint64 size = m_archive.size();
+        m_server.answer("/archive.tar.gz", {200, m_archive});
+        m_server.answer("/up-to-date.xml", {200, feed(item("0.9", archiveURL, size, good) +
+                                                      item("1.0", archiveURL, size, good))});
         // Out of order on purpose: the newest item is chosen by numeric version,
         // so 1.10 wins over 1.9.
         const auto newer = [&](qint64 length, const QString& signature) {
-            return feed(item("1.1", m_server.url("/archive.tar.gz"), archive.size(), good) +
-                        item("1.10", m_server.url("/archive.tar.gz"), length, signature) +
-                        item("1.9", m_server.url("/archive.tar.gz"), archive.size(), good));
+            return feed(item("1.1", archiveURL, size, good) +
+                        item("1.10", archiveURL, length, signature) +
+                        item("1.9", archiveURL, size, good));
         };
-        m_server.answer("/newer.xml", {200, newer(archive.size(), good), {}, false});
-        m_server.answer("/forged.xml", {200, newer(archive.size(), forged), {}, false});
-        m_server.answer("/short.xml", {200, newer(archive.size() + 1, good), {}, false});
-        m_server.answer("/malformed.xml",
-                        {200, feed(item("2.0", "x", 1, good)).chopped(20), {}, false});
-        m_server.answer("/to-https", {301, {}, m_server.url("/up-to-date.xml").toUtf8(), false});
-        m_server.answer("/to-http",
-                        {302, {}, m_server.url("/up-to-date.xml", "http").toUtf8(), false});
+        m_server.answer("/newer.xml", {200, newer(size, good)});
+        m_server.answer("/forged.xml", {200, newer(size, forged)});
+        m_server.answer("/short.xml", {200, newer(size + 1, good)});
+        m_server.answer("/malformed.xml", {200, feed(item("2.0", "x", 1, good)).chopped(20)});
+        m_server.answer("/to-https", {301, {}, m_server.url("/up-to-date.xml").toUtf8()});
+        m_server.answer("/to-http", {302, {}, m_server.url("/up-to-date.xml", "http").toUtf8()});
         m_server.answer("/stall", {200, {}, {}, true});
-        m_archive = archive;
+    }
+
+    void feedURL_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        const auto row = [](const char* text, bool valid) { QTest::newRow(text) << text << valid; };
+        row("https://updates.burisora.jp/appcast.xml", true);
+        row(" \t\nhttps://updates.burisora.jp/a.xml\r\n ", true);
+        row("HTTPS://Updates.Burisora.JP/a.xml", true);
+        row("https://u:p@updates.burisora.jp:8443/a.xml?x=1#f", true);
+        row("https://example.com.jp/appcast.xml", true);
+        row("https://myexample.com/", true);
+        row("https://example.net/appcast.xml", true);
+        row("https://example.org/appcast.xml", true);
+        row("https://updates.example/appcast.xml", true);
+        for (const char* invalid :
+             {"http://updates.burisora.jp/appcast.xml", "ftp://updates.burisora.jp/appcast.xml",
+              "updates.burisora.jp/appcast.xml", "https:///appcast.xml", "  ",
+              "https://updates burisora.jp/", "https://example.com/appcast.xml",
+              "https://EXAMPLE.COM/appcast.xml", "https://updates.example.com/appcast.xml",
+              "https://a.b.c.example.com/"})
+            row(invalid, false);
+    }
+    void feedURL() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(UpdateConfiguration::isValidSparkleFeedURL(text), valid);
+    }
+
+    void configuration_data() {
+        QTest::addColumn<QVariantMap>("dictionary");
+        QTest::addColumn<bool>("valid");
+        const QString feed = QStringLiteral("https://updates.burisora.jp/appcast.xml");
+        const auto key = [](int bytes) {
+            return QString::fromLatin1(QByteArray(bytes, 'Z').toBase64());
+        };
+        const auto both = [](const char* tag, const QVariant& feed, const QVariant& key,
+                             bool valid) {
+            QTest::newRow(tag) << QVariantMap{{"SUFeedURL", feed}, {"SUPublicEDKey", key}} << valid;
+        };
+        QString broken = key(32);
+        broken.insert(20, QLatin1Char('\n'));
+        both("valid", feed, key(32), true);
+        both("trimmed feed and key", QString("\n " + feed + " "), QString("\r\n " + key(32) + "\n"),
+             true);
+        both("31-byte key", feed, key(31), false);
+        both("33-byte key", feed, key(33), false);
+        both("line break inside the key", feed, broken, false);
+        both("key without padding", feed, key(32).chopped(1), false);
+        both("http feed", "http://updates.burisora.jp/a.xml", key(32), false);
+        both("example.com feed", "https://example.com/a.xml", key(32), false);
+        both("feed is a number", 42, key(32), false);
+        both("feed is a list", QVariantList{feed}, key(32), false);
+        both("key is a table", feed, QVariantMap{{"key", key(32)}}, false);
+        QTest::newRow("no key") << QVariantMap{{"SUFeedURL", feed}} << false;
+        QTest::newRow("no feed") << QVariantMap{{"SUPublicEDKey", key(32)}} << false;
+        QTest::newRow("empty") << QVariantMap() << false;
+    }
+    void configuration() {
+        QFETCH(QVariantMap, dictionary);
+        QFETCH(bool, valid);
+        using namespace UpdateConfiguration;
+        QCOMPARE(hasSparkleConfiguration(std::optional(dictionary)), valid);
+        QCOMPARE(hasSparkleConfiguration(QJsonObject::fromVariantMap(dictionary)), valid);
+        const auto controller = UpdaterController::createIfConfigured(dictionary);
+        QCOMPARE(controller != nullptr, valid);
+        if (controller) // started at once
+            QVERIFY(controller->updater()->canCheckForUpdates());
+        QVERIFY(!hasSparkleConfiguration(std::nullopt));
+    }
+
+    void compiledInDictionary() {
+        using namespace UpdateConfiguration;
+        const auto dictionary = informationDictionary();
+        QVERIFY(dictionary);
+        QCOMPARE(dictionary->value("CFBundleVersion").toString(), QStringLiteral(BURISORA_VERSION));
+        // A build without both variables must not offer updates.
+        if (!dictionary->contains("SUFeedURL") || !dictionary->contains("SUPublicEDKey"))
+            QVERIFY(!hasSparkleConfiguration());
+        QCOMPARE(UpdaterController::createIfConfigured() != nullptr, hasSparkleConfiguration());
     }
 
     void check_data() {
@@ -218,24 +278,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("checkText");
         QTest::addColumn<State>("downloaded");
         QTest::addColumn<QString>("downloadText");
-        QTest::newRow("up to date")
-            << "/up-to-date.xml" << true << State::UpToDate << "1.0" << State::UpToDate << "";
-        QTest::newRow("newer, verified") << "/newer.xml" << true << State::UpdateAvailable
-                                         << "1.10 (β)" << State::Downloaded << "署名を確認しました";
-        QTest::newRow("wrong signature") << "/forged.xml" << true << State::UpdateAvailable
-                                         << "1.10 (β)" << State::Failed << "署名を確認できません";
-        QTest::newRow("wrong length") << "/short.xml" << true << State::UpdateAvailable
-                                      << "1.10 (β)" << State::Failed << "大きさが更新情報と一致";
-        QTest::newRow("malformed feed")
-            << "/malformed.xml" << true << State::Failed << "形式" << State::Failed << "";
-        QTest::newRow("redirect to https")
-            << "/to-https" << true << State::UpToDate << "1.0" << State::UpToDate << "";
-        QTest::newRow("redirect to http")
-            << "/to-http" << true << State::Failed << "転送を拒否" << State::Failed << "";
-        QTest::newRow("HTTP error")
-            << "/missing.xml" << true << State::Failed << "HTTP 404" << State::Failed << "";
-        QTest::newRow("untrusted certificate")
-            << "/up-to-date.xml" << false << State::Failed << "安全な接続" << State::Failed << "";
+        const auto row = [](const char* tag, const char* path, State checked, const char* checkText,
+                            State downloaded = State::Failed, const char* downloadText = "",
+                            bool trusted = true) {
+            QTest::newRow(tag) << path << trusted << checked << checkText << downloaded
+                               << downloadText;
+        };
+        row("up to date", "/up-to-date.xml", State::UpToDate, "1.0", State::UpToDate);
+        row("newer, verified", "/newer.xml", State::UpdateAvailable, "1.10 (β)", State::Downloaded,
+            "署名を確認しました");
+        row("wrong signature", "/forged.xml", State::UpdateAvailable, "1.10 (β)", State::Failed,
+            "署名を確認できません");
+        row("wrong length", "/short.xml", State::UpdateAvailable, "1.10 (β)", State::Failed,
+            "大きさが更新情報と一致");
+        row("malformed feed", "/malformed.xml", State::Failed, "形式");
+        row("redirect to https", "/to-https", State::UpToDate, "1.0", State::UpToDate);
+        row("redirect to http", "/to-http", State::Failed, "転送を拒否");
+        row("HTTP error", "/missing.xml", State::Failed, "HTTP 404");
+        row("untrusted certificate", "/up-to-date.xml", State::Failed, "安全な接続", State::Failed,
+            "", false);
     }
     void check() {
         QFETCH(QString, path);
@@ -246,8 +307,7 @@ private Q_SLOTS:
         QFETCH(QString, downloadText);
 
         QTemporaryDir downloads;
-        UpdaterController controller(dictionary(m_server.url(path), publicKey(m_signingKey.get())),
-                                     true);
+        UpdaterController controller(dictionary(m_server.url(path), publicKey(m_signingKey)), true);
         Updater& updater = *controller.updater();
         UpdaterDialog dialog(&updater);
         if (trusted)
@@ -289,41 +349,23 @@ private Q_SLOTS:
             QVERIFY(updater.message().contains("削除しました"));
     }
 
-    void menuItemOnlyWhenConfigured_data() {
-        QTest::addColumn<QVariantMap>("dictionary");
-        QTest::addColumn<bool>("present");
-        const QByteArray key(32, '\x07');
-        QTest::newRow("valid") << dictionary("https://updates.burisora.jp/a.xml", key) << true;
-        QTest::newRow("unconfigured") << QVariantMap{{"CFBundleVersion", "1.0"}} << false;
-    }
-    void menuItemOnlyWhenConfigured() {
-        QFETCH(QVariantMap, dictionary);
-        QFETCH(bool, present);
+    // No updater, no item; else one after About, enabled by what the updater
+    // says when the menu opens.
+    void menuItem() {
         QMenu help;
         QAction* about = help.addAction("ブリソラについて");
         about->setMenuRole(QAction::AboutRole);
         QAction* other = help.addAction("ヘルプ");
-        const auto controller = UpdaterController::createIfConfigured(dictionary);
-        addCheckForUpdatesItem(&help, controller ? controller->updater() : nullptr);
-        const QList<QAction*> actions = help.actions();
-        if (!present) {
-            QCOMPARE(actions, (QList<QAction*>{about, other}));
-            return;
-        }
-        QCOMPARE(actions.size(), 3);
-        QCOMPARE(actions[0], about);
-        QCOMPARE(actions[1]->text(), QString::fromUtf8("更新を確認\u2026"));
-        QVERIFY(actions[1]->isEnabled());
-    }
+        QVERIFY(!addCheckForUpdatesItem(&help, nullptr));
+        QCOMPARE(help.actions(), (QList<QAction*>{about, other}));
 
-    void menuItemEnabledWhenMenuOpens() {
         UpdaterController controller(dictionary(m_server.url("/stall"), QByteArray(32, 'k')),
                                      false);
         Updater& updater = *controller.updater();
         updater.setAdditionalCaCertificates({m_certificate});
-        QMenu help;
         QAction* item = addCheckForUpdatesItem(&help, &updater);
-        QVERIFY(item);
+        QCOMPARE(help.actions(), (QList<QAction*>{about, item, other}));
+        QCOMPARE(item->text(), QString::fromUtf8("更新を確認\u2026"));
         QVERIFY(!item->isEnabled()); // not started yet
 
         controller.startUpdater();
@@ -349,7 +391,7 @@ private:
     QTemporaryDir m_work;
     QSslCertificate m_certificate;
     LoopbackServer m_server;
-    SigningKey m_signingKey;
+    QString m_signingKey;
     QByteArray m_archive;
 };
 

@@ -25,15 +25,9 @@ const QString writeFailed = QStringLiteral("画像の書き出しに失敗しま
 const QString cannotCreate = QStringLiteral("出力ファイルを作成できませんでした");
 
 ResizeSettingsSnapshot settings(std::int64_t edge = 800) {
-    ResizeSettingsSnapshot s;
-    s.longEdgePx = edge;
+    ResizeSettingsSnapshot s = snapshot(edge);
     s.jpegQuality = 1.0; // large outputs: the limit is met mid-write
     return s;
-}
-
-qsizetype entries(const fs::path& folder) {
-    std::error_code error;
-    return std::distance(fs::directory_iterator(folder, error), fs::directory_iterator());
 }
 
 } // namespace

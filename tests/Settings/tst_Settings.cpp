@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
+#include <tuple>
 
 class SettingsTest : public QObject {
     Q_OBJECT
@@ -39,52 +39,39 @@ private Q_SLOTS:
         QFile::remove(settingsFile() + QStringLiteral(".bad"));
     }
 
-    void storageValues_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("preset"); // -1: none
-        QTest::addColumn<int>("format");
-        QTest::newRow("1920") << "1920" << int(SizePreset::px1920) << -1;
-        QTest::newRow("custom") << "custom" << int(SizePreset::custom) << -1;
-        QTest::newRow("display name") << "1920 px" << -1 << -1;
-        QTest::newRow("leading blank") << " 1920" << -1 << -1;
-        QTest::newRow("capitals") << "CUSTOM" << -1 << -1;
-        QTest::newRow("keep") << "keep" << -1 << int(OutputFormat::keepOriginal);
-        QTest::newRow("png") << "png" << -1 << int(OutputFormat::png);
-        QTest::newRow("case name") << "keepOriginal" << -1 << -1;
-        QTest::newRow("PNG") << "PNG" << -1 << -1;
-        QTest::newRow("empty") << "" << -1 << -1;
-    }
-    void storageValues() {
-        QFETCH(QString, text);
-        QFETCH(int, preset);
-        QFETCH(int, format);
-        const auto p = SizePresets::fromStorageValue(text);
-        const auto f = OutputFormats::fromStorageValue(text);
-        QCOMPARE(p ? int(*p) : -1, preset);
-        QCOMPARE(f ? int(*f) : -1, format);
+    // Stored values are exact: no display names, blanks, capitals or case names.
+    void storageValuesAndSnapshot() {
+        const std::tuple<const char*, int, int> parsed[] = {
+            {"1920", int(SizePreset::px1920), -1},
+            {"custom", int(SizePreset::custom), -1},
+            {"keep", -1, int(OutputFormat::keepOriginal)},
+            {"png", -1, int(OutputFormat::png)},
+            {"1920 px", -1, -1},
+            {" 1920", -1, -1},
+            {"CUSTOM", -1, -1},
+            {"keepOriginal", -1, -1},
+            {"PNG", -1, -1},
+            {"", -1, -1}};
+        for (const auto& [text, preset, format] : parsed) {
+            const auto p = SizePresets::fromStorageValue(QString::fromLatin1(text));
+            const auto f = OutputFormats::fromStorageValue(QString::fromLatin1(text));
+            QCOMPARE(p ? int(*p) : -1, preset);
+            QCOMPARE(f ? int(*f) : -1, format);
+        }
         QVERIFY(!SizePresets::fromStorageValue(std::nullopt));
         for (SizePreset each : SizePresets::allCases)
             QCOMPARE(SizePresets::fromStorageValue(SizePresets::storageValue(each)), each);
-    }
 
-    void snapshotLongEdge_data() {
-        QTest::addColumn<int>("preset");
-        QTest::addColumn<qint64>("custom");
-        QTest::addColumn<qint64>("expected");
-        QTest::newRow("custom 5") << int(SizePreset::custom) << qint64(5) << qint64(10);
-        QTest::newRow("custom 10") << int(SizePreset::custom) << qint64(10) << qint64(10);
-        QTest::newRow("custom 11") << int(SizePreset::custom) << qint64(11) << qint64(11);
-        QTest::newRow("custom 50000") << int(SizePreset::custom) << qint64(50000) << qint64(50000);
-        QTest::newRow("800 ignores custom") << int(SizePreset::px800) << qint64(5) << qint64(800);
-    }
-    void snapshotLongEdge() {
-        QFETCH(int, preset);
-        QFETCH(qint64, custom);
-        QFETCH(qint64, expected);
+        // A batch's long edge: the custom value, at least 10, or the preset's.
         SettingsValues values;
-        values.preset = SizePreset(preset);
-        values.customLongEdge = custom;
-        QCOMPARE(values.snapshot().longEdgePx, expected);
+        values.preset = SizePreset::custom;
+        using Edges = std::pair<std::int64_t, std::int64_t>;
+        for (const auto& [custom, expected] : {Edges{5, 10}, {10, 10}, {11, 11}, {50000, 50000}}) {
+            values.customLongEdge = custom;
+            QCOMPARE(values.snapshot().longEdgePx, expected);
+        }
+        values.preset = SizePreset::px800;
+        QCOMPARE(values.snapshot().longEdgePx, std::int64_t(800));
         SettingsValues other = values;
         QVERIFY(other.snapshot() == values.snapshot());
         other.filenamePrefix = QStringLiteral("x");
@@ -93,105 +80,71 @@ private Q_SLOTS:
 
     void loadRules_data() {
         QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("property");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("preset 2560")
-            << QByteArray(R"({"preset":"2560"})") << "preset" << QVariant("2560");
-        QTest::newRow("preset display name")
-            << QByteArray(R"({"preset":"2560 px"})") << "preset" << QVariant("1280");
-        QTest::newRow("edge 5") << QByteArray(R"({"customLongEdge":5})") << "edge" << QVariant(10);
-        QTest::newRow("edge 10") << QByteArray(R"({"customLongEdge":10})") << "edge"
-                                 << QVariant(10);
-        QTest::newRow("edge 99999")
-            << QByteArray(R"({"customLongEdge":99999})") << "edge" << QVariant(30000);
-        QTest::newRow("edge as text")
-            << QByteArray(R"({"customLongEdge":"2000"})") << "edge" << QVariant(1280);
-        QTest::newRow("edge fraction")
-            << QByteArray(R"({"customLongEdge":2000.5})") << "edge" << QVariant(1280);
-        QTest::newRow("quality 1.5")
-            << QByteArray(R"({"jpegQuality":1.5})") << "quality" << QVariant(1.0);
-        QTest::newRow("quality -0.2")
-            << QByteArray(R"({"jpegQuality":-0.2})") << "quality" << QVariant(0.0);
-        QTest::newRow("quality 0.5")
-            << QByteArray(R"({"jpegQuality":0.5})") << "quality" << QVariant(0.5);
-        QTest::newRow("quality text")
-            << QByteArray(R"({"jpegQuality":"0.5"})") << "quality" << QVariant(0.85);
-        QTest::newRow("format keep")
-            << QByteArray(R"({"outputFormat":"keep"})") << "format" << QVariant("keep");
-        QTest::newRow("format png")
-            << QByteArray(R"({"outputFormat":"png"})") << "format" << QVariant("png");
-        QTest::newRow("format heic")
-            << QByteArray(R"({"outputFormat":"heic"})") << "format" << QVariant("keep");
-        QTest::newRow("exif absent") << QByteArray("{}") << "exif" << QVariant(false);
-        QTest::newRow("exif true")
-            << QByteArray(R"({"preserveExif":true})") << "exif" << QVariant(true);
-        QTest::newRow("exif as number")
-            << QByteArray(R"({"preserveExif":1})") << "exif" << QVariant(false);
-        QTest::newRow("upscale absent") << QByteArray("{}") << "skip" << QVariant(true);
-        QTest::newRow("upscale false")
-            << QByteArray(R"({"skipUpscale":false})") << "skip" << QVariant(false);
-        QTest::newRow("folder empty")
-            << QByteArray(R"({"outputFolderName":""})") << "folder" << QVariant("Resized");
-        QTest::newRow("folder blanks")
-            << QByteArray(R"({"outputFolderName":"   "})") << "folder" << QVariant("   ");
-        const auto prefixJson = [](const QString& prefix) {
-            return QJsonDocument(QJsonObject{{QStringLiteral("filenamePrefix"), prefix}})
-                .toJson(QJsonDocument::Compact);
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* tag, const QByteArray& json, const char* key,
+                            const QString& expected) {
+            QTest::newRow(tag) << json << QString::fromLatin1(key) << expected;
         };
-        QTest::newRow("prefix 60")
-            << prefixJson(QString(60, u'a')) << "prefix" << QVariant(QString(50, u'a'));
-        QTest::newRow("prefix flags")
-            << prefixJson(QString(51, QChar()).replace(QChar(), QStringLiteral("🇯🇵"))) << "prefix"
-            << QVariant(QString(50, QChar()).replace(QChar(), QStringLiteral("🇯🇵")));
-        QTest::newRow("not an object") << QByteArray("[1,2]") << "preset" << QVariant("1280");
-        QTest::newRow("not JSON") << QByteArray("{\"preset\":") << "preset" << QVariant("1280");
+        const auto prefix = [](const QString& text) -> QByteArray {
+            return "{\"filenamePrefix\":\"" + text.toUtf8() + "\"}";
+        };
+        const QString flags = QString(51, QChar()).replace(QChar(), QStringLiteral("🇯🇵"));
+        row("preset 2560", R"({"preset":"2560"})", "preset", "2560");
+        row("preset display name", R"({"preset":"2560 px"})", "preset", "1280");
+        row("edge 5", R"({"customLongEdge":5})", "customLongEdge", "10");
+        row("edge 10", R"({"customLongEdge":10})", "customLongEdge", "10");
+        row("edge 11", R"({"customLongEdge":11})", "customLongEdge", "11");
+        row("edge 30000", R"({"customLongEdge":30000})", "customLongEdge", "30000");
+        row("edge 99999", R"({"customLongEdge":99999})", "customLongEdge", "30000");
+        row("edge as text", R"({"customLongEdge":"2000"})", "customLongEdge", "1280");
+        row("edge fraction", R"({"customLongEdge":2000.5})", "customLongEdge", "1280");
+        row("quality 1.5", R"({"jpegQuality":1.5})", "jpegQuality", "1");
+        row("quality -0.2", R"({"jpegQuality":-0.2})", "jpegQuality", "0");
+        row("quality 0.5", R"({"jpegQuality":0.5})", "jpegQuality", "0.5");
+        row("quality text", R"({"jpegQuality":"0.5"})", "jpegQuality", "0.85");
+        row("format keep", R"({"outputFormat":"keep"})", "outputFormat", "keep");
+        row("format png", R"({"outputFormat":"png"})", "outputFormat", "png");
+        row("format heic", R"({"outputFormat":"heic"})", "outputFormat", "keep");
+        row("exif true", R"({"preserveExif":true})", "preserveExif", "true");
+        row("exif as number", R"({"preserveExif":1})", "preserveExif", "false");
+        row("upscale false", R"({"skipUpscale":false})", "skipUpscale", "false");
+        row("folder empty", R"({"outputFolderName":""})", "outputFolderName", "Resized");
+        row("folder blanks", R"({"outputFolderName":"   "})", "outputFolderName", "   ");
+        row("prefix 60", prefix(QString(60, u'a')), "filenamePrefix", QString(50, u'a'));
+        row("prefix flags", prefix(flags), "filenamePrefix", flags.left(200));
+        row("not an object", "[1,2]", "preset", "1280");
+        row("not JSON", "{\"preset\":", "preset", "1280");
+        row("defaults", "{}", "",
+            R"({"customLongEdge":1280,"filenamePrefix":"","jpegQuality":0.85,)"
+            R"("outputFolderName":"Resized","outputFormat":"keep","preserveExif":false,)"
+            R"("preset":"1280","skipUpscale":true})");
     }
     void loadRules() {
         QFETCH(QByteArray, json);
-        QFETCH(QString, property);
-        QFETCH(QVariant, expected);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
         writeFile(json);
         SettingsStore store(settingsFile());
         const ResizeSettings settings(&store);
-        QVariant actual;
-        if (property == u"preset")
-            actual = SizePresets::storageValue(settings.preset());
-        else if (property == u"edge")
-            actual = qint64(settings.customLongEdge());
-        else if (property == u"quality")
-            actual = settings.jpegQuality();
-        else if (property == u"format")
-            actual = OutputFormats::storageValue(settings.outputFormat());
-        else if (property == u"exif")
-            actual = settings.preserveExif();
-        else if (property == u"skip")
-            actual = settings.skipUpscale();
-        else if (property == u"folder")
-            actual = settings.outputFolderName();
+        const QJsonObject loaded{
+            {"preset", SizePresets::storageValue(settings.preset())},
+            {"customLongEdge", qint64(settings.customLongEdge())},
+            {"jpegQuality", settings.jpegQuality()},
+            {"outputFormat", OutputFormats::storageValue(settings.outputFormat())},
+            {"preserveExif", settings.preserveExif()},
+            {"skipUpscale", settings.skipUpscale()},
+            {"outputFolderName", settings.outputFolderName()},
+            {"filenamePrefix", settings.filenamePrefix()}};
+        if (key.isEmpty())
+            QCOMPARE(QJsonDocument(loaded).toJson(QJsonDocument::Compact), expected.toUtf8());
         else
-            actual = settings.filenamePrefix();
-        QCOMPARE(actual.toString(), expected.toString());
+            QCOMPARE(loaded.value(key).toVariant().toString(), expected);
         // Loading never writes: what was clamped or defaulted stays as stored.
         QVERIFY(store.flush());
         QFile file(settingsFile());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), json);
-    }
-
-    void emptyStoreDefaults() {
-        SettingsStore store(settingsFile());
-        const ResizeSettings settings(&store);
-        QCOMPARE(settings.preset(), SizePreset::px1280);
-        QCOMPARE(settings.customLongEdge(), 1280);
-        QCOMPARE(settings.jpegQuality(), 0.85);
-        QCOMPARE(settings.outputFormat(), OutputFormat::keepOriginal);
-        QVERIFY(!settings.preserveExif());
-        QVERIFY(settings.skipUpscale());
-        QCOMPARE(settings.outputFolderName(), QStringLiteral("Resized"));
-        QVERIFY(settings.filenamePrefix().isEmpty());
-        QVERIFY(store.isEmpty());
-        QVERIFY(store.flush());
-        QVERIFY(!QFile::exists(settingsFile()));
     }
 
     void assignmentWritesAndNotifiesOnlyOnChange() {

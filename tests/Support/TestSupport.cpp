@@ -14,7 +14,11 @@
 
 #include <vips/vips8>
 
+#include <sys/resource.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include <csignal>
 
 namespace TestSupport {
 
@@ -75,21 +79,15 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
 }
 
 void addPrivacyMetadata(const fs::path& path) {
-    run(QStringLiteral("exiftool"),
-        {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
-         QStringLiteral("-GPSLatitude=35.681"), QStringLiteral("-GPSLatitudeRef=N"),
-         QStringLiteral("-GPSLongitude=139.767"), QStringLiteral("-GPSLongitudeRef=E"),
-         QStringLiteral("-Make=TestCamera"), QStringLiteral("-Model=Model X"),
-         QStringLiteral("-ExifIFD:DateTimeOriginal=2024:01:02 03:04:05"),
-         QStringLiteral("-IPTC:Keywords=secret"), QStringLiteral("-XMP-dc:Creator=Someone"),
-         text(path)});
+    run("exiftool", {"-q", "-overwrite_original", "-GPSLatitude=35.681", "-GPSLatitudeRef=N",
+                     "-GPSLongitude=139.767", "-GPSLongitudeRef=E", "-Make=TestCamera",
+                     "-Model=Model X", "-ExifIFD:DateTimeOriginal=2024:01:02 03:04:05",
+                     "-IPTC:Keywords=secret", "-XMP-dc:Creator=Someone", text(path)});
 }
 
 QSet<QString> metadataGroups(const fs::path& path) {
     QSet<QString> groups;
-    const QString out =
-        run(QStringLiteral("exiftool"),
-            {QStringLiteral("-G1"), QStringLiteral("-s"), QStringLiteral("-a"), text(path)});
+    const QString out = run("exiftool", {"-G1", "-s", "-a", text(path)});
     for (const QString& line : out.split(u'\n', Qt::SkipEmptyParts)) {
         if (line.startsWith(u'['))
             groups.insert(line.mid(1, line.indexOf(u']') - 1).trimmed());
@@ -98,17 +96,12 @@ QSet<QString> metadataGroups(const fs::path& path) {
 }
 
 QString metadataValue(const fs::path& path, const QString& tag) {
-    return run(QStringLiteral("exiftool"),
-               {QStringLiteral("-s3"), QStringLiteral("-n"), u'-' + tag, text(path)})
-        .trimmed();
+    return run("exiftool", {"-s3", "-n", u'-' + tag, text(path)}).trimmed();
 }
 
 Decoded decode(const fs::path& path) {
-    // Decoded by ImageMagick, independently of the code under test.
     const QString out =
-        run(QStringLiteral("identify"),
-            {QStringLiteral("-format"), QStringLiteral("%w %h %[channels] %m %z\\n"),
-             text(path) + QStringLiteral("[0]")});
+        run("identify", {"-format", "%w %h %[channels] %m %z\\n", text(path) + u"[0]"});
     const QStringList fields = out.split(u' ');
     Decoded decoded;
     if (fields.size() < 5)
@@ -126,10 +119,7 @@ Decoded decode(const fs::path& path) {
 
 double bandMean(const fs::path& path, int band) {
     const QString expression = QStringLiteral("%[fx:255*mean.%1]").arg(QLatin1Char("rgb"[band]));
-    return run(QStringLiteral("convert"),
-               {text(path) + QStringLiteral("[0]"), QStringLiteral("-format"), expression,
-                QStringLiteral("info:")})
-        .toDouble();
+    return run("convert", {text(path) + u"[0]", "-format", expression, "info:"}).toDouble();
 }
 
 QByteArray sha256(const fs::path& path) {
@@ -162,23 +152,14 @@ bool runningAsRoot() {
     return ::geteuid() == 0;
 }
 
-} // namespace TestSupport
-
-#include <sys/resource.h>
-#include <zlib.h>
-
-#include <csignal>
-
-namespace TestSupport {
-
 void writeBytes(const fs::path& path, const QByteArray& bytes) {
-    QFile file(QString::fromStdString(path.native()));
+    QFile file(text(path));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(bytes);
 }
 
 QByteArray readBytes(const fs::path& path) {
-    QFile file(QString::fromStdString(path.native()));
+    QFile file(text(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -216,6 +197,36 @@ fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_
     put32(29, crc);
     writeBytes(path, png);
     return path;
+}
+
+qsizetype entries(const fs::path& folder) {
+    std::error_code error;
+    return std::distance(fs::directory_iterator(folder, error), fs::directory_iterator());
+}
+
+ResizeSettingsSnapshot snapshot(std::int64_t longEdge, const QString& prefix) {
+    ResizeSettingsSnapshot settings;
+    settings.longEdgePx = longEdge;
+    settings.filenamePrefix = prefix;
+    return settings;
+}
+
+CliRun runCli(const QStringList& arguments, const fs::path& config,
+              const fs::path& workingDirectory) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), text(config));
+    process.setProcessEnvironment(environment);
+    if (!workingDirectory.empty())
+        process.setWorkingDirectory(text(workingDirectory));
+    process.start(qEnvironmentVariable("BURISORA_CLI"), arguments);
+    CliRun run;
+    if (!process.waitForFinished(120000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
 }
 
 QList<QUrl> fileURLs(std::initializer_list<fs::path> paths) {

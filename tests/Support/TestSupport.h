@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Models/JobStatus.h"
+#include "Settings/ResizeSettingsSnapshot.h"
+
 #include <QByteArray>
+#include <QList>
+#include <QMetaType>
 #include <QSet>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <filesystem>
-
-#include "Models/JobStatus.h"
-
-#include <QList>
 #include <QUrl>
 
+#include <filesystem>
 #include <initializer_list>
 
 class ImageProcessor;
@@ -39,6 +38,9 @@ struct ImageSpec {
 // A photo-like image (gradients and texture) encoded by the file's extension:
 // jpg, png, heic, tif, gif or webp.
 fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});
+// A tiny valid PNG whose header claims `width` x `height`: readers see the
+// claimed size, and decoding fails. Stands in for decompression bombs.
+fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
 // GPS, Exif (camera), IPTC and XMP facts written with exiftool.
 void addPrivacyMetadata(const fs::path& path);
 // Family-1 metadata groups exiftool finds (e.g. "GPS", "ExifIFD", "XMP-dc").
@@ -53,28 +55,20 @@ struct Decoded {
     int bitDepth = 0;
     QString loader;
 };
+// Decoded by ImageMagick, independently of the code under test.
 Decoded decode(const fs::path& path);
 // Mean of one band over the whole image.
 double bandMean(const fs::path& path, int band);
 
 QByteArray sha256(const fs::path& path);
+QByteArray readBytes(const fs::path& path);
+void writeBytes(const fs::path& path, const QByteArray& bytes);
 // Hidden temporary files ("." + UUID + ".tmp") anywhere below `folder`.
 QStringList temporaryFilesBelow(const fs::path& folder);
+// Entries directly in `folder`; 0 when it does not exist.
+qsizetype entries(const fs::path& folder);
 fs::path path(const QTemporaryDir& dir);
 bool runningAsRoot();
-
-QList<QUrl> fileURLs(std::initializer_list<fs::path> paths);
-// Runs the event loop until the last batch ends; a blocking wait like the
-// window's, not polling, so results arrive as fast as they would there.
-bool waitUntilIdle(ImageProcessor& processor, int milliseconds = 60000);
-
-} // namespace TestSupport
-
-namespace TestSupport {
-// A tiny valid PNG whose header claims `width` x `height`: readers see the
-// claimed size, and decoding fails. Stands in for decompression bombs.
-fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
-void writeBytes(const fs::path& path, const QByteArray& bytes);
 
 // Stands in for a full disk: while it lives, no file of this process may grow
 // beyond `bytes` (writes past it fail with EFBIG instead of killing us).
@@ -88,8 +82,25 @@ public:
 private:
     unsigned long m_savedSoft;
 };
-QByteArray readBytes(const fs::path& path);
+
+// The settings of one batch: the defaults but for these.
+ResizeSettingsSnapshot snapshot(std::int64_t longEdge, const QString& prefix = {});
+QList<QUrl> fileURLs(std::initializer_list<fs::path> paths);
+// Runs the event loop until the last batch ends; a blocking wait like the
+// window's, not polling, so results arrive as fast as they would there.
+bool waitUntilIdle(ImageProcessor& processor, int milliseconds = 60000);
+
+struct CliRun {
+    int exitCode = -1; // -1: did not finish
+    QStringList lines;
+    QString errors;
+};
+// burisora-cli as a new user runs it: settings in `config`, started in `workingDirectory`.
+CliRun runCli(const QStringList& arguments, const fs::path& config,
+              const fs::path& workingDirectory = {});
+
 } // namespace TestSupport
 
-// Lets QCOMPARE show both sides of a status.
+// Lets QCOMPARE show both sides of a status, and a status be a column.
 char* toString(const JobStatus& status);
+Q_DECLARE_METATYPE(JobStatus)

@@ -66,12 +66,13 @@ private Q_SLOTS:
     void customLongEdgeIsClamped_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<qint64>("stored");
-        QTest::newRow("5") << QStringLiteral("5") << 10LL;
-        QTest::newRow("40000") << QStringLiteral("40000") << 30000LL;
-        QTest::newRow("2000") << QStringLiteral("2000") << 2000LL;
-        QTest::newRow("30000") << QStringLiteral("30000") << 30000LL;
-        QTest::newRow("-3") << QStringLiteral("-3") << 10LL;
-        QTest::newRow("not a number") << QStringLiteral("abc") << 1280LL;
+        for (const auto& [typed, stored] : {std::pair{"5", 10LL},
+                                            {"40000", 30000LL},
+                                            {"2000", 2000LL},
+                                            {"30000", 30000LL},
+                                            {"-3", 10LL},
+                                            {"abc", 1280LL}})
+            QTest::newRow(typed) << QString::fromLatin1(typed) << stored;
     }
 
     void customLongEdgeIsClamped() {
@@ -98,24 +99,14 @@ private Q_SLOTS:
             QCOMPARE(m_store->value(QStringLiteral("customLongEdge")).toInteger(), stored);
     }
 
-    void qualityIsTruncated_data() {
-        QTest::addColumn<double>("quality");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("0.29") << 0.29 << QStringLiteral("28%");
-        QTest::newRow("0.85") << 0.85 << QStringLiteral("85%");
-        QTest::newRow("1.0") << 1.0 << QStringLiteral("100%");
-        QTest::newRow("0.0") << 0.0 << QStringLiteral("0%");
-        QTest::newRow("0.999") << 0.999 << QStringLiteral("99%");
-    }
-
     void qualityIsTruncated() {
-        QFETCH(double, quality);
-        QFETCH(QString, shown);
-        m_settings->setJpegQuality(quality);
-        QCOMPARE(child<QLabel>("qualityValue")->text(), shown);
-        QCOMPARE(SettingsPanel::qualityText(quality), shown);
-        // Showing a value never writes it back changed.
-        QCOMPARE(m_settings->jpegQuality(), quality);
+        const std::pair<double, const char*> shown[] = {
+            {0.29, "28%"}, {0.85, "85%"}, {1.0, "100%"}, {0.0, "0%"}, {0.999, "99%"}};
+        for (const auto& [quality, text] : shown) {
+            m_settings->setJpegQuality(quality);
+            QCOMPARE(child<QLabel>("qualityValue")->text(), QLatin1String(text));
+            QCOMPARE(m_settings->jpegQuality(), quality); // showing never writes back
+        }
     }
 
     void controlsWriteTheSettings() {

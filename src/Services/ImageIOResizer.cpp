@@ -201,8 +201,8 @@ constexpr std::int64_t planeResamplerMaximumPixels = 10'000'000;
 bool suitsPlaneResampler(const vips::VImage& image) {
     // HEIF is left to libvips: its pixels come upright from libheif, and an
     // Exif orientation beside them must not turn them again.
-    return !image.get_typeof("heif-compression") && image.format() == VIPS_FORMAT_UCHAR && !image.has_alpha() &&
-           (image.bands() == 1 || image.bands() == 3) &&
+    return !image.get_typeof("heif-compression") && image.format() == VIPS_FORMAT_UCHAR &&
+           !image.has_alpha() && (image.bands() == 1 || image.bands() == 3) &&
            std::int64_t(image.width()) * image.height() <= planeResamplerMaximumPixels;
 }
 

@@ -53,10 +53,8 @@ QString sign(const QString& key, const QByteArray& data) {
 class LoopbackServer : public QObject {
 public:
     struct Answer {
-        Answer(int status = 200, QByteArray body = {}, QByteArray location = {},
-               bool stall = false)
-            : status(status), body(std::move(body)), location(std::move(location)),
-              stall(stall) {}
+        Answer(int status = 200, QByteArray body = {}, QByteArray location = {}, bool stall = false)
+            : status(status), body(std::move(body)), location(std::move(location)), stall(stall) {}
         int status;
         QByteArray body;
         QByteArray location;

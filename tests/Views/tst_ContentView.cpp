@@ -70,8 +70,8 @@ private Q_SLOTS:
         auto* notice = view.settingsPanel()->findChild<QLabel*>(QStringLiteral("notice"));
         bool runningWhenAppended = false;
         connect(&view.processor(), &ImageProcessor::jobsAppended, this, [&] {
-            runningWhenAppended = view.processor().isProcessing() && !clearAll->isEnabled() &&
-                                  notice->isVisible();
+            runningWhenAppended =
+                view.processor().isProcessing() && !clearAll->isEnabled() && notice->isVisible();
         });
         QMimeData data;
         data.setUrls({FileURLs::fileURL(root / "b.jpg"), FileURLs::fileURL(root / "trip"),
@@ -126,8 +126,8 @@ private Q_SLOTS:
         auto* notice = view.settingsPanel()->findChild<QLabel*>(QStringLiteral("notice"));
         bool runningWhenAppended = false;
         connect(&view.processor(), &ImageProcessor::jobsAppended, this, [&] {
-            runningWhenAppended = view.processor().isProcessing() && !clearAll->isEnabled() &&
-                                  notice->isVisible();
+            runningWhenAppended =
+                view.processor().isProcessing() && !clearAll->isEnabled() && notice->isVisible();
         });
 
         QStringList listed;

@@ -78,23 +78,6 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     return path;
 }
 
-void addPrivacyMetadata(const fs::path& path) {
-    run("exiftool", {"-q", "-overwrite_original", "-GPSLatitude=35.681", "-GPSLatitudeRef=N",
-                     "-GPSLongitude=139.767", "-GPSLongitudeRef=E", "-Make=TestCamera",
-                     "-Model=Model X", "-ExifIFD:DateTimeOriginal=2024:01:02 03:04:05",
-                     "-IPTC:Keywords=secret", "-XMP-dc:Creator=Someone", text(path)});
-}
-
-QSet<QString> metadataGroups(const fs::path& path) {
-    QSet<QString> groups;
-    const QString out = run("exiftool", {"-G1", "-s", "-a", text(path)});
-    for (const QString& line : out.split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(u'['))
-            groups.insert(line.mid(1, line.indexOf(u']') - 1).trimmed());
-    }
-    return groups;
-}
-
 QString metadataValue(const fs::path& path, const QString& tag) {
     return run("exiftool", {"-s3", "-n", u'-' + tag, text(path)}).trimmed();
 }

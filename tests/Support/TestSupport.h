@@ -41,10 +41,6 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});
 // A tiny valid PNG whose header claims `width` x `height`: readers see the
 // claimed size, and decoding fails. Stands in for decompression bombs.
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
-// GPS, Exif (camera), IPTC and XMP facts written with exiftool.
-void addPrivacyMetadata(const fs::path& path);
-// Family-1 metadata groups exiftool finds (e.g. "GPS", "ExifIFD", "XMP-dc").
-QSet<QString> metadataGroups(const fs::path& path);
 // One tag as exiftool prints it (-s3), or empty.
 QString metadataValue(const fs::path& path, const QString& tag);
 

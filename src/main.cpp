@@ -87,13 +87,13 @@ void saveScreenshotWhenIdle(KorrinMacApp& app, const QString& path) {
 int main(int argc, char** argv) {
     if (const std::optional<int> status = answerWithoutWindow(argc, argv))
         return *status;
+    VipsRuntime::initialize(); // while this is the only thread
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("burisora"));
     QCoreApplication::setApplicationName(QStringLiteral("burisora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BURISORA_VERSION));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(KorrinMacApp::applicationID));
     QGuiApplication::setWindowIcon(Style::applicationIcon());
-    VipsRuntime::initialize();
     Localization::installTranslators(&application);
 
     // QApplication has taken its own options (-platform and the like) out of argv.

@@ -7,6 +7,7 @@
 #include "Services/ImageProcessor.h"
 #include "Services/Localization.h"
 #include "Services/StopSignals.h"
+#include "Services/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
 
 #include <QCoreApplication>
@@ -100,6 +101,7 @@ private:
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    VipsRuntime::initialize(); // while this is the only thread
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("burisora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BURISORA_VERSION));

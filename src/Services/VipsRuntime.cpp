@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Services/VipsRuntime.h"
 
+#include <gmodule.h>
 #include <libheif/heif.h>
 #include <vips/vips.h>
 
@@ -11,6 +12,46 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <string>
+
+namespace {
+
+std::string heifModulePath() {
+    return std::string(BURISORA_VIPS_LIBDIR) + "/vips-modules-" + std::to_string(vips_version(0)) +
+           "." + std::to_string(vips_version(1)) + "/vips-heif.so";
+}
+
+// libvips opens every module in its folder while it starts: ImageMagick,
+// poppler, OpenSlide and JPEG XL cost each run some 40 ms of dynamic linking,
+// a third of our start-up, for loaders that stay blocked. A home folder that
+// cannot exist keeps libvips from looking; the one module we read with, HEIF,
+// is opened by hand. Called before any other thread runs, so that changing the
+// environment for a moment is safe.
+void startVipsWithHeifModuleOnly() {
+    const std::string module = heifModulePath();
+    if (::access(module.c_str(), R_OK) != 0) { // built in, or elsewhere: libvips finds it
+        if (VIPS_INIT("burisora") != 0)
+            std::abort();
+        return;
+    }
+    std::optional<std::string> home;
+    if (const char* value = std::getenv("VIPSHOME"))
+        home = value;
+    ::setenv("VIPSHOME", "/dev/null", 1);
+    const int status = VIPS_INIT("burisora");
+    if (home)
+        ::setenv("VIPSHOME", home->c_str(), 1);
+    else
+        ::unsetenv("VIPSHOME");
+    if (status != 0)
+        std::abort(); // nothing can be read or written without it
+    // Kept for the life of the process, as libvips keeps its own.
+    if (GModule* heif = g_module_open(module.c_str(), G_MODULE_BIND_LAZY))
+        g_module_make_resident(heif);
+}
+
+} // namespace
 
 namespace VipsRuntime {
 
@@ -38,8 +79,7 @@ std::int64_t memoryBudget() {
 void initialize() {
     static std::once_flag once;
     std::call_once(once, [] {
-        if (VIPS_INIT("burisora") != 0)
-            std::abort(); // nothing can be read or written without it
+        startVipsWithHeifModuleOnly();
         heif_init(nullptr);
         // Per-file problems reach the user as job results; libvips' own
         // warnings (a damaged tile, a short file) would only repeat them on

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-// libvips set up for this program: called once on the main thread before any
-// file is processed.
+// libvips set up for this program: called once on the main thread, first thing
+// in main, before any other thread starts.
 namespace VipsRuntime {
 
 // Starts libvips with its operation cache off (a file changed on disk is read

@@ -37,6 +37,75 @@ zimg_image_format greyFormat(int width, int height) {
     return format;
 }
 
+// What a filter graph depends on. Photos of one camera share their size, so a
+// batch builds its graphs once per worker thread instead of three times per
+// file (building weighs the Lanczos taps with sin() for every output pixel).
+struct GraphKey {
+    int planeWidth;
+    int planeHeight;
+    double regionWidth;
+    double regionHeight;
+    int targetWidth;
+    int targetHeight;
+    bool operator==(const GraphKey&) const = default;
+};
+
+struct CachedGraph {
+    GraphKey key;
+    std::unique_ptr<zimg_filter_graph, GraphFree> graph;
+    std::unique_ptr<void, MemoryFree> temporary;
+};
+
+std::unique_ptr<zimg_filter_graph, GraphFree> buildGraph(const GraphKey& key) {
+    zimg_image_format from = greyFormat(key.planeWidth, key.planeHeight);
+    from.active_region.left = 0;
+    from.active_region.top = 0;
+    from.active_region.width = key.regionWidth;
+    from.active_region.height = key.regionHeight;
+    const zimg_image_format to = greyFormat(key.targetWidth, key.targetHeight);
+
+    zimg_graph_builder_params params;
+    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+    params.resample_filter = ZIMG_RESIZE_LANCZOS;
+    params.filter_param_a = 3;
+    params.cpu_type = ZIMG_CPU_AUTO;
+    return std::unique_ptr<zimg_filter_graph, GraphFree>(
+        zimg_filter_graph_build(&from, &to, &params));
+}
+
+// The graph for `key` with its scratch memory, built on first use; null when
+// zimg refuses. A luma and a chroma graph per size, and room for a second size.
+const CachedGraph* graphFor(const GraphKey& key) {
+    constexpr size_t kept = 4;
+    thread_local std::vector<CachedGraph> graphs = [] {
+        std::vector<CachedGraph> reserved;
+        reserved.reserve(kept);
+        return reserved;
+    }();
+    thread_local size_t next = 0;
+    for (const CachedGraph& cached : graphs) {
+        if (cached.key == key)
+            return &cached;
+    }
+    auto graph = buildGraph(key);
+    size_t temporarySize = 0;
+    if (!graph || zimg_filter_graph_get_tmp_size(graph.get(), &temporarySize) != ZIMG_ERROR_SUCCESS)
+        return nullptr;
+    std::unique_ptr<void, MemoryFree> temporary(
+        std::aligned_alloc(alignment, size_t(alignedUp(std::ptrdiff_t(temporarySize) + 1))));
+    if (!temporary)
+        throw std::bad_alloc();
+    CachedGraph entry{key, std::move(graph), std::move(temporary)};
+    if (graphs.size() < kept) {
+        graphs.push_back(std::move(entry));
+        return &graphs.back();
+    }
+    graphs[next] = std::move(entry);
+    const CachedGraph* stored = &graphs[next];
+    next = (next + 1) % kept;
+    return stored;
+}
+
 } // namespace
 
 Plane::Plane(int width, int height)
@@ -64,36 +133,29 @@ namespace PlaneResampler {
 
 bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,
               int targetWidth, int targetHeight) {
-    zimg_image_format from = greyFormat(source.width(), source.height());
-    from.active_region.left = 0;
-    from.active_region.top = 0;
-    from.active_region.width = sourceWidth;
-    from.active_region.height = sourceHeight;
-    const zimg_image_format to = greyFormat(targetWidth, targetHeight);
-
-    zimg_graph_builder_params params;
-    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
-    params.resample_filter = ZIMG_RESIZE_LANCZOS;
-    params.filter_param_a = 3;
-    params.cpu_type = ZIMG_CPU_AUTO;
-    const std::unique_ptr<zimg_filter_graph, GraphFree> graph(
-        zimg_filter_graph_build(&from, &to, &params));
-    size_t temporarySize = 0;
-    if (!graph || zimg_filter_graph_get_tmp_size(graph.get(), &temporarySize) != ZIMG_ERROR_SUCCESS)
+    const GraphKey key{source.width(), source.height(), sourceWidth,
+                       sourceHeight,   targetWidth,     targetHeight};
+    const CachedGraph* cached = graphFor(key);
+    if (!cached)
         return false;
-    const std::unique_ptr<void, MemoryFree> temporary(
-        std::aligned_alloc(alignment, size_t(alignedUp(std::ptrdiff_t(temporarySize) + 1))));
-    if (!temporary)
-        throw std::bad_alloc();
-
     zimg_image_buffer_const in{};
     in.version = ZIMG_API_VERSION;
     in.plane[0] = {source.row(0), source.stride(), ZIMG_BUFFER_MAX};
     zimg_image_buffer out{};
     out.version = ZIMG_API_VERSION;
     out.plane[0] = {target.row(0), target.stride(), ZIMG_BUFFER_MAX};
-    return zimg_filter_graph_process(graph.get(), &in, &out, temporary.get(), nullptr, nullptr,
-                                     nullptr, nullptr) == ZIMG_ERROR_SUCCESS;
+    return zimg_filter_graph_process(cached->graph.get(), &in, &out, cached->temporary.get(),
+                                     nullptr, nullptr, nullptr, nullptr) == ZIMG_ERROR_SUCCESS;
+}
+
+vips::VImage memoryImage(int width, int height, int bands) {
+    vips::VImage image(vips_image_new_memory());
+    vips_image_init_fields(
+        image.get_image(), width, height, bands, VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
+        bands < 3 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
+    if (vips_image_write_prepare(image.get_image()) != 0)
+        throw vips::VError();
+    return image;
 }
 
 vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& source) {
@@ -148,17 +210,15 @@ vips::VImage resize(const vips::VImage& image, int width, int height) {
     }
     from.clear();
 
-    std::vector<std::uint8_t> result(size_t(width) * size_t(height) * size_t(bands));
+    const vips::VImage scaled = memoryImage(width, height, bands);
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* out = result.data() + size_t(y) * size_t(width) * size_t(bands);
+        std::uint8_t* out = VIPS_IMAGE_ADDR(scaled.get_image(), 0, y);
         for (int band = 0; band < bands; ++band) {
             const std::uint8_t* in = to[size_t(band)].row(y);
             for (int x = 0; x < width; ++x)
                 out[x * bands + band] = in[x];
         }
     }
-    const vips::VImage scaled(vips_image_new_from_memory_copy(result.data(), result.size(), width,
-                                                              height, bands, VIPS_FORMAT_UCHAR));
     return withMetadataOf(scaled, image);
 }
 

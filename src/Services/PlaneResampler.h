@@ -40,6 +40,10 @@ namespace PlaneResampler {
 bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,
               int targetWidth, int targetHeight);
 
+// A new 8-bit image of `bands` bands whose pixels are allocated, not set, to
+// be written in place (rows of width * bands bytes, without padding).
+vips::VImage memoryImage(int width, int height, int bands);
+
 // `pixels` with the interpretation, resolution and every metadata field of
 // `source`, as if the loader had made it.
 vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& source);

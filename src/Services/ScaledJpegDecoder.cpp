@@ -19,14 +19,20 @@ struct HandleFree {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
 
-std::optional<std::vector<unsigned char>> contents(int fd) {
+struct FileBytes {
+    std::unique_ptr<unsigned char[]> data; // not zeroed first: read over at once
+    size_t size = 0;
+};
+
+std::optional<FileBytes> contents(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || info.st_size <= 0)
         return std::nullopt;
-    std::vector<unsigned char> bytes(size_t(info.st_size));
+    FileBytes bytes{std::make_unique_for_overwrite<unsigned char[]>(size_t(info.st_size)),
+                    size_t(info.st_size)};
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+    while (done < bytes.size) {
+        const ssize_t n = ::pread(fd, bytes.data.get() + done, bytes.size - done, off_t(done));
         if (n <= 0)
             return std::nullopt;
         done += size_t(n);
@@ -58,7 +64,7 @@ std::vector<Plane> planesFor(int width, int height, int subsampling) {
 namespace ScaledJpegDecoder {
 
 std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width, int height) {
-    const std::optional<std::vector<unsigned char>> bytes = contents(fd);
+    const std::optional<FileBytes> bytes = contents(fd);
     const std::unique_ptr<void, HandleFree> handle(tjInitDecompress());
     if (!bytes || !handle)
         return std::nullopt;
@@ -66,8 +72,8 @@ std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width
     int sourceHeight = 0;
     int subsampling = 0;
     int colourspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytes->data(), bytes->size(), &sourceWidth, &sourceHeight,
-                            &subsampling, &colourspace) != 0 ||
+    if (tjDecompressHeader3(handle.get(), bytes->data.get(), bytes->size, &sourceWidth,
+                            &sourceHeight, &subsampling, &colourspace) != 0 ||
         sourceWidth != header.width() || sourceHeight != header.height() ||
         (colourspace != TJCS_YCbCr && colourspace != TJCS_GRAY))
         return std::nullopt;
@@ -83,7 +89,7 @@ std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width
         decodedRows.push_back(plane.row(0));
         decodedStrides.push_back(int(plane.stride()));
     }
-    if (tjDecompressToYUVPlanes(handle.get(), bytes->data(), bytes->size(), decodedRows.data(),
+    if (tjDecompressToYUVPlanes(handle.get(), bytes->data.get(), bytes->size, decodedRows.data(),
                                 decodedWidth, decodedStrides.data(), decodedHeight, 0) != 0)
         return std::nullopt;
 
@@ -107,10 +113,11 @@ std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width
     scaled[0].replicateEdges(width, height);
 
     const int bands = subsampling == TJSAMP_GRAY ? 1 : 3;
-    std::vector<unsigned char> pixels(size_t(width) * size_t(height) * size_t(bands));
+    const vips::VImage image = PlaneResampler::memoryImage(width, height, bands);
+    unsigned char* pixels = VIPS_IMAGE_ADDR(image.get_image(), 0, 0);
     if (bands == 1) {
         for (int y = 0; y < height; ++y)
-            std::copy_n(scaled[0].row(y), width, pixels.data() + size_t(y) * size_t(width));
+            std::copy_n(scaled[0].row(y), width, pixels + size_t(y) * size_t(width));
     } else {
         std::vector<const unsigned char*> rows;
         std::vector<int> strides;
@@ -118,12 +125,10 @@ std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width
             rows.push_back(plane.row(0));
             strides.push_back(int(plane.stride()));
         }
-        if (tjDecodeYUVPlanes(handle.get(), rows.data(), strides.data(), subsampling, pixels.data(),
-                              width, width * 3, height, TJPF_RGB, 0) != 0)
+        if (tjDecodeYUVPlanes(handle.get(), rows.data(), strides.data(), subsampling, pixels, width,
+                              width * 3, height, TJPF_RGB, 0) != 0)
             return std::nullopt;
     }
-    const vips::VImage image(vips_image_new_from_memory_copy(pixels.data(), pixels.size(), width,
-                                                             height, bands, VIPS_FORMAT_UCHAR));
     return PlaneResampler::withMetadataOf(image, header);
 }
 

@@ -23,8 +23,8 @@ std::string heifModulePath() {
 }
 
 // libvips opens every module in its folder while it starts: ImageMagick,
-// poppler, OpenSlide and JPEG XL cost each run some 40 ms of dynamic linking,
-// a third of our start-up, for loaders that stay blocked. A home folder that
+// poppler, OpenSlide and JPEG XL cost each run some 60 ms of dynamic linking,
+// half of our start-up, for loaders that stay blocked. A home folder that
 // cannot exist keeps libvips from looking; the one module we read with, HEIF,
 // is opened by hand. Called before any other thread runs, so that changing the
 // environment for a moment is safe.

@@ -233,7 +233,6 @@ private Q_SLOTS:
             QTest::newRow(tag) << QString::fromLatin1(locale) << QString::fromUtf8(reveal)
                                << QString::fromUtf8(title);
         };
-        row("Japanese", "ja_JP", "ファイルマネージャで表示", "処理結果");
         row("English", "en_GB", "Show in File Manager", "Results");
         row("any other language: Japanese", "de_DE", "ファイルマネージャで表示", "処理結果");
     }

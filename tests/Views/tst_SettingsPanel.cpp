@@ -62,12 +62,9 @@ private Q_SLOTS:
     void customLongEdgeIsClamped_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<qint64>("stored");
-        for (const auto& [typed, stored] : {std::pair{"5", 10LL},
-                                            {"40000", 30000LL},
-                                            {"2000", 2000LL},
-                                            {"30000", 30000LL},
-                                            {"-3", 10LL},
-                                            {"abc", 1280LL}})
+        // The upper bound is met in customRowFollowsTheSettings.
+        for (const auto& [typed, stored] :
+             {std::pair{"5", 10LL}, {"2000", 2000LL}, {"-3", 10LL}, {"abc", 1280LL}})
             QTest::newRow(typed) << QString::fromLatin1(typed) << stored;
     }
 

@@ -7,10 +7,9 @@
 #include "Support/TestSupport.h"
 
 #include <QApplication>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -19,34 +18,6 @@
 using namespace TestSupport;
 
 namespace {
-
-// A session bus of the test's own: dbus-run-session keeps it up until the
-// test closes the child's input.
-class PrivateBus {
-public:
-    bool start() {
-        const QString runner = QStandardPaths::findExecutable(QStringLiteral("dbus-run-session"));
-        if (runner.isEmpty())
-            return false;
-        m_process.start(runner, {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
-                                 QStringLiteral("echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat")});
-        while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
-        }
-        address = QString::fromUtf8(m_process.readLine()).trimmed();
-        return !address.isEmpty();
-    }
-    ~PrivateBus() {
-        m_process.closeWriteChannel();
-        m_process.waitForFinished(10000);
-    }
-    QDBusConnection connect(const QString& name) const {
-        return QDBusConnection::connectToBus(address, name);
-    }
-    QString address;
-
-private:
-    QProcess m_process;
-};
 
 // What stands in for the desktop's notification service: it keeps what it
 // was asked to show.
@@ -70,13 +41,6 @@ QByteArray bytes(const fs::path& path) {
     return QByteArray::fromStdString(path.native());
 }
 
-QList<QByteArray> sources(const ImageProcessor& processor) {
-    QList<QByteArray> list;
-    for (const JobItem* job : processor.jobs())
-        list << bytes(job->sourceURL());
-    return list;
-}
-
 } // namespace
 
 // The window as a citizen of the desktop: one per session, lossless names from
@@ -84,9 +48,12 @@ QList<QByteArray> sources(const ImageProcessor& processor) {
 class DesktopTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    PrivateBus m_bus;
-    bool m_hasBus = false;
+    QProcess m_busDaemon; // a session bus of the test's own
+    QString m_bus;
     fs::path root() const { return path(m_dir); }
+    QDBusConnection connectToBus(const QString& name) const {
+        return QDBusConnection::connectToBus(m_bus, name);
+    }
 
     // Leaves the window under test inactive: `other` is the active one.
     static void deactivate(QWidget& other) {
@@ -99,73 +66,75 @@ private Q_SLOTS:
     void initTestCase() {
         initialize();
         qputenv("XDG_CONFIG_HOME", bytes(root() / "config"));
-        m_hasBus = m_bus.start();
         for (const char* name : {"\xff.jpg", "b.png", "own.jpg", "x\xfe.jpg", "x\xff.jpg"})
             makeImage(root() / name);
         fs::create_directories(root() / "\xfa");
         makeImage(root() / "\xfa" / "in.jpg");
         QVERIFY(QFile::exists(qEnvironmentVariable("BURISORA_APP")));
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty())
+            return;
+        m_busDaemon.start(daemon,
+                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--nopidfile"), QStringLiteral("--print-address")});
+        QTRY_VERIFY(m_busDaemon.canReadLine());
+        m_bus = QString::fromUtf8(m_busDaemon.readLine()).trimmed();
     }
     void cleanupTestCase() {
+        m_busDaemon.kill();
+        m_busDaemon.waitForFinished();
         // QTemporaryDir does not see names that are not UTF-8.
         fs::remove_all(root());
     }
 
     void secondLaunchHandsOver_data() {
-        QTest::addColumn<QList<QByteArray>>("arguments");
+        QTest::addColumn<QByteArrayList>("arguments"); // "gdbus": a GLib client calls Open
         QTest::addColumn<bool>("bus");
         // What the first window enqueues, in one batch; empty: nothing.
-        QTest::addColumn<QList<QByteArray>>("enqueued");
+        QTest::addColumn<QByteArrayList>("enqueued");
         const QByteArray png = bytes(root() / "b.png");
         QTest::newRow("relative and absolute, one not UTF-8")
-            << QList<QByteArray>{"\xff.jpg", png} << true
-            << QList<QByteArray>{bytes(root() / "\xff.jpg"), png};
-        // GLib's byte strings end in a NUL; gdbus is such a client.
+            << QByteArrayList{"\xff.jpg", png} << true
+            << QByteArrayList{bytes(root() / "\xff.jpg"), png};
+        // GLib's byte strings end in a NUL.
         QTest::newRow("a GLib client")
-            << QList<QByteArray>{"gdbus", png} << true << QList<QByteArray>{png};
+            << QByteArrayList{"gdbus", png} << true << QByteArrayList{png};
         QTest::newRow("no paths: the window comes to the front")
-            << QList<QByteArray>{} << true << QList<QByteArray>{};
+            << QByteArrayList{} << true << QByteArrayList{};
         QTest::newRow("no session bus: a window of its own")
-            << QList<QByteArray>{"own.jpg"} << false << QList<QByteArray>{};
+            << QByteArrayList{"own.jpg"} << false << QByteArrayList{};
     }
 
     void secondLaunchHandsOver() {
-        QFETCH(QList<QByteArray>, arguments);
+        QFETCH(QByteArrayList, arguments);
         QFETCH(bool, bus);
-        QFETCH(QList<QByteArray>, enqueued);
-        if (!m_hasBus)
-            QSKIP("dbus-run-session is not installed");
-        const QDBusConnection first = m_bus.connect(QStringLiteral("first"));
+        QFETCH(QByteArrayList, enqueued);
+        if (m_bus.isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        const QDBusConnection first = connectToBus(QStringLiteral("first"));
         {
             KorrinMacApp app(first);
             SingleInstance instance(first);
             QVERIFY(instance.claim());
-            QVERIFY(!SingleInstance(m_bus.connect(QStringLiteral("other"))).claim());
             connect(&instance, &SingleInstance::openRequested, &app, &KorrinMacApp::openHandedOver);
             app.show();
             QWidget other;
             deactivate(other);
-            QSignalSpy appended(&app.contentView()->processor(), &ImageProcessor::jobsAppended);
+            ImageProcessor& processor = app.contentView()->processor();
+            QSignalSpy appended(&processor, &ImageProcessor::jobsAppended);
 
             QProcess second;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                               bus ? m_bus.address
-                                   : QStringLiteral("unix:path=") +
-                                         QString::fromStdString((root() / "no-bus").native()));
+                               bus ? m_bus : QStringLiteral("unix:path=/nonexistent/bus"));
             // Its own window saves a picture once its batch is over, and quits.
             environment.insert(QStringLiteral("BURISORA_SCREENSHOT"),
                                QString::fromStdString((root() / "own.png").native()));
             second.setProcessEnvironment(environment);
             second.setWorkingDirectory(QString::fromStdString(root().native()));
-            // QProcess passes arguments as text; the shell passes these bytes.
-            QString command = QStringLiteral("exec \"$BURISORA_APP\"");
-            for (const QByteArray& argument : arguments) {
-                command += QStringLiteral(" \"$(printf '");
-                for (const char c : argument)
-                    command += u'\\' + QString::number(uchar(c), 8);
-                command += QStringLiteral("')\"");
-            }
+            // QProcess passes arguments as text; xargs passes these bytes.
+            writeBytes(root() / "arguments", arguments.join('\0'));
+            QString command = QStringLiteral("exec xargs -0 -a arguments \"$BURISORA_APP\"");
             if (arguments.value(0) == "gdbus")
                 command = QStringLiteral("exec gdbus call --session --dest %1 --object-path %2 "
                                          "--method %1.Open \"[b'%3']\" {}")
@@ -182,12 +151,14 @@ private Q_SLOTS:
                 QTRY_VERIFY(app.mainWindow()->isActiveWindow());
             QTest::qWait(100); // a second batch would have come by now
             QCOMPARE(appended.size(), enqueued.isEmpty() ? 0 : 1);
-            QCOMPARE(sources(app.contentView()->processor()), enqueued);
-            QVERIFY(waitUntilIdle(app.contentView()->processor()));
+            QByteArrayList sources;
+            for (const JobItem* job : processor.jobs())
+                sources << bytes(job->sourceURL());
+            QCOMPARE(sources, enqueued);
+            QVERIFY(waitUntilIdle(processor));
             QCOMPARE(fs::exists(root() / "Resized" / "own.jpg"), !bus);
         }
         QDBusConnection::disconnectFromBus(QStringLiteral("first"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("other"));
     }
 
     void notificationWhenUnseen_data() {
@@ -206,14 +177,15 @@ private Q_SLOTS:
         QFETCH(bool, active);
         QFETCH(int, longBatchMs);
         QFETCH(QStringList, shown);
-        if (!m_hasBus)
-            QSKIP("dbus-run-session is not installed");
-        QDBusConnection desktop = m_bus.connect(QStringLiteral("desktop"));
+        if (m_bus.isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        const QString name = QStringLiteral("org.freedesktop.Notifications");
+        const QString object = QStringLiteral("/org/freedesktop/Notifications");
+        QDBusConnection desktop = connectToBus(QStringLiteral("desktop"));
         NotificationService service;
-        QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                       QDBusConnection::ExportAllSlots));
-        QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
-        const QDBusConnection appBus = m_bus.connect(QStringLiteral("app"));
+        QVERIFY(desktop.registerObject(object, &service, QDBusConnection::ExportAllSlots));
+        QVERIFY(desktop.registerService(name));
+        const QDBusConnection appBus = connectToBus(QStringLiteral("app"));
         {
             KorrinMacApp app(appBus);
             app.setLongBatch(std::chrono::milliseconds(longBatchMs));
@@ -230,43 +202,40 @@ private Q_SLOTS:
             QVERIFY(waitUntilIdle(app.contentView()->processor()));
             // Calls from one connection arrive in order: once this one is
             // answered, a notification would have been shown.
-            QDBusPendingCall after = appBus.asyncCall(
-                QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                               QStringLiteral("/org/freedesktop/Notifications"),
-                                               QStringLiteral("org.freedesktop.Notifications"),
-                                               QStringLiteral("GetCapabilities")));
-            QTRY_VERIFY(after.isFinished());
+            appBus.call(QDBusMessage::createMethodCall(name, object, name,
+                                                       QStringLiteral("GetCapabilities")),
+                        QDBus::BlockWithGui);
             QCOMPARE(service.shown, shown);
         }
-        desktop.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        desktop.unregisterService(name);
         QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
         QDBusConnection::disconnectFromBus(QStringLiteral("app"));
     }
 
     void dialogResultsNameExactFiles_data() {
         QTest::addColumn<QList<QUrl>>("chosen");
-        QTest::addColumn<QList<QByteArray>>("files");
+        QTest::addColumn<QByteArrayList>("files");
         const QString shown = QString::fromStdString(root().native());
         const QByteArray encoded = QUrl::fromLocalFile(shown).toEncoded();
         QTest::newRow("a portal's URI carries the bytes")
             << QList<QUrl>{QUrl::fromEncoded(encoded + "/%FF.jpg")}
-            << QList<QByteArray>{bytes(root() / "\xff.jpg")};
+            << QByteArrayList{bytes(root() / "\xff.jpg")};
         QTest::newRow("made from text: found again")
             << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/\uFFFD.jpg")),
                            QUrl::fromLocalFile(shown + QStringLiteral("/\uFFFD/in.jpg"))}
-            << QList<QByteArray>{bytes(root() / "\xff.jpg"), bytes(root() / "\xfa" / "in.jpg")};
+            << QByteArrayList{bytes(root() / "\xff.jpg"), bytes(root() / "\xfa" / "in.jpg")};
         QTest::newRow("two names that show alike: both")
             << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/x\uFFFD.jpg"))}
-            << QList<QByteArray>{bytes(root() / "x\xfe.jpg"), bytes(root() / "x\xff.jpg")};
+            << QByteArrayList{bytes(root() / "x\xfe.jpg"), bytes(root() / "x\xff.jpg")};
         QTest::newRow("no such file: passed on")
             << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/gone.jpg"))}
-            << QList<QByteArray>{bytes(root() / "gone.jpg")};
+            << QByteArrayList{bytes(root() / "gone.jpg")};
     }
 
     void dialogResultsNameExactFiles() {
         QFETCH(QList<QUrl>, chosen);
-        QFETCH(QList<QByteArray>, files);
-        QList<QByteArray> named;
+        QFETCH(QByteArrayList, files);
+        QByteArrayList named;
         for (const QUrl& url : FileURLs::exactURLs(chosen))
             named << bytes(FileURLs::localPath(url).value_or(fs::path()));
         QCOMPARE(named, files);
@@ -276,18 +245,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("start");
-        QTest::newRow("help, Japanese") << "--help"
-                                        << "ja_JP.UTF-8"
-                                        << "使い方: burisora";
-        QTest::newRow("help, other: Japanese") << "-h"
-                                               << "fr_FR.UTF-8"
-                                               << "使い方: burisora";
-        QTest::newRow("help, English") << "--help"
-                                       << "en_US.UTF-8"
-                                       << "Usage: burisora";
-        QTest::newRow("version") << "--version"
-                                 << "en_US.UTF-8"
-                                 << "burisora " BURISORA_VERSION;
+        const auto row = [](const char* tag, const char* option, const char* lang,
+                            const char* start) {
+            QTest::newRow(tag) << QString::fromLatin1(option) << QString::fromLatin1(lang)
+                               << QString::fromUtf8(start);
+        };
+        row("help, Japanese", "--help", "ja_JP.UTF-8", "使い方: burisora");
+        row("help, other: Japanese", "-h", "fr_FR.UTF-8", "使い方: burisora");
+        row("help, English", "--help", "en_US.UTF-8", "Usage: burisora");
+        row("version", "--version", "en_US.UTF-8", "burisora " BURISORA_VERSION);
     }
 
     void answersWithoutDisplay() {
@@ -307,11 +273,15 @@ private Q_SLOTS:
                  qPrintable(QString::fromUtf8(process.readAllStandardError())));
     }
 
-    void contentAreaIs880By640() {
+    // 880 x 640 for the content, and no menu item opens a second window.
+    void oneWindowOf880By640() {
         KorrinMacApp app;
         app.show();
         QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
         QCOMPARE(app.contentView()->size(), QSize(880, 640));
+        for (QAction* menu : app.mainWindow()->menuBar()->actions())
+            for (QAction* item : menu->menu()->actions())
+                QVERIFY2(!item->text().contains(QStringLiteral("新規")), qPrintable(item->text()));
     }
 };
 

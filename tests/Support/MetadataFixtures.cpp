@@ -57,13 +57,12 @@ void exiftool(const fs::path& path, QStringList facts) {
          QStringList{"-q", "-q", "-overwrite_original"} << facts << text(path));
 }
 
-} // namespace
+const QStringList plantedTokens{"QZMAKE01",   "QZMODEL02", "QZARTIST03",  "QZCOPY04", "QZDESC05",
+                                "QZSOFT06",   "QZHOST07",  "QZUSER08",    "QZLENS09", "QZIPTC10",
+                                "QZBYLINE11", "QZXMP12",   "QZXMPDESC13", "QZCOM14",  "QZNOTE12",
+                                "2001:02:03", "2001-02-03"};
 
-QStringList plantedTokens() {
-    return {"QZMAKE01",    "QZMODEL02", "QZARTIST03", "QZCOPY04",   "QZDESC05",   "QZSOFT06",
-            "QZHOST07",    "QZUSER08",  "QZLENS09",   "QZIPTC10",   "QZBYLINE11", "QZXMP12",
-            "QZXMPDESC13", "QZCOM14",   "QZNOTE12",   "2001:02:03", "2001-02-03"};
-}
+} // namespace
 
 fs::path makeMetadataSource(const fs::path& folder, const QString& name) {
     const fs::path path = folder / name.toStdString();
@@ -107,7 +106,7 @@ QStringList leakedTokens(const QByteArray& bytes) {
     QByteArray squeezed = bytes.toLower();
     squeezed.removeIf([](char c) { return c == '\n' || c == '\r' || c == ' '; });
     QStringList found;
-    for (const QString& token : plantedTokens()) {
+    for (const QString& token : plantedTokens) {
         const QByteArray plain = token.toLatin1();
         if (bytes.contains(plain) || squeezed.contains(plain.toHex()))
             found.append(token);

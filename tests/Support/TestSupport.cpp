@@ -78,31 +78,17 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     return path;
 }
 
-QString metadataValue(const fs::path& path, const QString& tag) {
-    return run("exiftool", {"-s3", "-n", u'-' + tag, text(path)}).trimmed();
-}
-
 Decoded decode(const fs::path& path) {
-    const QString out =
-        run("identify", {"-format", "%w %h %[channels] %m %z\\n", text(path) + u"[0]"});
+    const QString out = run("identify", {"-format", "%w %h %m %z\\n", text(path) + u"[0]"});
     const QStringList fields = out.split(u' ');
     Decoded decoded;
-    if (fields.size() < 5)
+    if (fields.size() < 4)
         return decoded;
     decoded.width = fields[0].toInt();
     decoded.height = fields[1].toInt();
-    const QString channels = fields[2];
-    decoded.bands = channels.startsWith(u"srgba") || channels.startsWith(u"rgba") ? 4
-                    : channels.startsWith(u"gray")                                ? 1
-                                                                                  : 3;
-    decoded.loader = fields[3].toLower();
-    decoded.bitDepth = fields[4].trimmed().toInt();
+    decoded.loader = fields[2].toLower();
+    decoded.bitDepth = fields[3].trimmed().toInt();
     return decoded;
-}
-
-double bandMean(const fs::path& path, int band) {
-    const QString expression = QStringLiteral("%[fx:255*mean.%1]").arg(QLatin1Char("rgb"[band]));
-    return run("convert", {text(path) + u"[0]", "-format", expression, "info:"}).toDouble();
 }
 
 QByteArray sha256(const fs::path& path) {

@@ -41,20 +41,15 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});
 // A tiny valid PNG whose header claims `width` x `height`: readers see the
 // claimed size, and decoding fails. Stands in for decompression bombs.
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
-// One tag as exiftool prints it (-s3), or empty.
-QString metadataValue(const fs::path& path, const QString& tag);
 
 struct Decoded {
     int width = 0;
     int height = 0;
-    int bands = 0;
     int bitDepth = 0;
     QString loader;
 };
 // Decoded by ImageMagick, independently of the code under test.
 Decoded decode(const fs::path& path);
-// Mean of one band over the whole image.
-double bandMean(const fs::path& path, int band);
 
 QByteArray sha256(const fs::path& path);
 QByteArray readBytes(const fs::path& path);

@@ -5,15 +5,12 @@
 // and the failed job says why.
 #include "Models/FileURLs.h"
 #include "Services/Errors.h"
-#include "Services/ImageIOResizer.h"
 #include "Services/ImagePipeline.h"
 #include "Services/ImageProcessor.h"
 #include "Support/TestSupport.h"
 
 #include <QSignalSpy>
 #include <QTest>
-
-#include <vips/vips8>
 
 #include <sys/stat.h>
 
@@ -136,25 +133,6 @@ private Q_SLOTS:
         QVERIFY(!fs::exists(outside / "gone"));
         QCOMPARE(entries(folder / "Moved"), 1); // the first output, untouched
         QVERIFY(temporaryFilesBelow(folder).isEmpty() && temporaryFilesBelow(outside).isEmpty());
-    }
-
-    // A source swapped for a huge image after the pipeline read its size
-    // must not be decoded: the downscale checks the limits again on what it
-    // opened. (The swap itself cannot be timed from here; the downscale is
-    // given the huge image directly.)
-    void oversizedImageIsNeverDecoded_data() {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::newRow("too wide") << 200001 << 1;
-        QTest::newRow("too many pixels") << 20000 << 10001;
-    }
-    void oversizedImageIsNeverDecoded() {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        const fs::path source = file("oversized/" + std::to_string(width) + ".png");
-        fs::create_directories(source.parent_path());
-        vips::VImage::black(width, height).write_to_file(source.c_str());
-        QVERIFY_THROWS_EXCEPTION(ResizeError, ImageIOResizer::resize(source, 100));
     }
 
     // Sources change after they were listed, before their turn comes.

@@ -78,8 +78,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("first does not fit")
             << QStringLiteral("あい") << 2LL << QStringLiteral("あ");
-        QTest::newRow("zero") << QStringLiteral("abc") << 0LL << QString();
-        QTest::newRow("fits") << QStringLiteral("abc") << 3LL << QStringLiteral("abc");
         QTest::newRow("combining mark whole")
             << QStringLiteral("ae\u0301") << 2LL << QStringLiteral("a");
     }
@@ -107,33 +105,16 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(out.filename().native()), kana.left(78) + u".jpg");
     }
 
-    void linkBackToTheSourceFolderIsFine() {
+    // The output folder must be the source's folder or below it: a link back
+    // to it is fine, "/" holds "/Resized", a sibling sharing the name's start
+    // is elsewhere (links elsewhere are in tst_Faults).
+    void containment() {
         const fs::path source = touch("linked/a.jpg");
         fs::create_directory_symlink(source.parent_path(), source.parent_path() / "Here");
         const fs::path out = OPR::resolve(source, OutputType::png, QStringLiteral("Here"), {});
         QVERIFY(fs::equivalent(out, source.parent_path() / "a.png"));
-    }
-
-    void containment_data() {
-        QTest::addColumn<QString>("parent");
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<bool>("contained");
-        QTest::newRow("root") << "/"
-                              << "/Resized" << true;
-        QTest::newRow("below") << "/home/u"
-                               << "/home/u/Resized" << true;
-        QTest::newRow("itself") << "/home/u"
-                                << "/home/u" << true;
-        QTest::newRow("sibling with same start") << "/home/u"
-                                                 << "/home/user/Resized" << false;
-        QTest::newRow("elsewhere") << "/home/u"
-                                   << "/tmp/Resized" << false;
-    }
-    void containment() {
-        QFETCH(QString, parent);
-        QFETCH(QString, output);
-        QFETCH(bool, contained);
-        QCOMPARE(OPR::isContained(parent.toStdString(), output.toStdString()), contained);
+        QVERIFY(OPR::isContained("/", "/Resized"));
+        QVERIFY(!OPR::isContained("/home/u", "/home/user/Resized"));
     }
 
     void tooManyCollisions() {

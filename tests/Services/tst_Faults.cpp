@@ -71,64 +71,57 @@ private Q_SLOTS:
         QCOMPARE(ImagePipeline::process(source, settings()).status, JobStatus::succeeded());
     }
 
-    void folderNotWritable_data() {
-        QTest::addColumn<bool>("outputFolderExists");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("output folder read-only") << true << cannotCreate;
-        QTest::newRow("source folder read-only") << false << SystemError(EACCES).errorDescription();
-    }
-    void folderNotWritable() {
-        QFETCH(bool, outputFolderExists);
-        QFETCH(QString, message);
-        if (runningAsRoot())
-            QSKIP("root writes into read-only folders");
-        const fs::path folder = file(outputFolderExists ? "ro-output" : "ro-source");
-        const fs::path source = makeImage(folder / "a.jpg");
-        const fs::path locked = outputFolderExists ? folder / "Resized" : folder;
-        fs::create_directories(locked);
-        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings());
-        fs::permissions(locked, fs::perms::owner_all);
-        QCOMPARE(outcome.status, JobStatus::failed(message));
-        QCOMPARE(outcome.sourcePixelLongEdge, 64);
-        QCOMPARE(entries(folder / "Resized"), 0);
-        QVERIFY(temporaryFilesBelow(folder).isEmpty());
-    }
-
-    // Between two jobs someone replaces the output folder.
-    void outputFolderReplacedBetweenJobs_data() {
-        QTest::addColumn<QString>("replacement");
+    // Between two jobs the output folder becomes unusable: read-only, or
+    // replaced by a link elsewhere or a file.
+    void outputFolderUnusable_data() {
+        QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("message");
         const QString elsewhere = QStringLiteral("出力フォルダが想定外の場所を指しています");
+        const QString exists = SystemError(EEXIST).errorDescription();
+        if (!runningAsRoot()) { // root writes into read-only folders
+            QTest::newRow("output folder read-only") << "read-only" << cannotCreate;
+            QTest::newRow("source folder read-only")
+                << "locked" << SystemError(EACCES).errorDescription();
+        }
         QTest::newRow("link elsewhere") << "link" << elsewhere;
         QTest::newRow("link to a link elsewhere") << "chain" << elsewhere;
-        QTest::newRow("dangling link") << "dangling" << SystemError(EEXIST).errorDescription();
-        QTest::newRow("a file") << "file" << SystemError(EEXIST).errorDescription();
+        QTest::newRow("dangling link") << "dangling" << exists;
+        QTest::newRow("a file") << "file" << exists;
     }
-    void outputFolderReplacedBetweenJobs() {
-        QFETCH(QString, replacement);
+    void outputFolderUnusable() {
+        QFETCH(QString, change);
         QFETCH(QString, message);
-        const fs::path folder = file("swap-" + replacement.toStdString());
+        const fs::path folder = file("swap-" + change.toStdString());
         const fs::path first = makeImage(folder / "first.png");
         const fs::path second = makeImage(folder / "second.png");
-        const fs::path outside = file("outside-" + replacement.toStdString());
+        const fs::path outside = file("outside-" + change.toStdString());
         fs::create_directories(outside);
 
         QCOMPARE(ImagePipeline::process(first, settings()).status, JobStatus::succeeded());
         fs::rename(folder / "Resized", folder / "Moved");
-        if (replacement == u"link")
+        const bool readOnly = change == u"read-only" || change == u"locked";
+        const fs::path locked = change == u"locked" ? folder : folder / "Resized";
+        if (readOnly) {
+            fs::create_directories(locked);
+            fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        } else if (change == u"link") {
             fs::create_directory_symlink(outside, folder / "Resized");
-        else if (replacement == u"chain") {
+        } else if (change == u"chain") {
             fs::create_directory_symlink(outside, folder / "hop");
             fs::create_directory_symlink("hop", folder / "Resized");
-        } else if (replacement == u"dangling")
+        } else if (change == u"dangling") {
             fs::create_symlink(outside / "gone", folder / "Resized");
-        else
+        } else {
             writeBytes(folder / "Resized", "not a folder");
+        }
 
         const ImageProcessingOutcome outcome = ImagePipeline::process(second, settings());
+        if (readOnly)
+            fs::permissions(locked, fs::perms::owner_all);
         QCOMPARE(outcome.status, JobStatus::failed(message));
+        QCOMPARE(outcome.sourcePixelLongEdge, 64);
         QVERIFY(!outcome.outputURL);
+        QCOMPARE(entries(folder / "Resized"), 0);
         QCOMPARE(entries(outside), 0);
         QVERIFY(!fs::exists(outside / "gone"));
         QCOMPARE(entries(folder / "Moved"), 1); // the first output, untouched

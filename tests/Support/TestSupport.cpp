@@ -44,7 +44,13 @@ vips::VImage photoLike(int width, int height, int bands) {
         .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
 }
 
-QString run(const QString& program, const QStringList& arguments) {
+QString text(const fs::path& path) {
+    return QString::fromStdString(path.native());
+}
+
+} // namespace
+
+QString runTool(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
@@ -52,20 +58,9 @@ QString run(const QString& program, const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-QString text(const fs::path& path) {
-    return QString::fromStdString(path.native());
-}
-
-} // namespace
-
 fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     fs::create_directories(path.parent_path());
     vips::VImage image = photoLike(recipe.width, recipe.height, recipe.alpha ? 4 : 3);
-    if (recipe.pages > 1) {
-        const std::vector<vips::VImage> pages(size_t(recipe.pages), image);
-        image = vips::VImage::arrayjoin(pages, vips::VImage::option()->set("across", 1)).copy();
-        image.set("page-height", recipe.height);
-    }
     if (recipe.iccProfile)
         image = image.icc_transform("srgb", vips::VImage::option()->set("input_profile", "srgb"));
     if (recipe.bitDepth == 16)
@@ -79,7 +74,7 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
 }
 
 Decoded decode(const fs::path& path) {
-    const QString out = run("identify", {"-format", "%w %h %m %z\\n", text(path) + u"[0]"});
+    const QString out = runTool("identify", {"-format", "%w %h %m %z\\n", text(path) + u"[0]"});
     const QStringList fields = out.split(u' ');
     Decoded decoded;
     if (fields.size() < 4)

@@ -31,10 +31,11 @@ struct ImageSpec {
     int orientation = 0; // 0: no EXIF orientation written
     bool alpha = false;
     bool iccProfile = false;
-    int pages = 1;    // > 1: an animated GIF or multi-page TIFF
     int bitDepth = 8; // 16: 16 bits per sample (PNG, TIFF)
 };
 
+// Runs a tool to its end and gives its output; complains when it fails.
+QString runTool(const QString& program, const QStringList& arguments);
 // A photo-like image (gradients and texture) encoded by the file's extension:
 // jpg, png, heic, tif, gif or webp.
 fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});

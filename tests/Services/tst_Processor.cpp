@@ -29,9 +29,9 @@ private Q_SLOTS:
     void initTestCase() { initialize(); }
 
     // A folder, a single file and another folder dropped in one go: the file
-    // waits for the first folder's listing, and every drop is one append.
-    // Folders give their regular files with our extensions, in any case;
-    // hidden items and links stay out.
+    // waits for the first folder's listing, every drop is one append, and
+    // each keeps its own settings. Folders give their regular files with our
+    // extensions, in any case; hidden items and links stay out.
     void overlappingDropsKeepTheirOrder() {
         for (const char* name : {"a1.png", "a2.png", "A3.JPG", ".hidden.jpg", ".secret/inner.png"})
             makeImage(file("first") / name);
@@ -39,14 +39,15 @@ private Q_SLOTS:
         fs::create_symlink(file("first/a1.png"), file("first/link.jpg"));
         makeImage(file("single.jpg"));
         makeImage(file("last/sub/c1.png"));
-        ResizeSettingsSnapshot settings;
         ImageProcessor processor;
         QSignalSpy appended(&processor, &ImageProcessor::jobsAppended);
-        processor.enqueue(fileURLs({file("first")}), settings);
-        processor.enqueue(fileURLs({file("single.jpg")}), settings);
-        processor.enqueue(fileURLs({file("last")}), settings);
+        QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
+        processor.enqueue(fileURLs({file("first")}), snapshot(64, QStringLiteral("a_")));
+        processor.enqueue(fileURLs({file("single.jpg")}), snapshot(64, QStringLiteral("b_")));
+        processor.enqueue(fileURLs({file("last")}), snapshot(64, QStringLiteral("c_")));
         QVERIFY(processor.jobs().isEmpty());
         QVERIFY(processor.isProcessing()); // the drop's settings are already taken
+        QCOMPARE(processor.activeBatchCount(), 3);
         QTRY_COMPARE(appended.size(), 3);
         const auto rows = [&](int i) {
             return std::pair(appended[i][0].toLongLong(), appended[i][1].toLongLong());
@@ -59,6 +60,12 @@ private Q_SLOTS:
                  (QSet<QString>{"a1.png", "a2.png", "A3.JPG"}));
         QCOMPARE(listed.mid(3), (QStringList{"single.jpg", "c1.png"}));
         QVERIFY(waitUntilIdle(processor));
+        QCOMPARE(processing.count(), 2); // true once, false once, after all
+        for (const JobItem* job : processor.jobs())
+            QCOMPARE(job->status(), JobStatus::succeeded());
+        for (const char* output :
+             {"first/Resized/a_A3.jpg", "Resized/b_single.jpg", "last/sub/Resized/c_c1.png"})
+            QVERIFY2(fs::exists(file(output)), output);
     }
 
     // Only file URLs with our extensions become jobs, no more than the room
@@ -107,27 +114,6 @@ private Q_SLOTS:
         QVERIFY(waitUntilIdle(processor));
         processor.clearAll();
         QVERIFY(processor.jobs().isEmpty());
-    }
-
-    void overlappingBatchesKeepTheirSettings() {
-        std::vector<fs::path> images;
-        for (int i = 0; i < 3; ++i)
-            images.push_back(makeImage(file("overlap/p" + std::to_string(i) + ".jpg")));
-        ImageProcessor processor;
-        QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
-        processor.enqueue(fileURLs({images[0], images[1], images[2]}),
-                          snapshot(64, QStringLiteral("a_")));
-        processor.enqueue(fileURLs({images[0], images[1], images[2]}),
-                          snapshot(64, QStringLiteral("b_")));
-        QCOMPARE(processor.activeBatchCount(), 2);
-        QVERIFY(waitUntilIdle(processor));
-        QCOMPARE(processing.count(), 2); // true once, false once, after both
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(fs::exists(file("overlap/Resized/a_p" + std::to_string(i) + ".jpg")));
-            QVERIFY(fs::exists(file("overlap/Resized/b_p" + std::to_string(i) + ".jpg")));
-        }
-        for (const JobItem* job : processor.jobs())
-            QCOMPARE(job->status(), JobStatus::succeeded());
     }
 
     // Files start in request order, never more than the parallelism limit at

@@ -12,7 +12,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 using namespace TestSupport;
 
@@ -20,6 +24,25 @@ namespace {
 
 const QString writeFailed = QStringLiteral("画像の書き出しに失敗しました");
 const QString cannotCreate = QStringLiteral("出力ファイルを作成できませんでした");
+
+// Stands in for a full disk: while it lives, no file of this process may grow
+// beyond `bytes` (writes past it fail with EFBIG instead of killing us).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+};
 
 ResizeSettingsSnapshot settings(std::int64_t edge = 800) {
     ResizeSettingsSnapshot s = snapshot(edge);
@@ -78,7 +101,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         const QString elsewhere = QStringLiteral("出力フォルダが想定外の場所を指しています");
         const QString exists = SystemError(EEXIST).errorDescription();
-        if (!runningAsRoot()) { // root writes into read-only folders
+        if (::geteuid() != 0) { // root writes into read-only folders
             QTest::newRow("output folder read-only") << "read-only" << cannotCreate;
             QTest::newRow("source folder read-only")
                 << "locked" << SystemError(EACCES).errorDescription();

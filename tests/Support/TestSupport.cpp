@@ -14,11 +14,7 @@
 
 #include <vips/vips8>
 
-#include <sys/resource.h>
-#include <unistd.h>
 #include <zlib.h>
-
-#include <csignal>
 
 namespace TestSupport {
 
@@ -112,10 +108,6 @@ fs::path path(const QTemporaryDir& dir) {
     return fs::path(dir.path().toStdString());
 }
 
-bool runningAsRoot() {
-    return ::geteuid() == 0;
-}
-
 void writeBytes(const fs::path& path, const QByteArray& bytes) {
     QFile file(text(path));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -125,22 +117,6 @@ void writeBytes(const fs::path& path, const QByteArray& bytes) {
 QByteArray readBytes(const fs::path& path) {
     QFile file(text(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    m_savedSoft = limit.rlim_cur;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit() {
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = m_savedSoft;
-    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height) {

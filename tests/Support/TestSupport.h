@@ -60,20 +60,6 @@ QStringList temporaryFilesBelow(const fs::path& folder);
 // Entries directly in `folder`; 0 when it does not exist.
 qsizetype entries(const fs::path& folder);
 fs::path path(const QTemporaryDir& dir);
-bool runningAsRoot();
-
-// Stands in for a full disk: while it lives, no file of this process may grow
-// beyond `bytes` (writes past it fail with EFBIG instead of killing us).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(unsigned long bytes);
-    ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    unsigned long m_savedSoft;
-};
 
 // The settings of one batch: the defaults but for these.
 ResizeSettingsSnapshot snapshot(std::int64_t longEdge, const QString& prefix = {});

@@ -49,8 +49,10 @@ QString text(const fs::path& path) {
 QString runTool(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
         qWarning() << program << arguments << process.readAllStandardError();
+        return {};
+    }
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 

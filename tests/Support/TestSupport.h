@@ -34,7 +34,7 @@ struct ImageSpec {
     int bitDepth = 8; // 16: 16 bits per sample (PNG, TIFF)
 };
 
-// Runs a tool to its end and gives its output; complains when it fails.
+// Runs a tool to its end and gives its output; complains and gives none when it fails.
 QString runTool(const QString& program, const QStringList& arguments);
 // A photo-like image (gradients and texture) encoded by the file's extension:
 // jpg, png, heic, tif, gif or webp.
@@ -49,7 +49,8 @@ struct Decoded {
     int bitDepth = 0;
     QString loader;
 };
-// Decoded by ImageMagick, independently of the code under test.
+// Decoded whole by ImageMagick, independently of the code under test; all 0
+// when that fails.
 Decoded decode(const fs::path& path);
 
 QByteArray sha256(const fs::path& path);

@@ -10,14 +10,6 @@ using Path = std::filesystem::path;
 class JobsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void newJob() {
-        JobItem a(Path("/tmp/a.jpg"));
-        JobItem b(Path("/tmp/a.jpg"));
-        QVERIFY(a.id() != b.id());
-        QCOMPARE(a.status(), JobStatus::pending());
-        QVERIFY(!a.outputURL() && !a.sourcePixelLongEdge() && !a.outputPixelLongEdge());
-    }
-
     // Setters notify only on a real change: of the kind, of the text, of an
     // optional's presence or value (0 is a value, not absence).
     void notifications() {

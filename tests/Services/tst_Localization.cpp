@@ -7,7 +7,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTest>
 
 #include <cstring>
@@ -25,19 +24,10 @@ class LocalizationTest : public QObject {
         return ImagePipeline::process(source, SettingsValues().snapshot()).status.text();
     }
 
+    // burisora-cli in `lang`, which it takes from our environment.
     QStringList cli(const QString& lang, const QStringList& arguments) const {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
-                           QString::fromStdString(file("config").native()));
-        environment.remove(QStringLiteral("LC_ALL"));
-        environment.remove(QStringLiteral("LC_MESSAGES"));
-        environment.insert(QStringLiteral("LANG"), lang);
-        process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("BURISORA_CLI"), arguments);
-        if (!process.waitForFinished(120000))
-            return {};
-        return QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        qputenv("LANG", lang.toUtf8());
+        return runCli(arguments, file("config")).lines;
     }
 
     // A fresh folder per run, so that no run lists another's outputs.
@@ -52,6 +42,8 @@ class LocalizationTest : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         initialize();
+        qunsetenv("LC_ALL");
+        qunsetenv("LC_MESSAGES");
         writeBytes(file("broken.jpg"), "not an image");
         fs::create_directories(file("folder.jpg"));
         makePngClaiming(file("huge.png"), 100000, 100000);
@@ -62,26 +54,22 @@ private Q_SLOTS:
         // summary, pending, running, not a regular file, too large, unreadable
         // image, the two picker items, then burisora-cli's summary and failure.
         QTest::addColumn<QStringList>("expected");
-        const QStringList japanese{QStringLiteral("完了 3 / スキップ 1 / 失敗 0 / 全 6"),
-                                   QStringLiteral("待機中"),
-                                   QStringLiteral("処理中…"),
-                                   QStringLiteral("通常ファイルではありません"),
-                                   QStringLiteral("画像が大きすぎます (100000x100000)"),
-                                   QStringLiteral("画像ファイルを開けませんでした"),
-                                   QStringLiteral("カスタム"),
-                                   QStringLiteral("元と同じ"),
-                                   QStringLiteral("完了 1 / スキップ 0 / 失敗 1 / 全 2"),
-                                   QStringLiteral("画像ファイルを開けませんでした")};
-        const QStringList english{QStringLiteral("Done 3 / Skipped 1 / Failed 0 / All 6"),
-                                  QStringLiteral("Waiting"),
-                                  QStringLiteral("Processing…"),
-                                  QStringLiteral("Not a regular file"),
-                                  QStringLiteral("Image too large (100000x100000)"),
-                                  QStringLiteral("Could not open the image file"),
-                                  QStringLiteral("Custom"),
-                                  QStringLiteral("Same as Original"),
-                                  QStringLiteral("Done 1 / Skipped 0 / Failed 1 / All 2"),
-                                  QStringLiteral("Could not open the image file")};
+        const char* texts[][2] = {
+            {"完了 3 / スキップ 1 / 失敗 0 / 全 6", "Done 3 / Skipped 1 / Failed 0 / All 6"},
+            {"待機中", "Waiting"},
+            {"処理中…", "Processing…"},
+            {"通常ファイルではありません", "Not a regular file"},
+            {"画像が大きすぎます (100000x100000)", "Image too large (100000x100000)"},
+            {"画像ファイルを開けませんでした", "Could not open the image file"},
+            {"カスタム", "Custom"},
+            {"元と同じ", "Same as Original"},
+            {"完了 1 / スキップ 0 / 失敗 1 / 全 2", "Done 1 / Skipped 0 / Failed 1 / All 2"},
+            {"画像ファイルを開けませんでした", "Could not open the image file"}};
+        QStringList japanese, english;
+        for (const auto& [ja, en] : texts) {
+            japanese << QString::fromUtf8(ja);
+            english << QString::fromUtf8(en);
+        }
         QTest::newRow("English (US)") << QStringLiteral("en_US") << english;
         QTest::newRow("English (GB)") << QStringLiteral("en_GB") << english;
         QTest::newRow("Japanese") << QStringLiteral("ja_JP") << japanese;

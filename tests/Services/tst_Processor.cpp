@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// Drops as the window makes them: folders listed on a worker, appended in the
+// order of the drops, within the job room, without earlier outputs; batches
+// run within the parallelism limit and the memory budget.
 #include "Models/FileURLs.h"
 #include "Services/ImageIOResizer.h"
 #include "Services/ImageProcessor.h"
@@ -15,31 +18,60 @@ class ProcessorTest : public QObject {
     QTemporaryDir m_dir;
     fs::path file(const std::string& name) const { return path(m_dir) / name; }
 
+    static QStringList names(const ImageProcessor& processor) {
+        QStringList list;
+        for (const JobItem* job : processor.jobs())
+            list << FileURLs::displayName(job->sourceURL());
+        return list;
+    }
+
 private Q_SLOTS:
     void initTestCase() { initialize(); }
 
-    void folderExpansion() {
-        const fs::path drop = file("drop");
-        makeImage(drop / "UPPER.JPG");
-        makeImage(drop / ".hidden.jpg");
-        writeBytes(drop / "notes.txt", "text");
-        makeImage(drop / "sub" / "inner.png");
-        makeImage(drop / ".secret" / "inner.png");
-        fs::create_symlink(drop / "UPPER.JPG", drop / "link.jpg");
-        std::vector<fs::path> expanded = ImageProcessor::expandDirectories({drop});
-        std::sort(expanded.begin(), expanded.end());
-        QCOMPARE(expanded.size(), 3u); // the text file is dropped later, by extension
+    // A folder, a single file and another folder dropped in one go: the file
+    // waits for the first folder's listing, every drop is one append, and
+    // each keeps its own settings. Folders give their regular files with our
+    // extensions, in any case; hidden items and links stay out.
+    void overlappingDropsKeepTheirOrder() {
+        for (const char* name : {"a1.png", "a2.png", "A3.JPG", ".hidden.jpg", ".secret/inner.png"})
+            makeImage(file("first") / name);
+        writeBytes(file("first/notes.txt"), "text");
+        fs::create_symlink(file("first/a1.png"), file("first/link.jpg"));
+        makeImage(file("single.jpg"));
+        makeImage(file("last/sub/c1.png"));
         ImageProcessor processor;
-        processor.enqueue(fileURLs({drop}), snapshot(64));
-        QTRY_COMPARE(processor.jobs().size(), 2); // listed on a worker
-        QSet<fs::path> listed;
-        for (const JobItem* job : processor.jobs())
-            listed.insert(job->sourceURL());
-        QCOMPARE(listed, (QSet<fs::path>{drop / "UPPER.JPG", drop / "sub" / "inner.png"}));
+        QSignalSpy appended(&processor, &ImageProcessor::jobsAppended);
+        QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
+        processor.enqueue(fileURLs({file("first")}), snapshot(64, QStringLiteral("a_")));
+        processor.enqueue(fileURLs({file("single.jpg")}), snapshot(64, QStringLiteral("b_")));
+        processor.enqueue(fileURLs({file("last")}), snapshot(64, QStringLiteral("c_")));
+        QVERIFY(processor.jobs().isEmpty());
+        QVERIFY(processor.isProcessing()); // the drop's settings are already taken
+        QCOMPARE(processor.activeBatchCount(), 3);
+        QTRY_COMPARE(appended.size(), 3);
+        const auto rows = [&](int i) {
+            return std::pair(appended[i][0].toLongLong(), appended[i][1].toLongLong());
+        };
+        QCOMPARE(rows(0), std::pair(0LL, 3LL));
+        QCOMPARE(rows(1), std::pair(3LL, 1LL));
+        QCOMPARE(rows(2), std::pair(4LL, 1LL));
+        const QStringList listed = names(processor);
+        QCOMPARE(QSet<QString>(listed.begin(), listed.begin() + 3),
+                 (QSet<QString>{"a1.png", "a2.png", "A3.JPG"}));
+        QCOMPARE(listed.mid(3), (QStringList{"single.jpg", "c1.png"}));
         QVERIFY(waitUntilIdle(processor));
+        QCOMPARE(processing.count(), 2); // true once, false once, after all
+        for (const JobItem* job : processor.jobs())
+            QCOMPARE(job->status(), JobStatus::succeeded());
+        for (const char* output :
+             {"first/Resized/a_A3.jpg", "Resized/b_single.jpg", "last/sub/Resized/c_c1.png"})
+            QVERIFY2(fs::exists(file(output)), output);
     }
 
-    void capAndClearing() {
+    // Only file URLs with our extensions become jobs, no more than the room
+    // holds, also when a folder's walk meets the end of it. Clearing while a
+    // batch runs keeps the jobs not done yet.
+    void roomAndClearing() {
         ImageProcessor processor;
         QSignalSpy changed(&processor, &ImageProcessor::jobsChanged);
         QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
@@ -49,16 +81,19 @@ private Q_SLOTS:
                           snapshot(64));
         QVERIFY(processor.jobs().isEmpty()); // nothing accepted changes nothing
         QCOMPARE(changed.count() + processing.count(), 0);
-        QList<QUrl> many;
-        for (int i = 0; i < 10005; ++i)
-            many.append(FileURLs::fileURL(file("missing/" + std::to_string(i) + ".jpg")));
-        processor.enqueue(many, snapshot(64));
-        QCOMPARE(processor.jobs().size(), 10000);
-        QCOMPARE(processor.jobs().last()->sourceURL(), file("missing/9999.jpg"));
+        QList<QUrl> missing;
+        for (int i = 0; i < ImageProcessor::maximumJobCount - 4; ++i)
+            missing.append(FileURLs::fileURL(file("missing/" + std::to_string(i) + ".jpg")));
+        processor.enqueue(missing, snapshot(64));
+        fs::create_directories(file("room"));
+        for (int i = 0; i < 20; ++i)
+            writeBytes(file("room/" + std::to_string(i) + ".jpg"), {});
+        processor.enqueue(fileURLs({file("room")}), snapshot(64));
+        QTRY_COMPARE(processor.jobs().size(), ImageProcessor::maximumJobCount);
+        QCOMPARE(processor.jobs().last()->sourceURL().parent_path(), file("room"));
         changed.clear();
         processor.enqueue(fileURLs({file("missing/more.jpg")}), snapshot(64));
         QCOMPARE(changed.count(), 0);
-        QCOMPARE(processor.activeBatchCount(), 1);
 
         QVERIFY(waitUntilIdle(processor));
         QCOMPARE(processor.jobs().first()->status(),
@@ -67,30 +102,18 @@ private Q_SLOTS:
         QVERIFY(processor.jobs().isEmpty());
         processor.clearCompleted(); // still notifies when nothing goes
         QCOMPARE(changed.count(), 2);
-        processor.enqueue(fileURLs({file("missing/again.jpg")}), snapshot(64));
-        QCOMPARE(processor.jobs().size(), 1);
+        processor.enqueue(fileURLs({file("missing/x.jpg")}), snapshot(64));
         QVERIFY(waitUntilIdle(processor));
-    }
-
-    void overlappingBatchesKeepTheirSettings() {
-        std::vector<fs::path> images;
-        for (int i = 0; i < 3; ++i)
-            images.push_back(makeImage(file("overlap/p" + std::to_string(i) + ".jpg")));
-        ImageProcessor processor;
-        QSignalSpy processing(&processor, &ImageProcessor::isProcessingChanged);
-        processor.enqueue(fileURLs({images[0], images[1], images[2]}),
-                          snapshot(64, QStringLiteral("a_")));
-        processor.enqueue(fileURLs({images[0], images[1], images[2]}),
-                          snapshot(64, QStringLiteral("b_")));
-        QCOMPARE(processor.activeBatchCount(), 2);
+        processor.enqueue(
+            fileURLs({makeImage(file("keep/k.png"), {.width = 2000, .height = 2000})}),
+            snapshot(64));
+        QCOMPARE(processor.jobs().size(), 2);
+        processor.clearAll();
+        QCOMPARE(processor.jobs().size(), 1); // the pending one survives
+        QCOMPARE(processor.jobs().first()->sourceURL(), file("keep/k.png"));
         QVERIFY(waitUntilIdle(processor));
-        QCOMPARE(processing.count(), 2); // true once, false once, after both
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(fs::exists(file("overlap/Resized/a_p" + std::to_string(i) + ".jpg")));
-            QVERIFY(fs::exists(file("overlap/Resized/b_p" + std::to_string(i) + ".jpg")));
-        }
-        for (const JobItem* job : processor.jobs())
-            QCOMPARE(job->status(), JobStatus::succeeded());
+        processor.clearAll();
+        QVERIFY(processor.jobs().isEmpty());
     }
 
     // Files start in request order, never more than the parallelism limit at
@@ -160,21 +183,6 @@ private Q_SLOTS:
             QCOMPARE(startOrder[i], processor.jobs()[i]->sourceURL());
             QCOMPARE(processor.jobs()[i]->status(), JobStatus::succeeded());
         }
-    }
-
-    void clearAllKeepsActiveJobsWhileProcessing() {
-        ImageProcessor processor;
-        processor.enqueue(fileURLs({file("missing/x.jpg")}), snapshot(64));
-        QVERIFY(waitUntilIdle(processor));
-        processor.enqueue(
-            fileURLs({makeImage(file("keep/k.png"), {.width = 2000, .height = 2000})}),
-            snapshot(64));
-        processor.clearAll();
-        QCOMPARE(processor.jobs().size(), 1); // the pending one survives
-        QCOMPARE(processor.jobs().first()->sourceURL(), file("keep/k.png"));
-        QVERIFY(waitUntilIdle(processor));
-        processor.clearAll();
-        QVERIFY(processor.jobs().isEmpty());
     }
 };
 

@@ -11,10 +11,6 @@
 // outputs made from them.
 namespace TestSupport {
 
-// Every text fact the sources carry; each is unique, so finding one in an
-// output means it leaked.
-QStringList plantedTokens();
-
 // Makes `name` in `folder`, 400 x 300 pixels:
 //   camera.jpg   Exif (IFD0 texts, maker note, thumbnail), GPS, IPTC, XMP,
 //                comment, sRGB profile, 300 dpi, orientation 6 (Exif and XMP)
@@ -28,7 +24,8 @@ std::filesystem::path makeMetadataSource(const std::filesystem::path& folder, co
 // exiftool -j -G1 -a -n: "Group:Tag" to value.
 QJsonObject exiftoolTags(const std::filesystem::path& path);
 
-// The planted tokens in `bytes`: plainly, as hex text (any case, across line
+// The text facts the sources carry (each unique, so one found in an output
+// leaked) in `bytes`: plainly, as hex text (any case, across line
 // breaks), or the same inside any zlib stream they hold.
 QStringList leakedTokens(const QByteArray& bytes);
 

@@ -14,11 +14,7 @@
 
 #include <vips/vips8>
 
-#include <sys/resource.h>
-#include <unistd.h>
 #include <zlib.h>
-
-#include <csignal>
 
 namespace TestSupport {
 
@@ -44,28 +40,25 @@ vips::VImage photoLike(int width, int height, int bands) {
         .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
 }
 
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        qWarning() << program << arguments << process.readAllStandardError();
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
 QString text(const fs::path& path) {
     return QString::fromStdString(path.native());
 }
 
 } // namespace
 
+QString runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        qWarning() << program << arguments << process.readAllStandardError();
+        return {};
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
 fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     fs::create_directories(path.parent_path());
     vips::VImage image = photoLike(recipe.width, recipe.height, recipe.alpha ? 4 : 3);
-    if (recipe.pages > 1) {
-        const std::vector<vips::VImage> pages(size_t(recipe.pages), image);
-        image = vips::VImage::arrayjoin(pages, vips::VImage::option()->set("across", 1)).copy();
-        image.set("page-height", recipe.height);
-    }
     if (recipe.iccProfile)
         image = image.icc_transform("srgb", vips::VImage::option()->set("input_profile", "srgb"));
     if (recipe.bitDepth == 16)
@@ -78,31 +71,17 @@ fs::path makeImage(const fs::path& path, const ImageSpec& recipe) {
     return path;
 }
 
-QString metadataValue(const fs::path& path, const QString& tag) {
-    return run("exiftool", {"-s3", "-n", u'-' + tag, text(path)}).trimmed();
-}
-
 Decoded decode(const fs::path& path) {
-    const QString out =
-        run("identify", {"-format", "%w %h %[channels] %m %z\\n", text(path) + u"[0]"});
+    const QString out = runTool("identify", {"-format", "%w %h %m %z\\n", text(path) + u"[0]"});
     const QStringList fields = out.split(u' ');
     Decoded decoded;
-    if (fields.size() < 5)
+    if (fields.size() < 4)
         return decoded;
     decoded.width = fields[0].toInt();
     decoded.height = fields[1].toInt();
-    const QString channels = fields[2];
-    decoded.bands = channels.startsWith(u"srgba") || channels.startsWith(u"rgba") ? 4
-                    : channels.startsWith(u"gray")                                ? 1
-                                                                                  : 3;
-    decoded.loader = fields[3].toLower();
-    decoded.bitDepth = fields[4].trimmed().toInt();
+    decoded.loader = fields[2].toLower();
+    decoded.bitDepth = fields[3].trimmed().toInt();
     return decoded;
-}
-
-double bandMean(const fs::path& path, int band) {
-    const QString expression = QStringLiteral("%[fx:255*mean.%1]").arg(QLatin1Char("rgb"[band]));
-    return run("convert", {text(path) + u"[0]", "-format", expression, "info:"}).toDouble();
 }
 
 QByteArray sha256(const fs::path& path) {
@@ -131,10 +110,6 @@ fs::path path(const QTemporaryDir& dir) {
     return fs::path(dir.path().toStdString());
 }
 
-bool runningAsRoot() {
-    return ::geteuid() == 0;
-}
-
 void writeBytes(const fs::path& path, const QByteArray& bytes) {
     QFile file(text(path));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -144,22 +119,6 @@ void writeBytes(const fs::path& path, const QByteArray& bytes) {
 QByteArray readBytes(const fs::path& path) {
     QFile file(text(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    m_savedSoft = limit.rlim_cur;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit() {
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = m_savedSoft;
-    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height) {

@@ -31,30 +31,27 @@ struct ImageSpec {
     int orientation = 0; // 0: no EXIF orientation written
     bool alpha = false;
     bool iccProfile = false;
-    int pages = 1;    // > 1: an animated GIF or multi-page TIFF
     int bitDepth = 8; // 16: 16 bits per sample (PNG, TIFF)
 };
 
+// Runs a tool to its end and gives its output; complains and gives none when it fails.
+QString runTool(const QString& program, const QStringList& arguments);
 // A photo-like image (gradients and texture) encoded by the file's extension:
 // jpg, png, heic, tif, gif or webp.
 fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});
 // A tiny valid PNG whose header claims `width` x `height`: readers see the
 // claimed size, and decoding fails. Stands in for decompression bombs.
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height);
-// One tag as exiftool prints it (-s3), or empty.
-QString metadataValue(const fs::path& path, const QString& tag);
 
 struct Decoded {
     int width = 0;
     int height = 0;
-    int bands = 0;
     int bitDepth = 0;
     QString loader;
 };
-// Decoded by ImageMagick, independently of the code under test.
+// Decoded whole by ImageMagick, independently of the code under test; all 0
+// when that fails.
 Decoded decode(const fs::path& path);
-// Mean of one band over the whole image.
-double bandMean(const fs::path& path, int band);
 
 QByteArray sha256(const fs::path& path);
 QByteArray readBytes(const fs::path& path);
@@ -64,20 +61,6 @@ QStringList temporaryFilesBelow(const fs::path& folder);
 // Entries directly in `folder`; 0 when it does not exist.
 qsizetype entries(const fs::path& folder);
 fs::path path(const QTemporaryDir& dir);
-bool runningAsRoot();
-
-// Stands in for a full disk: while it lives, no file of this process may grow
-// beyond `bytes` (writes past it fail with EFBIG instead of killing us).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(unsigned long bytes);
-    ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    unsigned long m_savedSoft;
-};
 
 // The settings of one batch: the defaults but for these.
 ResizeSettingsSnapshot snapshot(std::int64_t longEdge, const QString& prefix = {});

@@ -55,7 +55,6 @@ private Q_SLOTS:
 
     void cleanupTestCase() {
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QDBusConnection::sessionBus().unregisterService(service);
         m_bus.kill();
         m_bus.waitForFinished();
     }
@@ -89,7 +88,6 @@ private Q_SLOTS:
             QTRY_COMPARE(m_opener.opened.size(), 1);
             QCOMPARE(m_opener.opened.front(),
                      QUrl::fromLocalFile(QStringLiteral("/tmp/写真/Resized")));
-            QVERIFY(m_fileManager.shown.isEmpty());
             return;
         }
         QTRY_COMPARE(m_fileManager.shown.size(), 1);

@@ -6,7 +6,8 @@
 # and of 2000 files.
 #   bench/memory.sh [path/to/burisora-cli]
 # BURISORA_MEMORY_SETS (default "huge enlarge heic batch") picks the sets.
-# The test suite asserts the bound for the PNG (tests/Cli/tst_Interruption.cpp).
+# Exits 1 when the PNG needs 1 GiB or more, or the 2000-file batch 32 MiB more
+# than the 200-file one (each output kept would add ~100 KB).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cli=${1:-$root/build/src/burisora-cli}
@@ -16,6 +17,15 @@ trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config
 
 wanted() { [[ $sets == *" $1 "* ]]; }
+
+failed=0
+# MiB, bound, what: a figure at or over its bound fails the run.
+bound() {
+  if (($1 >= $2)); then
+    echo "over the bound: $3 is $1 MiB, at most $(($2 - 1)) allowed" >&2
+    failed=1
+  fi
+}
 
 # label, arguments...: peak RSS, wall time, and how the last job ended.
 peak() {
@@ -27,7 +37,8 @@ peak() {
   last=$(grep '^{' "$work/out" | tail -1)
   outcome=$(grep -o '"message":"[^"]*"' <<<"$last" || grep -o '"status":"[a-z]*"' <<<"$last")
   outcome=$(cut -d'"' -f4 <<<"$outcome")
-  printf '%-44s %6d MiB %8.1f s  %s\n' "$label" $((kib / 1024)) "$seconds" "$outcome"
+  mib=$((kib / 1024))
+  printf '%-44s %6d MiB %8.1f s  %s\n' "$label" "$mib" "$seconds" "$outcome"
   rm -rf "$work"/*/Resized
 }
 
@@ -38,6 +49,7 @@ if wanted huge; then
   vips bandjoin_const "$work/ramp.v" "$work/huge/huge.png[compression=1]" 64
   rm "$work/xy.v" "$work/ramp.v"
   peak "16000x12000 PNG to 1280 px" "$work/huge/huge.png"
+  bound "$mib" 1024 "the PNG's peak"
   # libjpeg keeps a progressive image whole as coefficients, whatever the size.
   vips copy "$work/huge/huge.png" "$work/huge/progressive.jpg[interlace,Q=90]"
   rm "$work/huge/huge.png"
@@ -77,5 +89,8 @@ if wanted batch; then
     ((i <= 200)) && ln "$work/p.jpg" "$work/short/p$i.jpg"
   done
   peak "200 photos 1000x750, quality 100" --size 1000 --quality 100 "$work/short"
+  short=$mib
   peak "2000 photos 1000x750, quality 100" --size 1000 --quality 100 "$work/long"
+  bound $((mib - short)) 32 "the longer batch's growth"
 fi
+exit "$failed"

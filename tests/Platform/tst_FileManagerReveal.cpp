@@ -55,7 +55,6 @@ private Q_SLOTS:
 
     void cleanupTestCase() {
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QDBusConnection::sessionBus().unregisterService(service);
         m_bus.kill();
         m_bus.waitForFinished();
     }
@@ -64,8 +63,6 @@ private Q_SLOTS:
     void reveal_data() {
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QString>("uri"); // empty: no file manager
-        QTest::newRow("plain") << QByteArray("/home/u/Resized/a.jpg")
-                               << QStringLiteral("file:///home/u/Resized/a.jpg");
         QTest::newRow("blanks and Japanese")
             << QByteArray("/tmp/写真 2024/Resized/夏 1.jpg")
             << QStringLiteral("file:///tmp/%E5%86%99%E7%9C%9F%202024/Resized/%E5%A4%8F%201.jpg");
@@ -89,7 +86,6 @@ private Q_SLOTS:
             QTRY_COMPARE(m_opener.opened.size(), 1);
             QCOMPARE(m_opener.opened.front(),
                      QUrl::fromLocalFile(QStringLiteral("/tmp/写真/Resized")));
-            QVERIFY(m_fileManager.shown.isEmpty());
             return;
         }
         QTRY_COMPARE(m_fileManager.shown.size(), 1);

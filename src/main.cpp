@@ -85,6 +85,7 @@ void saveScreenshotWhenIdle(KorrinMacApp& app, const QString& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    VipsRuntime::restartWithHugePageBuffers(argv);
     if (const std::optional<int> status = answerWithoutWindow(argc, argv))
         return *status;
     VipsRuntime::initialize(); // while this is the only thread

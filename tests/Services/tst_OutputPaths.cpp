@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Output folders that cannot be written or were swapped for links or files
-// are in tst_Faults, where the whole pipeline meets them.
+// are in tst_Pipeline, where the whole pipeline meets them.
 #include "Models/Characters.h"
 #include "Services/Errors.h"
 #include "Services/OutputPathResolver.h"
@@ -95,7 +95,7 @@ private Q_SLOTS:
 
     // The output folder must be the source's folder or below it: a link back
     // to it is fine, "/" holds "/Resized", a sibling sharing the name's start
-    // is elsewhere (links elsewhere are in tst_Faults).
+    // is elsewhere (links elsewhere are in tst_Pipeline).
     void containment() {
         const fs::path source = touch("linked/a.jpg");
         fs::create_directory_symlink(source.parent_path(), source.parent_path() / "Here");

@@ -22,21 +22,6 @@ class LocalizationTest : public QObject {
         return ImagePipeline::process(source, SettingsValues().snapshot()).status.text();
     }
 
-    // burisora-cli in `lang`, which it takes from our environment.
-    QStringList cli(const QString& lang, const QStringList& arguments) const {
-        qputenv("LANG", lang.toUtf8());
-        return runCli(arguments, file("config")).lines;
-    }
-
-    // A fresh folder per run, so that no run lists another's outputs.
-    QString batch() const {
-        const fs::path folder = file(QUuid::createUuid().toString(QUuid::Id128).toStdString());
-        fs::create_directories(folder);
-        makeImage(folder / "good.jpg");
-        writeBytes(folder / "broken.jpg", "not an image");
-        return QString::fromStdString(folder.native());
-    }
-
 private Q_SLOTS:
     void initTestCase() {
         initialize();
@@ -103,9 +88,16 @@ private Q_SLOTS:
         }
         QLocale::setDefault(before);
 
-        // Lines come in completion order; the summary is the last. Its
-        // failure line and --json take the same texts (tst_Cli).
-        const QStringList lines = cli(locale + QStringLiteral(".UTF-8"), {batch()});
+        // burisora-cli takes the language from our environment. Lines come in
+        // completion order; the summary is the last. Its failure line and
+        // --json show the same status texts (tst_Cli). A folder per run, so
+        // that no run lists another's outputs.
+        qputenv("LANG", (locale + QStringLiteral(".UTF-8")).toUtf8());
+        const fs::path batch = file("batch-" + locale.toStdString());
+        makeImage(batch / "good.jpg");
+        writeBytes(batch / "broken.jpg", "not an image");
+        const QStringList lines =
+            runCli({QString::fromStdString(batch.native())}, file("config")).lines;
         QCOMPARE(lines.size(), 3);
         actual << lines.last();
         QCOMPARE(actual, expected);

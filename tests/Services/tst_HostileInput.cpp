@@ -14,19 +14,12 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QTest>
 
-#include <vips/vips8>
-
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 
 using namespace TestSupport;
 
@@ -37,52 +30,12 @@ const QString headerFailed = QStringLiteral("画像のメタデータを読み�
 const QString decodeFailed = QStringLiteral("リサイズに失敗しました");
 const QString notRegular = QStringLiteral("通常ファイルではありません");
 
-// A little-endian TIFF of 8-bit grey with one directory: the basic entries
-// and these, each {tag, type (3 SHORT, 4 LONG), count, value}. A count above 1
-// claims data past the end.
-QByteArray tiff(quint32 width, quint32 height, std::vector<std::array<quint32, 4>> entries) {
-    entries.insert(entries.end(), {{256, 4, 1, width},
-                                   {257, 4, 1, height},
-                                   {258, 3, 1, 8},
-                                   {259, 3, 1, 1},
-                                   {262, 3, 1, 1},
-                                   {277, 3, 1, 1}});
-    std::sort(entries.begin(), entries.end());
-    QByteArray out("II*\0\x08\0\0\0", 8);
-    const auto put = [&](quint32 value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.append(char(value >> 8 * i));
-    };
-    const auto end = quint32(8 + 2 + 12 * entries.size() + 4);
-    put(quint32(entries.size()), 2);
-    for (const auto& [tag, type, count, value] : entries) {
-        put(tag, 2), put(type, 2), put(count, 4);
-        put(count == 1 ? value : end, 4);
-    }
-    put(0, 4);
-    return out;
-}
-
 // A GIF of `frames` 1x1 frames.
 QByteArray gifWithFrames(int frames) {
     QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13);
     gif.append("\x00\x00\x00\xff\xff\xff", 6);
     const QByteArray frame("\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00", 15);
     return gif.append(frame.repeated(frames)).append('\x3b');
-}
-
-// A progressive JPEG whose frame header claims `width` x `height`: decoding
-// it would need the whole coefficient buffer, hundreds of megabytes.
-QByteArray progressiveJpegClaiming(const fs::path& scratch, quint16 width, quint16 height) {
-    vips::VImage::black(64, 64, vips::VImage::option()->set("bands", 3))
-        .write_to_file((scratch.native() + "[interlace]").c_str());
-    QByteArray jpeg = readBytes(scratch);
-    const qsizetype sof = jpeg.indexOf(QByteArray("\xff\xc2", 2));
-    jpeg[sof + 5] = char(height >> 8);
-    jpeg[sof + 6] = char(height & 0xFF);
-    jpeg[sof + 7] = char(width >> 8);
-    jpeg[sof + 8] = char(width & 0xFF);
-    return jpeg;
 }
 
 } // namespace
@@ -102,15 +55,6 @@ class HostileInputTest : public QObject {
         const QMap<QString, QByteArray> contents{
             {"zero bytes", {}},
             {"svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"/>"},
-            {"pdf", "%PDF-1.4\n1 0 obj<</Type/Catalog>>endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n"},
-            {"ppm", QByteArray("P6\n2 2\n255\n").append(12, 'x')},
-            // 199999 one-row strips, their offsets past the end
-            {"tiff strip count",
-             tiff(1, 199999, {{273, 4, 199999, 0}, {278, 4, 1, 1}, {279, 4, 199999, 0}})},
-            // 16x16 in one 65536x65536 tile: 4 GiB
-            {"tiff huge tile",
-             tiff(16, 16,
-                  {{322, 4, 1, 65536}, {323, 4, 1, 65536}, {324, 4, 1, 8}, {325, 4, 1, 256}})},
             {"gif with 50000 frames", gifWithFrames(50000)}};
         if (contents.contains(kind)) {
             writeBytes(target, contents[kind]);
@@ -127,23 +71,10 @@ class HostileInputTest : public QObject {
         } else if (kind.startsWith(u"claims ")) {
             const QStringList size = kind.section(u' ', 1).split(u'x');
             makePngClaiming(target, size[0].toUInt(), size[1].toUInt());
-        } else if (kind == u"random bytes") {
-            QByteArray noise(64 * 1024, '\0');
-            QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), 16 * 1024);
-            writeBytes(target, noise);
-        } else if (kind == u"gigabyte progressive jpeg") {
-            writeBytes(target, progressiveJpegClaiming(file("scratch.jpg"), 14000, 14000));
         } else if (kind == u"folder") {
             fs::create_directories(target);
         } else if (kind == u"fifo") {
             QCOMPARE(::mkfifo(target.c_str(), 0644), 0);
-        } else if (kind == u"socket") {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, target.c_str(), sizeof address.sun_path - 1);
-            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-            ::close(fd); // the socket file stays
         } else if (kind.startsWith(u"link to /dev/")) {
             // Device nodes cannot be made unprivileged; the pipeline follows
             // links, so a link to a system device is the same case.
@@ -188,21 +119,15 @@ private Q_SLOTS:
             row("unreadable",
                 JobStatus::failed(QStringLiteral("ファイルの読み取り権限がありません")));
         // Opened by content, among our formats only (all of these are named .jpg).
-        for (const char* foreign : {"zero bytes", "random bytes", "svg", "pdf", "ppm"})
+        for (const char* foreign : {"zero bytes", "svg"})
             row(foreign, JobStatus::failed(openFailed));
-        // Just past the long-edge limit, just past the pixel limit, a bomb, and
-        // 196 megapixels within the limits.
+        // Just past the long-edge limit, just past the pixel limit, and 196
+        // megapixels within the limits.
         row("claims 200001x1", tooLarge("200001x1"), 200001);
         row("claims 20000x10001", tooLarge("20000x10001"), 20000);
-        row("claims 100000x100000", tooLarge("100000x100000"), 100000);
         row("claims 14000x14000", JobStatus::failed(decodeFailed), 14000);
-        // libjpeg fills the missing scans with grey: a complete image.
-        row("gigabyte progressive jpeg", JobStatus::succeeded(), 14000);
-        row("tiff strip count", JobStatus::failed(openFailed));
-        row("tiff huge tile", JobStatus::failed(headerFailed));
         row("gif with 50000 frames", JobStatus::succeeded(), 1); // only the first frame is read
-        for (const char* notAFile : {"folder", "dangling link", "fifo", "socket",
-                                     "link to /dev/zero", "link to /dev/null"})
+        for (const char* notAFile : {"folder", "dangling link", "fifo", "link to /dev/zero"})
             row(notAFile, JobStatus::skipped(notRegular));
         const QStringList inputs = fuzzInputs().entryList(QDir::Files, QDir::Name);
         QVERIFY2(!inputs.isEmpty(), "tests/fuzz-regressions not found");

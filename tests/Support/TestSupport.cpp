@@ -84,15 +84,6 @@ Decoded decode(const fs::path& path) {
     return decoded;
 }
 
-QByteArray sha256(const fs::path& path) {
-    QFile file(text(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result();
-}
-
 QStringList temporaryFilesBelow(const fs::path& folder) {
     QStringList found;
     std::error_code error;
@@ -119,6 +110,10 @@ void writeBytes(const fs::path& path, const QByteArray& bytes) {
 QByteArray readBytes(const fs::path& path) {
     QFile file(text(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray sha256(const fs::path& path) {
+    return QCryptographicHash::hash(readBytes(path), QCryptographicHash::Sha256);
 }
 
 fs::path makePngClaiming(const fs::path& path, std::uint32_t width, std::uint32_t height) {

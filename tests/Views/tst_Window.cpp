@@ -1,0 +1,520 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ContentView.h"
+#include "KorrinMacApp.h"
+#include "Models/FileURLs.h"
+#include "Models/JobSummary.h"
+#include "Platform/SingleInstance.h"
+#include "Services/ImageProcessor.h"
+#include "Services/Localization.h"
+#include "Support/TestSupport.h"
+#include "Views/DropZoneView.h"
+#include "Views/JobListModel.h"
+#include "Views/JobListView.h"
+#include "Views/OpenImagesDialog.h"
+#include "Views/SettingsPanel.h"
+
+#include <QApplication>
+#include <QDBusMessage>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QListView>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+using namespace TestSupport;
+
+namespace {
+
+// What stands in for the desktop's notification service: it keeps what it
+// was asked to show.
+class NotificationService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList shown;
+
+public Q_SLOTS:
+    uint Notify(const QString& appName, uint, const QString&, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+        shown << appName + u'|' + summary + u'|' + body + u'|' +
+                     hints.value(QStringLiteral("desktop-entry")).toString();
+        return uint(shown.size());
+    }
+    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+};
+
+QByteArray bytes(const fs::path& path) {
+    return QByteArray::fromStdString(path.native());
+}
+
+QByteArrayList sources(const ImageProcessor& processor) {
+    QByteArrayList list;
+    for (const JobItem* job : processor.jobs())
+        list << bytes(job->sourceURL());
+    return list;
+}
+
+bool send(QWidget* target, QEvent&& event) {
+    QCoreApplication::sendEvent(target, &event);
+    return event.isAccepted();
+}
+
+// Leaves the window under test inactive: `other` is the active one.
+void deactivate(QWidget& other) {
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(other.isActiveWindow());
+}
+
+} // namespace
+
+// The window on the real engine, with real images made here, and as a citizen
+// of the desktop: one per session, lossless names, notifications, its size.
+class WindowTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QProcess m_busDaemon; // a session bus of the test's own
+    QString m_bus;
+    fs::path root() const { return path(m_dir); }
+    QDBusConnection connectToBus(const QString& name) const {
+        return QDBusConnection::connectToBus(m_bus, name);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        initialize();
+        // The application's own settings file lands here, not in the home folder.
+        qputenv("XDG_CONFIG_HOME", bytes(root() / "config"));
+        makeImage(root() / "b.jpg", {.width = 2000, .height = 1000});
+        for (const char* name : {"\xff.jpg", "b.png", "own.jpg", "x\xfe.jpg", "x\xff.jpg",
+                                 "\xfa/in.jpg", "trip/c.png", "trip/day2/d.JPG", "a.webp",
+                                 "dialog/album/in.jpg", "dialog/UPPER.JPG", "dialog/Mixed.Png"})
+            makeImage(root() / name);
+        for (const char* name : {"notes.txt", "dialog/notes.txt"})
+            writeBytes(root() / name, "not an image");
+        QVERIFY(QFile::exists(qEnvironmentVariable("BURISORA_APP")));
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty())
+            return;
+        m_busDaemon.start(daemon,
+                          {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--nopidfile"), QStringLiteral("--print-address")});
+        QTRY_VERIFY(m_busDaemon.canReadLine());
+        m_bus = QString::fromUtf8(m_busDaemon.readLine()).trimmed();
+    }
+    void cleanupTestCase() {
+        m_busDaemon.kill();
+        m_busDaemon.waitForFinished();
+        // QTemporaryDir does not see names that are not UTF-8.
+        fs::remove_all(root());
+    }
+
+    // The drop zone takes any list of URLs and hands it over as it is: one
+    // batch in the order given, folders listed in place, the rest left out.
+    void drop_data() {
+        QTest::addColumn<QList<QUrl>>("urls"); // empty: text only
+        QTest::addColumn<bool>("dropped");     // false: the drag leaves
+        QTest::addColumn<bool>("batch");
+        QList<QUrl> files = fileURLs({root() / "b.jpg", root() / "trip", root() / "notes.txt"});
+        files << QUrl(QStringLiteral("https://example.org/x.jpg"))
+              << FileURLs::fileURL(root() / "a.webp");
+        QTest::newRow("files and folders") << files << true << true;
+        QTest::newRow("nothing usable, still accepted")
+            << QList<QUrl>{QUrl(QStringLiteral("https://example.org/picture.jpg")),
+                           FileURLs::fileURL(root() / "notes.txt")}
+            << true << false;
+        QTest::newRow("leaving") << files << false << false;
+        QTest::newRow("text refused") << QList<QUrl>{} << false << false;
+    }
+
+    void drop() {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, dropped);
+        QFETCH(bool, batch);
+        ContentView view;
+        view.resize(880, 640);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        DropZoneView* zone = view.dropZone();
+        QCOMPARE(zone->findChild<QLabel*>(QStringLiteral("title"))->text(),
+                 QStringLiteral("ここに画像をドロップ"));
+        QSignalSpy appended(&view.processor(), &ImageProcessor::jobsAppended);
+        // What the window shows when the jobs arrive: a fast batch may be over
+        // by the time the test looks again.
+        auto* clearAll = view.jobList()->findChild<QToolButton*>(QStringLiteral("clearAll"));
+        auto* notice = view.settingsPanel()->findChild<QLabel*>(QStringLiteral("notice"));
+        bool runningWhenAppended = false;
+        connect(&view.processor(), &ImageProcessor::jobsAppended, this, [&] {
+            runningWhenAppended =
+                view.processor().isProcessing() && !clearAll->isEnabled() && notice->isVisible();
+        });
+
+        QMimeData data;
+        if (urls.isEmpty())
+            data.setText(QStringLiteral("just words"));
+        else
+            data.setUrls(urls);
+        const QPoint at = zone->rect().center();
+        QCOMPARE(send(zone, QDragEnterEvent(at, Qt::CopyAction, &data, Qt::LeftButton, {})),
+                 !urls.isEmpty());
+        QCOMPARE(zone->isTargeted(), !urls.isEmpty());
+        if (urls.isEmpty())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(zone->highlight(), 1.0, 1000);
+        QVERIFY(send(zone, QDragMoveEvent(at, Qt::CopyAction, &data, Qt::LeftButton, {})));
+        if (dropped)
+            QVERIFY(send(zone, QDropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, {})));
+        else
+            send(zone, QDragLeaveEvent());
+        QVERIFY(!zone->isTargeted());
+        QTRY_COMPARE_WITH_TIMEOUT(zone->highlight(), 0.0, 1000);
+        if (!batch) {
+            QVERIFY(!view.processor().isProcessing()); // nothing was enqueued
+            return;
+        }
+
+        QTRY_COMPARE(appended.size(), 1); // folders are listed on a worker
+        const QByteArrayList listed = sources(view.processor());
+        QCOMPARE(listed.size(), 4);
+        QCOMPARE(listed.front(), bytes(root() / "b.jpg"));
+        QCOMPARE(
+            QSet<QByteArray>(listed.begin() + 1, listed.end() - 1),
+            (QSet<QByteArray>{bytes(root() / "trip/c.png"), bytes(root() / "trip/day2/d.JPG")}));
+        QCOMPARE(listed.back(), bytes(root() / "a.webp"));
+        // Running while the jobs arrive, with the notice and no clearing of running jobs.
+        QVERIFY(runningWhenAppended);
+        QTRY_VERIFY_WITH_TIMEOUT(!view.processor().isProcessing(), 60000);
+        QVERIFY(clearAll->isEnabled() && !notice->isVisible());
+        // Results reach the rows, made with the window's settings.
+        const QAbstractItemModel* rows = view.jobList()->listView()->model();
+        QCOMPARE(rows->index(0, 0).data(JobListModel::DetailLineRole).toString(),
+                 QStringLiteral("2000px → 1280px"));
+        QTest::mouseClick(clearAll, Qt::LeftButton);
+        QCOMPARE(rows->rowCount(), 0);
+    }
+
+    // Folders and images in any letter case are listed; a folder and a file
+    // chosen together are one batch, in the dialog's order.
+    void openDialogTakesFilesAndFoldersTogether() {
+        const fs::path folder = root() / "dialog";
+        ContentView view;
+        QSignalSpy appended(&view.processor(), &ImageProcessor::jobsAppended);
+
+        QString title;
+        int listed = 0;
+        QByteArrayList chosen;
+        QTimer::singleShot(0, this, [&] {
+            auto* dialog = qobject_cast<OpenImagesDialog*>(QApplication::activeModalWidget());
+            title = dialog->windowTitle();
+            dialog->setDirectory(QString::fromStdString(folder.native()));
+            auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+            const QAbstractItemModel* model = tree->model();
+            if (!QTest::qWaitFor([&] { return model->rowCount(tree->rootIndex()) >= 3; }, 10000))
+                return dialog->reject(); // the checks below fail
+            QTest::qWait(200);           // let the model finish listing
+            listed = model->rowCount(tree->rootIndex());
+            for (int row = 0; row < listed; ++row) {
+                const QModelIndex index = model->index(row, 0, tree->rootIndex());
+                const QString name = index.data().toString();
+                const bool album = name == QStringLiteral("album");
+                if (album || name == QStringLiteral("UPPER.JPG")) {
+                    tree->selectionModel()->select(index, QItemSelectionModel::Select |
+                                                              QItemSelectionModel::Rows);
+                    // The processor lists the folder in its place.
+                    chosen << bytes(folder / (album ? "album/in.jpg" : "UPPER.JPG"));
+                }
+            }
+            auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        view.openFileDialog();
+
+        QCOMPARE(title, QStringLiteral("リサイズする画像を選択"));
+        QCOMPARE(listed, 3); // album, Mixed.Png and UPPER.JPG; not notes.txt
+        QTRY_COMPARE(appended.size(), 1);
+        QCOMPARE(sources(view.processor()), chosen);
+        QVERIFY(waitUntilIdle(view.processor()));
+    }
+
+    // Names the open dialog gives back as text find the files they show.
+    void dialogResultsNameExactFiles_data() {
+        QTest::addColumn<QList<QUrl>>("chosen");
+        QTest::addColumn<QByteArrayList>("files");
+        const QString shown = QString::fromStdString(root().native());
+        const QByteArray encoded = QUrl::fromLocalFile(shown).toEncoded();
+        QTest::newRow("a portal's URI carries the bytes")
+            << QList<QUrl>{QUrl::fromEncoded(encoded + "/%FF.jpg")}
+            << QByteArrayList{bytes(root() / "\xff.jpg")};
+        QTest::newRow("made from text: found again")
+            << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/\uFFFD.jpg")),
+                           QUrl::fromLocalFile(shown + QStringLiteral("/\uFFFD/in.jpg"))}
+            << QByteArrayList{bytes(root() / "\xff.jpg"), bytes(root() / "\xfa" / "in.jpg")};
+        QTest::newRow("two names that show alike: both")
+            << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/x\uFFFD.jpg"))}
+            << QByteArrayList{bytes(root() / "x\xfe.jpg"), bytes(root() / "x\xff.jpg")};
+        QTest::newRow("no such file: passed on")
+            << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/gone.jpg"))}
+            << QByteArrayList{bytes(root() / "gone.jpg")};
+    }
+
+    void dialogResultsNameExactFiles() {
+        QFETCH(QList<QUrl>, chosen);
+        QFETCH(QByteArrayList, files);
+        QByteArrayList named;
+        for (const QUrl& url : FileURLs::exactURLs(chosen))
+            named << bytes(FileURLs::localPath(url).value_or(fs::path()));
+        QCOMPARE(named, files);
+    }
+
+    // Names that are not UTF-8 and relative ones are met by secondLaunchHandsOver.
+    void commandLine_data() {
+        QTest::addColumn<QList<QByteArray>>("arguments");
+        QTest::addColumn<QList<QUrl>>("urls");
+        const QString cwd = QDir::currentPath();
+        QTest::newRow("absolute and relative paths")
+            << QList<QByteArray>{"/photos/a b.jpg", "trip/../c.png"}
+            << QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/photos/a b.jpg")),
+                           QUrl::fromLocalFile(cwd + QStringLiteral("/c.png"))};
+        QTest::newRow("file URIs as given")
+            << QList<QByteArray>{"file:///photos/%E5%86%99%E7%9C%9F.jpg"}
+            << QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/photos/写真.jpg"))};
+        QTest::newRow("options skipped until --")
+            << QList<QByteArray>{"--verbose", "--", "-dash.jpg"}
+            << QList<QUrl>{QUrl::fromLocalFile(cwd + QStringLiteral("/-dash.jpg"))};
+    }
+
+    void commandLine() {
+        QFETCH(QList<QByteArray>, arguments);
+        QFETCH(QList<QUrl>, urls);
+        QCOMPARE(KorrinMacApp::commandLineURLs(arguments), urls);
+    }
+
+    void secondLaunchHandsOver_data() {
+        QTest::addColumn<QByteArrayList>("arguments"); // "gdbus": a GLib client calls Open
+        QTest::addColumn<bool>("bus");
+        // What the first window enqueues, in one batch; empty: nothing.
+        QTest::addColumn<QByteArrayList>("enqueued");
+        const QByteArray png = bytes(root() / "b.png");
+        QTest::newRow("relative and absolute, one not UTF-8")
+            << QByteArrayList{"\xff.jpg", png} << true
+            << QByteArrayList{bytes(root() / "\xff.jpg"), png};
+        // GLib's byte strings end in a NUL.
+        QTest::newRow("a GLib client")
+            << QByteArrayList{"gdbus", png} << true << QByteArrayList{png};
+        QTest::newRow("no paths: the window comes to the front")
+            << QByteArrayList{} << true << QByteArrayList{};
+        QTest::newRow("no session bus: a window of its own")
+            << QByteArrayList{"own.jpg"} << false << QByteArrayList{};
+    }
+
+    void secondLaunchHandsOver() {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(bool, bus);
+        QFETCH(QByteArrayList, enqueued);
+        if (m_bus.isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        const QDBusConnection first = connectToBus(QStringLiteral("first"));
+        {
+            KorrinMacApp app(first);
+            SingleInstance instance(first);
+            QVERIFY(instance.claim());
+            connect(&instance, &SingleInstance::openRequested, &app, &KorrinMacApp::openHandedOver);
+            app.show();
+            QWidget other;
+            deactivate(other);
+            ImageProcessor& processor = app.contentView()->processor();
+            QSignalSpy appended(&processor, &ImageProcessor::jobsAppended);
+
+            QProcess second;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                               bus ? m_bus : QStringLiteral("unix:path=/nonexistent/bus"));
+            // Its own window saves a picture once its batch is over, and quits.
+            environment.insert(QStringLiteral("BURISORA_SCREENSHOT"),
+                               QString::fromStdString((root() / "own.png").native()));
+            second.setProcessEnvironment(environment);
+            second.setWorkingDirectory(QString::fromStdString(root().native()));
+            // QProcess passes arguments as text; xargs passes these bytes.
+            writeBytes(root() / "arguments", arguments.join('\0'));
+            QString command = QStringLiteral("exec xargs -0 -a arguments \"$BURISORA_APP\"");
+            if (arguments.value(0) == "gdbus")
+                command = QStringLiteral("exec gdbus call --session --dest %1 --object-path %2 "
+                                         "--method %1.Open \"[b'%3']\" {}")
+                              .arg(QLatin1String(SingleInstance::serviceName),
+                                   QLatin1String(SingleInstance::objectPath),
+                                   QString::fromUtf8(arguments.at(1)));
+            second.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+            // The first window answers from this event loop: wait without blocking it.
+            QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, 60000);
+            QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second.exitCode(), 0);
+
+            if (bus)
+                QTRY_VERIFY(app.mainWindow()->isActiveWindow());
+            QTest::qWait(100); // a second batch would have come by now
+            QCOMPARE(appended.size(), enqueued.isEmpty() ? 0 : 1);
+            QCOMPARE(sources(processor), enqueued);
+            QVERIFY(waitUntilIdle(processor));
+            QCOMPARE(fs::exists(root() / "Resized" / "own.jpg"), !bus);
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("first"));
+    }
+
+    void notificationWhenUnseen_data() {
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<int>("longBatchMs");
+        QTest::addColumn<QStringList>("shown");
+        const QStringList one{
+            QStringLiteral("ブリソラ|処理が終わりました|完了 1 / スキップ 0 / 失敗 0 / 全 1|"
+                           "io.github.burisora.Burisora")};
+        QTest::newRow("long batch, window not active") << false << 0 << one;
+        QTest::newRow("long batch, window active") << true << 0 << QStringList();
+        QTest::newRow("short batch, window not active") << false << 3600000 << QStringList();
+    }
+
+    void notificationWhenUnseen() {
+        QFETCH(bool, active);
+        QFETCH(int, longBatchMs);
+        QFETCH(QStringList, shown);
+        if (m_bus.isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        const QString name = QStringLiteral("org.freedesktop.Notifications");
+        const QString object = QStringLiteral("/org/freedesktop/Notifications");
+        QDBusConnection desktop = connectToBus(QStringLiteral("desktop"));
+        NotificationService service;
+        QVERIFY(desktop.registerObject(object, &service, QDBusConnection::ExportAllSlots));
+        QVERIFY(desktop.registerService(name));
+        const QDBusConnection appBus = connectToBus(QStringLiteral("app"));
+        {
+            KorrinMacApp app(appBus);
+            app.setLongBatch(std::chrono::milliseconds(longBatchMs));
+            app.show();
+            QWidget other;
+            if (active) {
+                app.mainWindow()->activateWindow();
+                QTRY_VERIFY(app.mainWindow()->isActiveWindow());
+            } else {
+                deactivate(other);
+            }
+            app.openURLs(fileURLs({root() / "b.png"}));
+            QTRY_VERIFY(app.contentView()->processor().isProcessing());
+            QVERIFY(waitUntilIdle(app.contentView()->processor()));
+            // Calls from one connection arrive in order: once this one is
+            // answered, a notification would have been shown.
+            appBus.call(QDBusMessage::createMethodCall(name, object, name,
+                                                       QStringLiteral("GetCapabilities")),
+                        QDBus::BlockWithGui);
+            QCOMPARE(service.shown, shown);
+        }
+        desktop.unregisterService(name);
+        QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("app"));
+    }
+
+    // English for English locales, Japanese for all others.
+    void translationTables_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("reveal");
+        QTest::addColumn<QString>("title");
+        const auto row = [](const char* tag, const char* locale, const char* reveal,
+                            const char* title) {
+            QTest::newRow(tag) << QString::fromLatin1(locale) << QString::fromUtf8(reveal)
+                               << QString::fromUtf8(title);
+        };
+        row("English", "en_GB", "Show in File Manager", "Results");
+        row("any other language: Japanese", "de_DE", "ファイルマネージャで表示", "処理結果");
+    }
+
+    void translationTables() {
+        QFETCH(QString, locale);
+        QFETCH(QString, reveal);
+        QFETCH(QString, title);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        QObject owner; // the tables go with it
+        Localization::installTranslators(&owner);
+        QCOMPARE(QCoreApplication::translate("JobRow", "Finderで表示"), reveal);
+        QCOMPARE(QCoreApplication::translate("JobListView", "処理結果"), title);
+        QLocale::setDefault(before);
+    }
+
+    void answersWithoutDisplay_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("start");
+        const auto row = [](const char* tag, const char* option, const char* lang,
+                            const char* start) {
+            QTest::newRow(tag) << QString::fromLatin1(option) << QString::fromLatin1(lang)
+                               << QString::fromUtf8(start);
+        };
+        row("help, other: Japanese", "-h", "fr_FR.UTF-8", "使い方: burisora");
+        row("help, English", "--help", "en_US.UTF-8", "Usage: burisora");
+        row("version", "--version", "en_US.UTF-8", "burisora " BURISORA_VERSION);
+    }
+
+    void answersWithoutDisplay() {
+        QFETCH(QString, option);
+        QFETCH(QString, lang);
+        QFETCH(QString, start);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert(QStringLiteral("LANG"), lang);
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("BURISORA_APP"), {option});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith(start),
+                 qPrintable(QString::fromUtf8(process.readAllStandardError())));
+    }
+
+    // Closing the window (Quit and the session's end close it too) while a
+    // batch runs: no further file starts, those in flight finish, then the
+    // program quits. Last, since the quit would end later event loops.
+    void closingWaitsForTheFilesInFlight() {
+        QTemporaryDir dir;
+        const fs::path folder = path(dir);
+        QList<QUrl> urls;
+        for (int i = 0; i < 8; ++i)
+            urls << FileURLs::fileURL(makeImage(folder / ("p" + std::to_string(i) + ".png"),
+                                                {.width = 1200, .height = 900}));
+        KorrinMacApp app;
+        ImageProcessor& processor = app.contentView()->processor();
+        app.openURLs(urls);
+        QVERIFY(!processor.isProcessing()); // waits for the window
+        app.show();
+        QTRY_VERIFY(!processor.jobs().isEmpty() &&
+                    processor.jobs().first()->status() == JobStatus::running());
+        QSignalSpy stopped(&processor, &ImageProcessor::stopped);
+
+        QVERIFY(!app.mainWindow()->close());
+        QVERIFY(app.mainWindow()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 30000);
+        QCOMPARE(stopped.first().first().toBool(), false); // nothing abandoned
+        const JobCounts counts = JobCounts::of(processor.jobs());
+        QVERIFY(counts[JobStatus::Kind::pending] > 0);
+        QCOMPARE(counts[JobStatus::Kind::running], 0);
+        QCOMPARE(entries(folder / "Resized"), counts[JobStatus::Kind::succeeded]);
+
+        // 880 x 640 for the content, and no menu item opens a second window.
+        QCOMPARE(app.contentView()->size(), QSize(880, 640));
+        for (QAction* menu : app.mainWindow()->menuBar()->actions())
+            for (QAction* item : menu->menu()->actions())
+                QVERIFY2(!item->text().contains(QStringLiteral("新規")), qPrintable(item->text()));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "tst_Window.moc"

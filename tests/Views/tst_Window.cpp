@@ -246,32 +246,6 @@ private Q_SLOTS:
         QVERIFY(waitUntilIdle(view.processor()));
     }
 
-    // Names the open dialog gives back as text find the files they show.
-    void dialogResultsNameExactFiles_data() {
-        QTest::addColumn<QList<QUrl>>("chosen");
-        QTest::addColumn<QByteArrayList>("files");
-        const QString shown = QString::fromStdString(root().native());
-        QTest::newRow("made from text: found again")
-            << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/\uFFFD.jpg")),
-                           QUrl::fromLocalFile(shown + QStringLiteral("/\uFFFD/in.jpg"))}
-            << QByteArrayList{bytes(root() / "\xff.jpg"), bytes(root() / "\xfa" / "in.jpg")};
-        QTest::newRow("two names that show alike: both")
-            << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/x\uFFFD.jpg"))}
-            << QByteArrayList{bytes(root() / "x\xfe.jpg"), bytes(root() / "x\xff.jpg")};
-        QTest::newRow("no such file: passed on")
-            << QList<QUrl>{QUrl::fromLocalFile(shown + QStringLiteral("/gone.jpg"))}
-            << QByteArrayList{bytes(root() / "gone.jpg")};
-    }
-
-    void dialogResultsNameExactFiles() {
-        QFETCH(QList<QUrl>, chosen);
-        QFETCH(QByteArrayList, files);
-        QByteArrayList named;
-        for (const QUrl& url : FileURLs::exactURLs(chosen))
-            named << bytes(FileURLs::localPath(url).value_or(fs::path()));
-        QCOMPARE(named, files);
-    }
-
     void secondLaunchHandsOver_data() {
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<bool>("bus");
@@ -374,58 +348,6 @@ private Q_SLOTS:
                      QLatin1String(notifications), QStringLiteral("GetCapabilities")),
                  QDBus::BlockWithGui);
         QCOMPARE(m_notifications.shown, shown);
-    }
-
-    // The window's own texts are in the tables: English for English locales,
-    // Japanese for all others.
-    void translationTables_data() {
-        QTest::addColumn<QLocale::Language>("language");
-        QTest::addColumn<QString>("reveal");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("English") << QLocale::English << QStringLiteral("Show in File Manager")
-                                 << QStringLiteral("Results");
-        QTest::newRow("German: Japanese")
-            << QLocale::German << QStringLiteral("ファイルマネージャで表示")
-            << QStringLiteral("処理結果");
-    }
-
-    void translationTables() {
-        QFETCH(QLocale::Language, language);
-        QFETCH(QString, reveal);
-        QFETCH(QString, title);
-        const QLocale before;
-        QLocale::setDefault(QLocale(language));
-        QObject owner; // the tables go with it
-        Localization::installTranslators(&owner);
-        QCOMPARE(QCoreApplication::translate("JobRow", "Finderで表示"), reveal);
-        QCOMPARE(QCoreApplication::translate("JobListView", "処理結果"), title);
-        QLocale::setDefault(before);
-    }
-
-    // In English: other languages get the Japanese in the code, and which
-    // table a locale gets is the locale tests' concern.
-    void answersWithoutDisplay_data() {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("start");
-        QTest::newRow("help") << QStringLiteral("--help") << QStringLiteral("Usage: burisora");
-        QTest::newRow("version") << QStringLiteral("--version")
-                                 << QStringLiteral("burisora " BURISORA_VERSION);
-    }
-
-    void answersWithoutDisplay() {
-        QFETCH(QString, option);
-        QFETCH(QString, start);
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL"})
-            environment.remove(QString::fromLatin1(name));
-        environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
-        process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("BURISORA_APP"), {option});
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
-        QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith(start),
-                 qPrintable(QString::fromUtf8(process.readAllStandardError())));
     }
 
     // Closing the window (Quit and the session's end close it too) while a

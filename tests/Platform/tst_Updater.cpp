@@ -174,7 +174,6 @@ private Q_SLOTS:
         both("33-byte key", feed, key(33), false);
         both("line break inside the key", feed, broken, false);
         both("key without padding", feed, key(32).chopped(1), false);
-        both("feed is a list", QVariantList{feed}, key(32), false);
         QTest::newRow("no key") << QVariantMap{{"SUFeedURL", feed}} << false;
     }
     void configuration() {

@@ -147,13 +147,16 @@ private Q_SLOTS:
     void answersWithoutDisplay() {
         QFETCH(QString, option);
         QFETCH(QString, start);
+        const QString window = qEnvironmentVariable("BURISORA_APP");
+        if (window.isEmpty())
+            QSKIP("built without the window");
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL"})
             environment.remove(QString::fromLatin1(name));
         environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
         process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("BURISORA_APP"), {option});
+        process.start(window, {option});
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 0);
         QVERIFY2(QString::fromUtf8(process.readAllStandardOutput()).startsWith(start),

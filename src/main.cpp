@@ -85,9 +85,9 @@ void saveScreenshotWhenIdle(KorrinMacApp& app, const QString& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    VipsRuntime::restartWithHugePageBuffers(argv);
     if (const std::optional<int> status = answerWithoutWindow(argc, argv))
         return *status;
+    VipsRuntime::restartWithHugePageBuffers(argv);
     VipsRuntime::initialize(); // while this is the only thread
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("burisora"));

@@ -9,7 +9,7 @@
 // event loop did not get round to it; for the tree the drop itself happens
 // inside the running loop, so a listing done in the drop counts as a stall.
 #include "Models/FileURLs.h"
-#include "Services/ImageProcessor.h"
+#include "Batch/ImageProcessor.h"
 #include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QCoreApplication>

@@ -4,8 +4,8 @@
 //   corpus DIR                 photo-like JPEGs, PNGs and HEICs in DIR/{jpeg,png,heic}
 //   psnr SOURCES OUTPUTS...    PSNR of each output against a full-decode Lanczos3 reference
 //   encoders DIR LONG_EDGE Q   size and time of PNG levels and x265 presets on DIR's images
-#include "Services/ImageIOResizer.h"
-#include "Services/VipsRuntime.h"
+#include "Codec/ImageIOResizer.h"
+#include "Runtime/VipsRuntime.h"
 
 #include <QElapsedTimer>
 

@@ -4,12 +4,12 @@
 // and hangs it stops on any input after which the source changed, a hidden
 // temporary file remains, or the output folder holds something other than
 // the one complete image the pipeline reported.
-#include "Services/Errors.h"
-#include "Services/ImageEncoder.h"
-#include "Services/ImageIOResizer.h"
-#include "Services/ImagePipeline.h"
-#include "Services/ImageProcessor.h"
-#include "Services/VipsRuntime.h"
+#include "Models/Errors.h"
+#include "Codec/ImageEncoder.h"
+#include "Codec/ImageIOResizer.h"
+#include "Codec/ImagePipeline.h"
+#include "Batch/ImageProcessor.h"
+#include "Runtime/VipsRuntime.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 #include "ContentView.h"
 
 #include "Platform/FileManagerReveal.h"
-#include "Services/ImageProcessor.h"
+#include "Batch/ImageProcessor.h"
 #include "Settings/ResizeSettings.h"
 #include "Views/DropZoneView.h"
 #include "Views/JobListModel.h"

@@ -6,8 +6,8 @@
 #include "Models/JobSummary.h"
 #include "Platform/DesktopNotifications.h"
 #include "Platform/UpdaterController.h"
-#include "Services/ImageProcessor.h"
-#include "Services/StopSignals.h"
+#include "Batch/ImageProcessor.h"
+#include "Runtime/StopSignals.h"
 
 #include "Views/CheckForUpdatesView.h"
 #include "Views/Style.h"

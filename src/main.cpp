@@ -4,10 +4,10 @@
 #include "ContentView.h"
 #include "Models/FileURLs.h"
 #include "Platform/SingleInstance.h"
-#include "Services/ImageProcessor.h"
-#include "Services/Localization.h"
-#include "Services/StopSignals.h"
-#include "Services/VipsRuntime.h"
+#include "Batch/ImageProcessor.h"
+#include "Runtime/Localization.h"
+#include "Runtime/StopSignals.h"
+#include "Runtime/VipsRuntime.h"
 #include "Views/Style.h"
 
 #include <QApplication>

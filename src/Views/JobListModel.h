@@ -3,7 +3,7 @@
 
 #include "Models/JobStatus.h"
 #include "Models/JobSummary.h"
-#include "Services/ImageProcessor.h"
+#include "Batch/ImageProcessor.h"
 
 #include <QAbstractListModel>
 #include <QHash>

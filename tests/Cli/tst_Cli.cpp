@@ -2,8 +2,8 @@
 // burisora-cli run as a new user would (a fresh config folder, real files),
 // and it and the window stopped by a signal or killed outright midway through
 // a batch. Their peak memory is bench/memory.sh's.
-#include "Services/ImageEncoder.h"
-#include "Services/VipsRuntime.h"
+#include "Codec/ImageEncoder.h"
+#include "Runtime/VipsRuntime.h"
 #include "Support/TestSupport.h"
 
 #include <QJsonDocument>

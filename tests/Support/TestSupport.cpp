@@ -2,9 +2,9 @@
 #include "Support/TestSupport.h"
 
 #include "Models/FileURLs.h"
-#include "Services/ImageEncoder.h"
-#include "Services/ImageProcessor.h"
-#include "Services/VipsRuntime.h"
+#include "Codec/ImageEncoder.h"
+#include "Batch/ImageProcessor.h"
+#include "Runtime/VipsRuntime.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/MetadataEdits.h"
+#include "Codec/MetadataEdits.h"
 
 #include <zlib.h>
 

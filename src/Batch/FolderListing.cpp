@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/FolderListing.h"
+#include "Batch/FolderListing.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/PlaneResampler.h"
+#include "Codec/PlaneResampler.h"
 
 #include <zimg.h>
 

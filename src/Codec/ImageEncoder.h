@@ -2,7 +2,7 @@
 #pragma once
 
 #include "Models/OutputType.h"
-#include "Services/ImageIOResizer.h"
+#include "Codec/ImageIOResizer.h"
 
 #include <filesystem>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/Localization.h"
+#include "Runtime/Localization.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/Errors.h"
+#include "Models/Errors.h"
 
 #include <QCoreApplication>
 

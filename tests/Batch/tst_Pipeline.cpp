@@ -5,10 +5,10 @@
 // file, nothing partial under a final name, and the job says why. Files that
 // do not qualify are in tst_HostileInput.
 #include "Models/FileURLs.h"
-#include "Services/Errors.h"
-#include "Services/ImageIOResizer.h"
-#include "Services/ImagePipeline.h"
-#include "Services/ImageProcessor.h"
+#include "Models/Errors.h"
+#include "Codec/ImageIOResizer.h"
+#include "Codec/ImagePipeline.h"
+#include "Batch/ImageProcessor.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "Services/Metadata.h"
+#include "Codec/Metadata.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/JobSummary.h"
-#include "Services/ImagePipeline.h"
-#include "Services/Localization.h"
+#include "Codec/ImagePipeline.h"
+#include "Runtime/Localization.h"
 #include "Settings/SettingsValues.h"
 #include "Support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/ImageEncoder.h"
-#include "Services/ImageIOResizer.h"
+#include "Codec/ImageEncoder.h"
+#include "Codec/ImageIOResizer.h"
 #include "Support/TestSupport.h"
 
 #include <QJsonArray>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/ImageIOResizer.h"
+#include "Codec/ImageIOResizer.h"
 
-#include "Services/Errors.h"
-#include "Services/FileDescriptor.h"
-#include "Services/PlaneResampler.h"
-#include "Services/ScaledJpegDecoder.h"
+#include "Models/Errors.h"
+#include "Runtime/FileDescriptor.h"
+#include "Codec/PlaneResampler.h"
+#include "Codec/ScaledJpegDecoder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/ImageEncoder.h"
+#include "Codec/ImageEncoder.h"
 
-#include "Services/Errors.h"
-#include "Services/FileDescriptor.h"
-#include "Services/Metadata.h"
-#include "Services/MetadataEdits.h"
-#include "Services/OutputClaims.h"
+#include "Models/Errors.h"
+#include "Runtime/FileDescriptor.h"
+#include "Codec/Metadata.h"
+#include "Codec/MetadataEdits.h"
+#include "Batch/OutputClaims.h"
 
 #include <QUuid>
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/ImageProcessor.h"
+#include "Batch/ImageProcessor.h"
 
 #include "Models/FileURLs.h"
-#include "Services/FolderListing.h"
-#include "Services/ImagePipeline.h"
-#include "Services/OutputClaims.h"
-#include "Services/OutputPathResolver.h"
-#include "Services/VipsRuntime.h"
+#include "Batch/FolderListing.h"
+#include "Codec/ImagePipeline.h"
+#include "Batch/OutputClaims.h"
+#include "Batch/OutputPathResolver.h"
+#include "Runtime/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
 
 #include <algorithm>

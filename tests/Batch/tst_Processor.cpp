@@ -3,9 +3,9 @@
 // order of the drops, within the job room, without earlier outputs; batches
 // run within the parallelism limit and the memory budget.
 #include "Models/FileURLs.h"
-#include "Services/ImageIOResizer.h"
-#include "Services/ImageProcessor.h"
-#include "Services/VipsRuntime.h"
+#include "Codec/ImageIOResizer.h"
+#include "Batch/ImageProcessor.h"
+#include "Runtime/VipsRuntime.h"
 #include "Support/TestSupport.h"
 
 #include <QSignalSpy>

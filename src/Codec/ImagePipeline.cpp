@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/ImagePipeline.h"
+#include "Codec/ImagePipeline.h"
 
-#include "Services/Errors.h"
-#include "Services/ImageEncoder.h"
-#include "Services/ImageIOResizer.h"
-#include "Services/OutputClaims.h"
-#include "Services/OutputPathResolver.h"
+#include "Models/Errors.h"
+#include "Codec/ImageEncoder.h"
+#include "Codec/ImageIOResizer.h"
+#include "Batch/OutputClaims.h"
+#include "Batch/OutputPathResolver.h"
 
 #include <QCoreApplication>
 

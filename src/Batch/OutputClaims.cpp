@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/OutputClaims.h"
+#include "Batch/OutputClaims.h"
 
 #include <fcntl.h>
 #include <unistd.h>

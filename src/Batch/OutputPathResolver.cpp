@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/OutputPathResolver.h"
+#include "Batch/OutputPathResolver.h"
 
 #include "Models/Characters.h"
-#include "Services/Errors.h"
-#include "Services/FileDescriptor.h"
-#include "Services/OutputClaims.h"
+#include "Models/Errors.h"
+#include "Runtime/FileDescriptor.h"
+#include "Batch/OutputClaims.h"
 
 #include <QList>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/VipsRuntime.h"
+#include "Runtime/VipsRuntime.h"
 
 #include <gmodule.h>
 #include <libheif/heif.h>

@@ -6,9 +6,9 @@
 // untouched and nothing left in the output folder. The sanitizer build runs this too, so a
 // leak or memory error that comes back fails there; an input that takes
 // minutes again runs into the test's time-out.
-#include "Services/Errors.h"
-#include "Services/ImagePipeline.h"
-#include "Services/ImageProcessor.h"
+#include "Models/Errors.h"
+#include "Codec/ImagePipeline.h"
+#include "Batch/ImageProcessor.h"
 #include "Support/TestSupport.h"
 
 #include <QDir>

@@ -4,10 +4,10 @@
 // output folders that cannot be written or were swapped for links or files
 // are in tst_Pipeline, where the whole pipeline meets them.
 #include "Models/Characters.h"
-#include "Services/Errors.h"
-#include "Services/ImageEncoder.h"
-#include "Services/ImageIOResizer.h"
-#include "Services/OutputPathResolver.h"
+#include "Models/Errors.h"
+#include "Codec/ImageEncoder.h"
+#include "Codec/ImageIOResizer.h"
+#include "Batch/OutputPathResolver.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 

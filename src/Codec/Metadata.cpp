@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/Metadata.h"
+#include "Codec/Metadata.h"
 
-#include "Services/Errors.h"
-#include "Services/MetadataEdits.h"
+#include "Models/Errors.h"
+#include "Codec/MetadataEdits.h"
 
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>

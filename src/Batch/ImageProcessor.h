@@ -3,7 +3,7 @@
 
 #include "Models/JobItem.h"
 #include "Models/ProcessingRecords.h"
-#include "Services/ImagePipeline.h"
+#include "Codec/ImagePipeline.h"
 #include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QHash>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Services/ScaledJpegDecoder.h"
+#include "Codec/ScaledJpegDecoder.h"
 
-#include "Services/PlaneResampler.h"
+#include "Codec/PlaneResampler.h"
 
 #include <turbojpeg.h>
 

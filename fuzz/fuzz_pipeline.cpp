@@ -7,7 +7,7 @@
 #include "Models/Errors.h"
 #include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
-#include "Codec/ImagePipeline.h"
+#include "Batch/ImagePipeline.h"
 #include "Batch/ImageProcessor.h"
 #include "Runtime/VipsRuntime.h"
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<fs::path> outputs;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(outputFolder, error)) {
-        if (ImageEncoder::isTemporaryFileName(entry.path().filename().native()))
+        if (OutputClaims::isTemporaryFileName(entry.path().filename().native()))
             violated("temporary file left", entry.path());
         outputs.push_back(entry.path());
     }

@@ -7,7 +7,6 @@
 #include "Batch/ImageProcessor.h"
 #include "Runtime/Localization.h"
 #include "Runtime/StopSignals.h"
-#include "Runtime/VipsRuntime.h"
 #include "Views/Style.h"
 
 #include <QApplication>
@@ -87,8 +86,6 @@ void saveScreenshotWhenIdle(KorrinMacApp& app, const QString& path) {
 int main(int argc, char** argv) {
     if (const std::optional<int> status = answerWithoutWindow(argc, argv))
         return *status;
-    VipsRuntime::restartWithHugePageBuffers(argv);
-    VipsRuntime::initialize(); // while this is the only thread
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("burisora"));
     QCoreApplication::setApplicationName(QStringLiteral("burisora"));

@@ -3,9 +3,10 @@
 
 #include "Models/FileURLs.h"
 #include "Batch/FolderListing.h"
-#include "Codec/ImagePipeline.h"
+#include "Batch/ImagePipeline.h"
 #include "Batch/OutputClaims.h"
 #include "Batch/OutputPathResolver.h"
+#include "Models/Errors.h"
 #include "Runtime/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
 
@@ -20,6 +21,16 @@ struct ImageProcessor::Batch {
     size_t next = 0;
     bool checking = false;
     bool ended = false;
+};
+
+struct ImageProcessor::File {
+    std::shared_ptr<Batch> batch;
+    ImageProcessingRequest request;
+    ImagePipeline::OpenedSource source;
+    ImagePipeline::CheckedFile checked;
+    ImagePipeline::ClaimedOutput output;
+    std::optional<ImageProcessingOutcome> outcome; // set by a stage that ended the file
+    std::int64_t outputLongEdge = 0;
 };
 
 // One drop: its settings as they were at the drop, and its files once listed.
@@ -47,11 +58,14 @@ std::string skippedFolderName(const ResizeSettingsSnapshot& settings) {
 
 ImageProcessor::ImageProcessor(QObject* parent)
     : QObject(parent), m_memoryBudget(VipsRuntime::memoryBudget()) {
-    VipsRuntime::initialize();
     // Each batch bounds itself; the pool only has to never be the limit.
-    m_workers.setMaxThreadCount(1024);
+    m_fileTasks.setMaxThreadCount(1024);
+    // A worker's own share, plus room for its libraries and threads: one
+    // file beyond the budget runs alone, as it would here.
+    m_pool.setMemoryLimit(m_memoryBudget + std::int64_t(768) * 1024 * 1024);
     m_graceTimer.setSingleShot(true);
     connect(&m_graceTimer, &QTimer::timeout, this, [this] {
+        m_pool.endAll();
         OutputClaims::abandonAll();
         endStop(true);
     });
@@ -59,7 +73,8 @@ ImageProcessor::ImageProcessor(QObject* parent)
 
 ImageProcessor::~ImageProcessor() {
     m_listingCancelled->store(true);
-    m_workers.waitForDone();
+    m_pool.endAll();
+    m_fileTasks.waitForDone();
 }
 
 const QSet<QString>& ImageProcessor::acceptedExtensions() {
@@ -112,7 +127,7 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls, const ResizeSettingsSn
             return;
     } else {
         // Room is counted at the drop; the cap is applied again on appending.
-        m_workers.start([this, listing, paths = std::move(paths), options = std::move(options)] {
+        m_fileTasks.start([this, listing, paths = std::move(paths), options = std::move(options)] {
             std::vector<std::filesystem::path> files = FolderListing::list(paths, options);
             QMetaObject::invokeMethod(
                 this,
@@ -181,74 +196,150 @@ void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
         endIfDrained(batch);
         return;
     }
-    const ImageProcessingRequest request = batch->requests[batch->next++];
+    auto file = std::make_shared<File>();
+    file->batch = batch;
+    file->request = batch->requests[batch->next++];
     batch->checking = true;
     ++batch->inFlight;
     ++m_inFlight;
-    const ResizeSettingsSnapshot settings = batch->settings;
-    m_workers.start([this, batch, request, settings] {
-        ImagePipeline::CheckedFile file = ImagePipeline::check(request.sourceURL, settings);
+    onPool(
+        file, [](File& f) { f.source = ImagePipeline::open(f.request.sourceURL); },
+        &ImageProcessor::opened);
+}
+
+void ImageProcessor::onPool(const std::shared_ptr<File>& file, std::function<void(File&)> work,
+                            void (ImageProcessor::*then)(const std::shared_ptr<File>&)) {
+    m_fileTasks.start([this, file, work = std::move(work), then] {
+        work(*file);
         QMetaObject::invokeMethod(
-            this, [this, batch, request, file = std::move(file)] { checked(batch, request, file); },
-            Qt::QueuedConnection);
+            this, [this, file, then] { (this->*then)(file); }, Qt::QueuedConnection);
     });
 }
 
-void ImageProcessor::checked(const std::shared_ptr<Batch>& batch,
-                             const ImageProcessingRequest& request,
-                             const ImagePipeline::CheckedFile& file) {
-    batch->checking = false;
-    if (file.outcome) {
-        finish(batch, {request.id, *file.outcome});
+bool ImageProcessor::dropIfStopping(const std::shared_ptr<File>& file) {
+    if (!m_stopping)
+        return false;
+    --file->batch->inFlight;
+    --m_inFlight;
+    endIfDrained(file->batch);
+    if (m_inFlight == 0)
+        endStop(false);
+    return true;
+}
+
+void ImageProcessor::opened(const std::shared_ptr<File>& file) {
+    if (file->source.outcome) {
+        file->batch->checking = false;
+        finish(file, *file->source.outcome);
         return;
     }
-    if (m_stopping) { // checked, but no longer to be started
-        --batch->inFlight;
-        --m_inFlight;
-        endIfDrained(batch);
-        if (m_inFlight == 0)
-            endStop(false);
+    if (dropIfStopping(file))
+        return;
+    WorkerProtocol::Request request;
+    request.kind = WorkerProtocol::RequestKind::inspect;
+    const int descriptors[] = {file->source.descriptor.get()};
+    m_pool.run(request, descriptors, WorkerPool::timeLimit(0, m_workerTimeFactor),
+               [this, file](const WorkerPool::Reply& reply) { inspected(file, reply); });
+}
+
+void ImageProcessor::inspected(const std::shared_ptr<File>& file, const WorkerPool::Reply& reply) {
+    file->batch->checking = false;
+    if (reply.ending != WorkerProtocol::Ending::done) {
+        finish(file, ImagePipeline::failed(WorkerProtocol::message(reply)));
         return;
     }
-    m_waiting.push_back({batch, request, file});
+    file->checked = ImagePipeline::check(file->source.working, reply.source, file->batch->settings);
+    if (file->checked.outcome) {
+        finish(file, *file->checked.outcome);
+        return;
+    }
+    if (dropIfStopping(file))
+        return;
+    m_waiting.push_back(file);
     admitWaiting();
-    startNext(batch);
+    startNext(file->batch);
 }
 
 void ImageProcessor::admitWaiting() {
     while (!m_waiting.empty() && !m_stopping) {
         // Strictly in turn, so a large file is not overtaken for ever; one
         // beyond the whole budget waits until nothing else resizes.
-        const std::int64_t memory = m_waiting.front().file.estimatedMemory;
+        const std::int64_t memory = m_waiting.front()->checked.estimatedMemory;
         if (m_filesResizing > 0 && m_memoryInFlight + memory > m_memoryBudget)
             return;
-        Waiting admitted = std::move(m_waiting.front());
+        const std::shared_ptr<File> file = std::move(m_waiting.front());
         m_waiting.pop_front();
         ++m_filesResizing;
         m_memoryInFlight += memory;
-        if (JobItem* item = job(admitted.request.id))
+        if (JobItem* item = job(file->request.id))
             item->setStatus(JobStatus::running());
-        const ResizeSettingsSnapshot settings = admitted.batch->settings;
-        m_workers.start([this, admitted = std::move(admitted), settings, memory] {
-            ImageProcessingResult result{admitted.request.id,
-                                         ImagePipeline::resize(admitted.file, settings)};
-            QMetaObject::invokeMethod(
-                this,
-                [this, batch = admitted.batch, memory, result = std::move(result)] {
-                    --m_filesResizing;
-                    m_memoryInFlight -= memory;
-                    finish(batch, result);
-                    admitWaiting();
-                },
-                Qt::QueuedConnection);
-        });
+        onPool(
+            file,
+            [](File& f) {
+                try {
+                    f.output = ImagePipeline::claimOutput(f.source.working, f.batch->settings);
+                } catch (const std::exception& error) {
+                    f.outcome = ImagePipeline::failed(ImagePipeline::messageOf(error),
+                                                      f.checked.sourceLongEdge);
+                }
+            },
+            &ImageProcessor::claimed);
     }
 }
 
-void ImageProcessor::finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result) {
+void ImageProcessor::claimed(const std::shared_ptr<File>& file) {
+    if (file->outcome) {
+        converted(file, {});
+        return;
+    }
+    WorkerProtocol::Request request;
+    request.kind = WorkerProtocol::RequestKind::convert;
+    request.settings = file->checked.conversion;
+    const int descriptors[] = {file->source.descriptor.get(), file->output.file.get()};
+    m_pool.run(request, descriptors,
+               WorkerPool::timeLimit(file->checked.sourcePixels, m_workerTimeFactor),
+               [this, file](const WorkerPool::Reply& reply) { converted(file, reply); });
+}
+
+void ImageProcessor::converted(const std::shared_ptr<File>& file, const WorkerPool::Reply& reply) {
+    if (!file->outcome && reply.ending != WorkerProtocol::Ending::done)
+        file->outcome =
+            ImagePipeline::failed(WorkerProtocol::message(reply), file->checked.sourceLongEdge);
+    file->outputLongEdge = reply.outputLongEdge;
+    file->source.descriptor.reset();
+    onPool(
+        file,
+        [](File& f) {
+            if (f.outcome) {
+                ImagePipeline::discard(f.output);
+                return;
+            }
+            try {
+                const std::filesystem::path path = f.output.path;
+                ImagePipeline::place(f.output);
+                f.outcome = ImageProcessingOutcome{f.checked.sourceLongEdge, f.outputLongEdge,
+                                                   path, JobStatus::succeeded()};
+            } catch (const std::exception& error) {
+                f.outcome = ImagePipeline::failed(ImagePipeline::messageOf(error),
+                                                  f.checked.sourceLongEdge);
+            }
+        },
+        &ImageProcessor::placed);
+}
+
+void ImageProcessor::placed(const std::shared_ptr<File>& file) {
+    --m_filesResizing;
+    m_memoryInFlight -= file->checked.estimatedMemory;
+    finish(file, *file->outcome);
+    admitWaiting();
+}
+
+void ImageProcessor::finish(const std::shared_ptr<File>& file,
+                            const ImageProcessingOutcome& outcome) {
+    const std::shared_ptr<Batch>& batch = file->batch;
     --batch->inFlight;
     --m_inFlight;
-    apply(result);
+    apply({file->request.id, outcome});
     startNext(batch);
     if (m_stopping && m_inFlight == 0)
         endStop(false);
@@ -269,10 +360,10 @@ void ImageProcessor::stop(std::chrono::milliseconds grace) {
         for (qsizetype i = 0; i < qsizetype(m_listings.size()); ++i)
             endBatch();
         m_listings.clear();
-        for (const Waiting& waiting : std::exchange(m_waiting, {})) {
-            --waiting.batch->inFlight;
+        for (const std::shared_ptr<File>& waiting : std::exchange(m_waiting, {})) {
+            --waiting->batch->inFlight;
             --m_inFlight;
-            endIfDrained(waiting.batch);
+            endIfDrained(waiting->batch);
         }
     }
     if (m_inFlight == 0) {

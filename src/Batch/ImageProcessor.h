@@ -3,7 +3,8 @@
 
 #include "Models/JobItem.h"
 #include "Models/ProcessingRecords.h"
-#include "Codec/ImagePipeline.h"
+#include "Batch/ImagePipeline.h"
+#include "Worker/WorkerPool.h"
 #include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QHash>
@@ -28,16 +29,20 @@
 class ResizeSettings;
 
 // The engine behind the window: owns the job list, turns dropped URLs into
-// jobs and runs each drop as one batch on worker threads. Everything here,
-// jobs included, is touched on the main thread only; workers receive and
-// return plain values. Folders are listed on a worker as well; each drop's
-// jobs are appended in one step, in the order of the drops.
+// jobs and runs each drop as one batch. Everything here, jobs included, is
+// touched on the main thread only. Work on names (listing folders, opening
+// sources, claiming and placing outputs) runs on a thread pool; decoding and
+// encoding run in worker processes, on descriptors opened here, so that a
+// file that crashes or hangs its decoder costs that file's job and nothing
+// else. Both receive and return plain values. Each drop's jobs are appended
+// in one step, in the order of the drops.
 class ImageProcessor : public QObject {
     Q_OBJECT
 public:
     explicit ImageProcessor(QObject* parent = nullptr);
-    // Waits for files still in the pipeline; their results are dropped.
-    // After an abandoning stop the owner ends the process instead.
+    // Ends the worker processes and waits for the thread pool; results still
+    // to come are dropped. After an abandoning stop the owner ends the
+    // process instead.
     ~ImageProcessor() override;
 
     static constexpr qsizetype maximumJobCount = 10000;
@@ -69,12 +74,18 @@ public:
     void clearAll();
 
     // Starts no further file and lists nothing more. Files in flight get
-    // `grace` to finish; after that they are abandoned: every output file
-    // this process claimed and did not fill is removed, nothing can be
-    // claimed any more, and the owner ends the process without waiting for
-    // them. Calling again can only shorten the grace. Ends with stopped().
+    // `grace` to finish; after that they are abandoned: the workers are
+    // ended, every output file this process claimed and did not fill is
+    // removed, nothing can be claimed any more, and the owner ends the
+    // process without waiting for the thread pool. Calling again can only
+    // shorten the grace. Ends with stopped().
     void stop(std::chrono::milliseconds grace);
     bool isStopping() const { return m_stopping; }
+
+    // The worker processes running now.
+    std::vector<pid_t> workerProcessIds() const { return m_pool.processIds(); }
+    // Scales every worker's time limit (tests make it tiny).
+    void setWorkerTimeFactor(double factor) { m_workerTimeFactor = factor; }
 
     // Folders replaced by the regular files below them, hidden items and
     // subfolders named `skippedFolderName` left out.
@@ -108,18 +119,21 @@ private:
     void startBatch(std::vector<std::filesystem::path> files,
                     const ResizeSettingsSnapshot& settings);
     void endBatch();
-    // A checked file waiting for memory to resize; across batches, in the
-    // order the checks ended, which within a batch is the request order.
-    struct Waiting {
-        std::shared_ptr<Batch> batch;
-        ImageProcessingRequest request;
-        ImagePipeline::CheckedFile file;
-    };
+    // One file on its way, from the checks on its name to its outcome.
+    struct File;
     void startNext(const std::shared_ptr<Batch>& batch);
-    void checked(const std::shared_ptr<Batch>& batch, const ImageProcessingRequest& request,
-                 const ImagePipeline::CheckedFile& file);
+    void opened(const std::shared_ptr<File>& file);
+    void inspected(const std::shared_ptr<File>& file, const WorkerPool::Reply& reply);
     void admitWaiting();
-    void finish(const std::shared_ptr<Batch>& batch, ImageProcessingResult result);
+    void claimed(const std::shared_ptr<File>& file);
+    void converted(const std::shared_ptr<File>& file, const WorkerPool::Reply& reply);
+    void placed(const std::shared_ptr<File>& file);
+    // Runs `work` on the thread pool, then `then` back on the main thread.
+    void onPool(const std::shared_ptr<File>& file, std::function<void(File&)> work,
+                void (ImageProcessor::*then)(const std::shared_ptr<File>&));
+    // Whether a file that has not started converting is to go no further.
+    bool dropIfStopping(const std::shared_ptr<File>& file);
+    void finish(const std::shared_ptr<File>& file, const ImageProcessingOutcome& outcome);
     // Ends the batch once nothing of it is in flight and nothing more will start.
     void endIfDrained(const std::shared_ptr<Batch>& batch);
     void endStop(bool abandoned);
@@ -140,10 +154,14 @@ private:
     bool m_stopping = false;
     bool m_stopEnded = false;
     QTimer m_graceTimer;
-    std::deque<Waiting> m_waiting;
+    // Checked files waiting for memory to convert; across batches, in the
+    // order their checks ended, which within a batch is the request order.
+    std::deque<std::shared_ptr<File>> m_waiting;
     std::int64_t m_memoryBudget;
     std::int64_t m_memoryInFlight = 0;
     int m_filesResizing = 0;
+    WorkerPool m_pool;
+    double m_workerTimeFactor = 1.0;
     // Batches bound themselves; the pool must never cap two batches together.
-    QThreadPool m_workers;
+    QThreadPool m_fileTasks;
 };

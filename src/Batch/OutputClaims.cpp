@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Batch/OutputClaims.h"
 
+#include <QUuid>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -37,6 +40,30 @@ int createExclusive(const std::filesystem::path& path, int flags, int mode) {
     if (fd >= 0)
         r.claimed.insert(path);
     return fd;
+}
+
+int linkExclusive(int fd, const std::filesystem::path& path) {
+    Registry& r = registry();
+    const std::lock_guard lock(r.mutex);
+    if (r.abandoned) {
+        errno = ECANCELED;
+        return -1;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int result = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    if (result == 0)
+        r.claimed.insert(path);
+    return result;
+}
+
+std::filesystem::path temporaryNameIn(const std::filesystem::path& folder) {
+    const std::string uuid =
+        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
+    return folder / ("." + uuid + ".tmp");
+}
+
+bool isTemporaryFileName(const std::string& name) {
+    return name.size() == 41 && name.front() == '.' && name.ends_with(".tmp");
 }
 
 int moveIntoPlace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -18,6 +18,15 @@ namespace OutputClaims {
 // -1 with errno as open(2) sets it, or ECANCELED once abandoned.
 int createExclusive(const std::filesystem::path& path, int flags, int mode);
 
+// Gives the unnamed file open as `fd` (O_TMPFILE) the name `path`, which must
+// not exist; remembered like a created file. -1 with errno as linkat(2) sets
+// it, or ECANCELED once abandoned.
+int linkExclusive(int fd, const std::filesystem::path& path);
+
+// A fresh hidden name for a temporary file in `folder`: "." + UUID + ".tmp".
+std::filesystem::path temporaryNameIn(const std::filesystem::path& folder);
+bool isTemporaryFileName(const std::string& name);
+
 // Moves a claimed temporary file over a claimed name, which is then filled;
 // both are forgotten. -1 with errno as rename(2) sets it, or ECANCELED once
 // abandoned (the files are then already gone).

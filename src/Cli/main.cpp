@@ -7,7 +7,6 @@
 #include "Batch/ImageProcessor.h"
 #include "Runtime/Localization.h"
 #include "Runtime/StopSignals.h"
-#include "Runtime/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
 
 #include <QCoreApplication>
@@ -97,25 +96,10 @@ private:
     QElapsedTimer m_clock;
 };
 
-// Starting once more for huge pages costs some 60 ms of library loading:
-// it pays back within a few files of a batch, not on a single file.
-bool worthHugePageBuffers(const std::vector<std::string>& arguments) {
-    const auto parsed = parseCliOptions(arguments);
-    const auto* options = std::get_if<CliOptions>(&parsed);
-    if (!options || options->help || options->version || options->showSettings)
-        return false;
-    std::error_code error;
-    return options->paths.size() > 1 ||
-           (options->paths.size() == 1 && std::filesystem::is_directory(options->paths[0], error));
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (worthHugePageBuffers(arguments))
-        VipsRuntime::restartWithHugePageBuffers(argv);
-    VipsRuntime::initialize(); // while this is the only thread
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("burisora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BURISORA_VERSION));

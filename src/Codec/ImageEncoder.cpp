@@ -362,6 +362,16 @@ int encoderQuality(double quality) {
     return std::clamp(int(std::lround(clamped * 100.0)), 1, 100);
 }
 
+void encodeInto(const ResizedImage& image, int fd, OutputType type, double quality,
+                bool preserveExif) {
+    try {
+        encode(image, fd, type, quality, preserveExif);
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw EncoderError(EncoderError::finalizeFailed);
+    }
+}
+
 bool isTemporaryFileName(const std::string& name) {
     return name.size() == 41 && name.front() == '.' && name.ends_with(".tmp");
 }

@@ -20,6 +20,10 @@ namespace ImageEncoder {
 void write(const ResizedImage& image, const std::filesystem::path& to, OutputType type,
            double quality, bool preserveExif);
 
+// The same, straight into an open file.
+void encodeInto(const ResizedImage& image, int fd, OutputType type, double quality,
+                bool preserveExif);
+
 // 0...1 (NaN counts as 0) onto the lossy encoders' 1...100 scale.
 int encoderQuality(double quality);
 

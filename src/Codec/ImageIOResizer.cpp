@@ -359,7 +359,7 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
     }
 }
 
-std::int64_t estimatedMemory(const PixelDimensions& dimensions, std::int64_t longEdgePx) {
+std::int64_t estimatedMemory(const FileConversion::SourceInfo& dimensions, std::int64_t longEdgePx) {
     constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
     const std::int64_t longEdge =
         std::max<std::int64_t>(1, std::max(dimensions.width, dimensions.height));

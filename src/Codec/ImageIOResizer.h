@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Codec/FileConversion.h"
 #include "Codec/Metadata.h"
 
 #include <QString>
@@ -51,7 +52,7 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx);
 
 // A generous estimate of the memory that resizing an image of these
 // dimensions to `longEdgePx` takes at its peak, in bytes.
-std::int64_t estimatedMemory(const PixelDimensions& dimensions, std::int64_t longEdgePx);
+std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx);
 
 // The power-of-two factor (1, 2, 4 or 8) to shrink a JPEG or WebP by while
 // decoding, leaving the resampler the remainder: the largest that keeps the

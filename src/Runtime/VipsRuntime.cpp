@@ -52,47 +52,14 @@ void startVipsWithHeifModuleOnly() {
         g_module_make_resident(heif);
 }
 
-// Set only between the restart and its first step; holds GLIBC_TUNABLES as
-// it was before.
-constexpr const char* tunablesBeforeRestart = "BURISORA_GLIBC_TUNABLES_BEFORE_RESTART";
+} // namespace
+
+namespace VipsRuntime {
 
 bool kernelGivesHugePagesOnRequest() {
     std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string line;
     return std::getline(mode, line) && line.find("[madvise]") != std::string::npos;
-}
-
-void restoreTunables(const std::string& before) {
-    if (before.empty())
-        ::unsetenv("GLIBC_TUNABLES");
-    else
-        ::setenv("GLIBC_TUNABLES", before.c_str(), 1);
-    ::unsetenv(tunablesBeforeRestart);
-}
-
-} // namespace
-
-namespace VipsRuntime {
-
-void restartWithHugePageBuffers(char** argv) {
-#ifdef __GLIBC__
-    if (const char* before = std::getenv(tunablesBeforeRestart)) {
-        restoreTunables(before);
-        return;
-    }
-    const char* tunables = std::getenv("GLIBC_TUNABLES");
-    const std::string current = tunables ? tunables : "";
-    if (current.find("glibc.malloc.hugetlb") != std::string::npos ||
-        !kernelGivesHugePagesOnRequest())
-        return;
-    const std::string wanted = (current.empty() ? "" : current + ":") + "glibc.malloc.hugetlb=1";
-    ::setenv(tunablesBeforeRestart, current.c_str(), 1);
-    ::setenv("GLIBC_TUNABLES", wanted.c_str(), 1);
-    ::execv("/proc/self/exe", argv);
-    restoreTunables(current); // no /proc: go on with small pages
-#else
-    (void)argv;
-#endif
 }
 
 int availableCores() {

@@ -3,18 +3,13 @@
 
 #include <cstdint>
 
-// libvips set up for this program: called once on the main thread, first thing
-// in main, before any other thread starts.
+// libvips set up for the processes that decode: called once on the main
+// thread, first thing in main, before any other thread starts.
 namespace VipsRuntime {
 
-// The buffers of a 12-MP image pass glibc's largest mmap threshold (32 MiB),
-// so every file maps them anew and faults them in 4 KiB at a time: a sixth of
-// a HEIC's CPU time. glibc backs them with transparent huge pages when its
-// hugetlb tunable is on, and tunables are read only as a program starts, so
-// where the kernel gives huge pages on request this starts the program once
-// more with the tunable (same process, arguments and, for children, the
-// environment it had). Returns where that is not needed or not possible.
-void restartWithHugePageBuffers(char** argv);
+// Whether the kernel backs memory with transparent huge pages when a program
+// asks for them (mode "madvise"), as glibc's hugetlb tunable does.
+bool kernelGivesHugePagesOnRequest();
 
 // Starts libvips with its operation cache off (a file changed on disk is read
 // anew), only our six loaders allowed, and its worker threads sized so that

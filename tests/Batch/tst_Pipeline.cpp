@@ -7,7 +7,7 @@
 #include "Models/FileURLs.h"
 #include "Models/Errors.h"
 #include "Codec/ImageIOResizer.h"
-#include "Codec/ImagePipeline.h"
+#include "Batch/ImagePipeline.h"
 #include "Batch/ImageProcessor.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"

@@ -7,7 +7,7 @@
 // leak or memory error that comes back fails there; an input that takes
 // minutes again runs into the test's time-out.
 #include "Models/Errors.h"
-#include "Codec/ImagePipeline.h"
+#include "Batch/ImagePipeline.h"
 #include "Batch/ImageProcessor.h"
 #include "Support/TestSupport.h"
 

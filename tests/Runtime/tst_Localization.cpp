@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/JobSummary.h"
-#include "Codec/ImagePipeline.h"
+#include "Batch/ImagePipeline.h"
 #include "Runtime/Localization.h"
 #include "Settings/SettingsValues.h"
 #include "Support/TestSupport.h"

@@ -2,7 +2,7 @@
 #include "Support/TestSupport.h"
 
 #include "Models/FileURLs.h"
-#include "Codec/ImageEncoder.h"
+#include "Batch/OutputClaims.h"
 #include "Batch/ImageProcessor.h"
 #include "Runtime/VipsRuntime.h"
 
@@ -91,7 +91,7 @@ QStringList temporaryFilesBelow(const fs::path& folder) {
          it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (error)
             break;
-        if (ImageEncoder::isTemporaryFileName(it->path().filename().native()))
+        if (OutputClaims::isTemporaryFileName(it->path().filename().native()))
             found.append(text(it->path()));
     }
     return found;

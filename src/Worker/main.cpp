@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// burisora-worker: decodes, resizes and encodes one file at a time for the
+// window and burisora-cli, which start it. It reads the source and writes the
+// output through descriptors handed over its socket and opens nothing itself:
+// once its libraries are set up it confines itself, so that a hostile image
+// can at worst end this process and the one job in it.
+#include "Codec/FileConversion.h"
+#include "Runtime/VipsRuntime.h"
+#include "Worker/Sandbox.h"
+#include "Worker/WorkerProtocol.h"
+
+#include <sys/prctl.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr int socket = 3;
+
+WorkerProtocol::Reply handle(const WorkerProtocol::Request& request,
+                             const std::vector<FileDescriptor>& descriptors) {
+    WorkerProtocol::Reply reply;
+    try {
+        switch (request.kind) {
+        case WorkerProtocol::RequestKind::inspect:
+            if (descriptors.size() != 1)
+                break;
+            reply.source = FileConversion::inspect(descriptors[0].get());
+            return reply;
+        case WorkerProtocol::RequestKind::convert:
+            if (descriptors.size() != 2)
+                break;
+            reply.outputLongEdge = FileConversion::convert(
+                descriptors[0].get(), descriptors[1].get(), request.settings);
+            return reply;
+        }
+        reply.ending = WorkerProtocol::Ending::unexpected;
+    } catch (const std::exception& error) {
+        reply = WorkerProtocol::failure(error);
+    } catch (...) {
+        reply.ending = WorkerProtocol::Ending::unexpected;
+    }
+    return reply;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::int64_t memoryLimit = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument.starts_with("--memory-limit="))
+            memoryLimit = std::strtoll(argv[i] + 15, nullptr, 10);
+    }
+    // Whatever way the parent ends, its workers end with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1)
+        return 1;
+
+    VipsRuntime::initialize();
+    if (!Sandbox::limitMemory(memoryLimit) || (std::getenv("NOSANDBOX") == nullptr && !Sandbox::enter())) {
+        std::fputs("burisora-worker: cannot confine this process\n", stderr);
+        return 1;
+    }
+
+    WorkerProtocol::Request request;
+    std::vector<FileDescriptor> descriptors;
+    while (WorkerProtocol::receive(socket, &request, sizeof request, descriptors)) {
+        const WorkerProtocol::Reply reply = handle(request, descriptors);
+        descriptors.clear(); // closed before the answer: the output is complete
+        if (!WorkerProtocol::send(socket, &reply, sizeof reply))
+            break;
+    }
+    return 0;
+}

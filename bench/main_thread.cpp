@@ -8,8 +8,8 @@
 // whole pipeline. A 1 ms heartbeat timer measures the longest gap in which the
 // event loop did not get round to it; for the tree the drop itself happens
 // inside the running loop, so a listing done in the drop counts as a stall.
-#include "Models/FileURLs.h"
 #include "Batch/ImageProcessor.h"
+#include "Models/FileURLs.h"
 #include "Settings/ResizeSettingsSnapshot.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ContentView.h"
 
-#include "Platform/FileManagerReveal.h"
 #include "Batch/ImageProcessor.h"
+#include "Platform/FileManagerReveal.h"
 #include "Settings/ResizeSettings.h"
 #include "Views/DropZoneView.h"
 #include "Views/JobListModel.h"

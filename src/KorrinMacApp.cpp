@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "KorrinMacApp.h"
 
+#include "Batch/ImageProcessor.h"
 #include "ContentView.h"
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
 #include "Platform/DesktopNotifications.h"
 #include "Platform/UpdaterController.h"
-#include "Batch/ImageProcessor.h"
 #include "Runtime/StopSignals.h"
 
 #include "Views/CheckForUpdatesView.h"

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "KorrinMacApp.h"
 
+#include "Batch/ImageProcessor.h"
 #include "ContentView.h"
 #include "Models/FileURLs.h"
 #include "Platform/SingleInstance.h"
-#include "Batch/ImageProcessor.h"
 #include "Runtime/Localization.h"
 #include "Runtime/StopSignals.h"
 #include "Views/Style.h"

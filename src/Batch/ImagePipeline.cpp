@@ -114,8 +114,7 @@ ClaimedOutput claimOutput(const std::filesystem::path& working,
     output.path = OutputPathResolver::resolve(working, outputTypeFor(working, settings),
                                               settings.outputFolderName, settings.filenamePrefix);
     const std::filesystem::path folder = output.path.parent_path();
-    output.file =
-        FileDescriptor(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+    output.file = FileDescriptor(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
     if (!output.file.isValid()) { // a file system without unnamed files
         output.temporary = OutputClaims::temporaryNameIn(folder);
         output.file = FileDescriptor(OutputClaims::createExclusive(
@@ -176,8 +175,8 @@ ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
         const std::filesystem::path path = output.path;
         std::int64_t outputLongEdge = 0;
         try {
-            outputLongEdge =
-                FileConversion::convert(source.descriptor.get(), output.file.get(), file.conversion);
+            outputLongEdge = FileConversion::convert(source.descriptor.get(), output.file.get(),
+                                                     file.conversion);
         } catch (...) {
             discard(output);
             throw;

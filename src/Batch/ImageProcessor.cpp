@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Batch/ImageProcessor.h"
 
-#include "Models/FileURLs.h"
 #include "Batch/FolderListing.h"
 #include "Batch/ImagePipeline.h"
 #include "Batch/OutputClaims.h"
 #include "Batch/OutputPathResolver.h"
 #include "Models/Errors.h"
+#include "Models/FileURLs.h"
 #include "Runtime/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
 
@@ -317,8 +317,8 @@ void ImageProcessor::converted(const std::shared_ptr<File>& file, const WorkerPo
             try {
                 const std::filesystem::path path = f.output.path;
                 ImagePipeline::place(f.output);
-                f.outcome = ImageProcessingOutcome{f.checked.sourceLongEdge, f.outputLongEdge,
-                                                   path, JobStatus::succeeded()};
+                f.outcome = ImageProcessingOutcome{f.checked.sourceLongEdge, f.outputLongEdge, path,
+                                                   JobStatus::succeeded()};
             } catch (const std::exception& error) {
                 f.outcome = ImagePipeline::failed(ImagePipeline::messageOf(error),
                                                   f.checked.sourceLongEdge);
@@ -380,6 +380,7 @@ void ImageProcessor::endStop(bool abandoned) {
     if (std::exchange(m_stopEnded, true))
         return;
     m_graceTimer.stop();
+    m_pool.endAll();
     Q_EMIT stopped(abandoned);
 }
 

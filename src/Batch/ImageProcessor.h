@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Batch/ImagePipeline.h"
 #include "Models/JobItem.h"
 #include "Models/ProcessingRecords.h"
-#include "Batch/ImagePipeline.h"
-#include "Worker/WorkerPool.h"
 #include "Settings/ResizeSettingsSnapshot.h"
+#include "Worker/WorkerPool.h"
 
 #include <QHash>
 #include <QList>

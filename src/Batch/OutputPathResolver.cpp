@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Batch/OutputPathResolver.h"
 
+#include "Batch/OutputClaims.h"
 #include "Models/Characters.h"
 #include "Models/Errors.h"
 #include "Runtime/FileDescriptor.h"
-#include "Batch/OutputClaims.h"
 
 #include <QList>
 

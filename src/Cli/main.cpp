@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // burisora-cli: the window's engine for scripts, file-manager actions and
 // benchmarks. One invocation is one batch, exactly as one drop on the window.
+#include "Batch/ImageProcessor.h"
 #include "Cli/CliOptions.h"
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
-#include "Batch/ImageProcessor.h"
 #include "Runtime/Localization.h"
 #include "Runtime/StopSignals.h"
 #include "Settings/ResizeSettings.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Batch/ImageProcessor.h"
 #include "Models/JobStatus.h"
 #include "Models/JobSummary.h"
-#include "Batch/ImageProcessor.h"
 
 #include <QAbstractListModel>
 #include <QHash>

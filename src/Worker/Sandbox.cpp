@@ -3,10 +3,10 @@
 
 #include <seccomp.h>
 
+#include <asm/ioctls.h>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <asm/ioctls.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +16,7 @@ namespace {
 
 // What decoding and encoding on open descriptors needs: memory, threads,
 // time, signals within the process, and I/O on descriptors already open.
+// clang-format off
 constexpr const char* allowedCalls[] = {
     // I/O on descriptors the process holds
     "read", "write", "readv", "writev", "pread64", "pwrite64", "preadv", "pwritev", "lseek",
@@ -33,6 +34,7 @@ constexpr const char* allowedCalls[] = {
     "getrandom", "getpid", "gettid", "getuid", "geteuid", "getgid", "getegid", "getrusage",
     "sysinfo", "uname", "exit", "exit_group",
 };
+// clang-format on
 
 struct ContextRelease {
     void operator()(scmp_filter_ctx context) const { seccomp_release(context); }
@@ -69,8 +71,8 @@ bool enter() {
         // clone3 hides its flags in memory: "not there" makes glibc fall back to clone.
         seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0 &&
         // abort() and raise() signal the process itself, never another.
-        seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
-                         SCMP_A0(SCMP_CMP_EQ, pid)) == 0 &&
+        seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_EQ, pid)) ==
+            0 &&
         // isatty() on standard error.
         seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(ioctl), 1,
                          SCMP_A1(SCMP_CMP_EQ, scmp_datum_t(TCGETS))) == 0;

@@ -136,10 +136,12 @@ WorkerPool::Worker* WorkerPool::start() {
     auto worker = std::make_unique<Worker>();
     worker->pid = pid;
     worker->socket = std::move(ours);
-    worker->notifier = std::make_unique<QSocketNotifier>(worker->socket.get(), QSocketNotifier::Read);
+    worker->notifier =
+        std::make_unique<QSocketNotifier>(worker->socket.get(), QSocketNotifier::Read);
     worker->notifier->setEnabled(false);
     Worker* raw = worker.get();
-    connect(worker->notifier.get(), &QSocketNotifier::activated, this, [this, raw] { answered(raw); });
+    connect(worker->notifier.get(), &QSocketNotifier::activated, this,
+            [this, raw] { answered(raw); });
     worker->deadline = std::make_unique<QTimer>();
     worker->deadline->setSingleShot(true);
     connect(worker->deadline.get(), &QTimer::timeout, this,
@@ -180,8 +182,8 @@ void WorkerPool::answered(Worker* worker) {
     worker->deadline->stop();
     worker->notifier->setEnabled(false);
     Done done = std::exchange(worker->done, nullptr);
-    const auto idle = std::count_if(m_workers.begin(), m_workers.end(),
-                                    [](const auto& w) { return !w->done; });
+    const auto idle =
+        std::count_if(m_workers.begin(), m_workers.end(), [](const auto& w) { return !w->done; });
     if (idle > m_idleLimit)
         end(worker, WorkerProtocol::Ending::done);
     done(reply); // may run the next request at once, on this very worker

@@ -42,8 +42,7 @@ QString message(const Reply& reply) {
     case Ending::unexpected:
         break;
     case Ending::crashed:
-        return QCoreApplication::translate("WorkerProtocol",
-                                           "画像の処理が異常終了しました");
+        return QCoreApplication::translate("WorkerProtocol", "画像の処理が異常終了しました");
     case Ending::timedOut:
         return QCoreApplication::translate("WorkerProtocol",
                                            "画像の処理に時間がかかりすぎたため中止しました");

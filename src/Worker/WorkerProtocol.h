@@ -45,7 +45,7 @@ struct Reply {
     std::uint32_t tag = WorkerProtocol::tag;
     Ending ending = Ending::done;
     std::int32_t code = 0;
-    FileConversion::SourceInfo source;  // inspect
+    FileConversion::SourceInfo source; // inspect
     std::int64_t outputLongEdge = 0;   // convert
 };
 

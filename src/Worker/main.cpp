@@ -34,8 +34,8 @@ WorkerProtocol::Reply handle(const WorkerProtocol::Request& request,
         case WorkerProtocol::RequestKind::convert:
             if (descriptors.size() != 2)
                 break;
-            reply.outputLongEdge = FileConversion::convert(
-                descriptors[0].get(), descriptors[1].get(), request.settings);
+            reply.outputLongEdge = FileConversion::convert(descriptors[0].get(),
+                                                           descriptors[1].get(), request.settings);
             return reply;
         }
         reply.ending = WorkerProtocol::Ending::unexpected;
@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
         return 1;
 
     VipsRuntime::initialize();
-    if (!Sandbox::limitMemory(memoryLimit) || (std::getenv("NOSANDBOX") == nullptr && !Sandbox::enter())) {
+    if (!Sandbox::limitMemory(memoryLimit) ||
+        (std::getenv("NOSANDBOX") == nullptr && !Sandbox::enter())) {
         std::fputs("burisora-worker: cannot confine this process\n", stderr);
         return 1;
     }

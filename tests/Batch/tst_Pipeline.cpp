@@ -4,11 +4,11 @@
 // sources that vanish or change. After each failure: no hidden temporary
 // file, nothing partial under a final name, and the job says why. Files that
 // do not qualify are in tst_HostileInput.
-#include "Models/FileURLs.h"
-#include "Models/Errors.h"
-#include "Codec/ImageIOResizer.h"
 #include "Batch/ImagePipeline.h"
 #include "Batch/ImageProcessor.h"
+#include "Codec/ImageIOResizer.h"
+#include "Models/Errors.h"
+#include "Models/FileURLs.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 

@@ -2,11 +2,14 @@
 // Drops as the window makes them: folders listed on a worker, appended in the
 // order of the drops, within the job room, without earlier outputs; batches
 // run within the parallelism limit and the memory budget.
-#include "Models/FileURLs.h"
-#include "Codec/ImageIOResizer.h"
 #include "Batch/ImageProcessor.h"
+#include "Codec/ImageIOResizer.h"
+#include "Models/FileURLs.h"
+#include "Runtime/FileDescriptor.h"
 #include "Runtime/VipsRuntime.h"
+
 #include "Support/TestSupport.h"
+#include <fcntl.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -131,8 +134,9 @@ private Q_SLOTS:
             const fs::path image = makeImage(folder / ("b" + std::to_string(i) + ".png"),
                                              {.width = edges[i], .height = edges[i] * 2 / 3});
             list.append(FileURLs::fileURL(image));
+            const FileDescriptor fd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
             memory.push_back(
-                ImageIOResizer::estimatedMemory(ImageIOResizer::readPixelDimensions(image), 64));
+                ImageIOResizer::estimatedMemory(FileConversion::inspect(fd.get()), 64));
         }
         const auto [smallest, largest] = std::minmax_element(memory.begin(), memory.end());
         const std::int64_t bytes = budget == u"unbounded"  ? std::int64_t(1) << 50

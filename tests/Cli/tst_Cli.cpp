@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <link.h>
+
 #include <vips/vips8>
 
 #include <csignal>
@@ -66,6 +68,25 @@ class CliTest : public QObject {
 
     CliRun cli(const QStringList& arguments) { return runCli(arguments, file("config")); }
 
+    // The interpreter this test program runs under, as burisora-cli does.
+    static QString dynamicLoader() {
+        QString loader;
+        dl_iterate_phdr(
+            [](dl_phdr_info* info, size_t, void* out) {
+                for (int i = 0; i < info->dlpi_phnum; ++i) {
+                    if (info->dlpi_phdr[i].p_type == PT_INTERP) {
+                        *static_cast<QString*>(out) =
+                            QString::fromLocal8Bit(reinterpret_cast<const char*>(
+                                info->dlpi_addr + info->dlpi_phdr[i].p_vaddr));
+                        return 1;
+                    }
+                }
+                return 0; // the program itself comes first
+            },
+            &loader);
+        return loader;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         initialize();
@@ -77,15 +98,24 @@ private Q_SLOTS:
     // A folder with this run's options: one JSON object per image, then the
     // summary, and exit status 1 as one failed. The options are this run's
     // only: the settings file is read, never written.
+    // Started through the dynamic loader too, as wrappers and noexec mounts
+    // do: /proc/self/exe then names the loader, not the program.
+    void folderAsJson_data() {
+        QTest::addColumn<QString>("loader");
+        QTest::newRow("directly") << QString();
+        QTest::newRow("through the dynamic loader") << dynamicLoader();
+    }
     void folderAsJson() {
-        const fs::path folder = file("photos");
+        QFETCH(QString, loader);
+        const fs::path folder = file(loader.isEmpty() ? "photos" : "photos-loader");
         makeImage(folder / "a.jpg", {.width = 3000, .height = 2000});
         makePngClaiming(folder / "bomb.png", 100000, 100000);
         writeBytes(folder / "broken.jpg", "not an image");
         writeBytes(folder / "readme.txt", "ignored");
 
-        const CliRun run = cli({"--json", "--size", "640", "--format=png", "--prefix", "web_",
-                                QString::fromStdString(folder.native())});
+        const CliRun run = runCli({"--json", "--size", "640", "--format=png", "--prefix", "web_",
+                                   QString::fromStdString(folder.native())},
+                                  file("config"), {}, loader);
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.lines.size(), 4);
         QMap<QString, QJsonObject> bySource;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "Models/JobSummary.h"
 #include "Batch/ImagePipeline.h"
+#include "Models/JobSummary.h"
 #include "Runtime/Localization.h"
 #include "Settings/SettingsValues.h"
 #include "Support/TestSupport.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Support/TestSupport.h"
 
-#include "Models/FileURLs.h"
-#include "Batch/OutputClaims.h"
 #include "Batch/ImageProcessor.h"
+#include "Batch/OutputClaims.h"
+#include "Models/FileURLs.h"
 #include "Runtime/VipsRuntime.h"
 
 #include <QCryptographicHash>
@@ -149,14 +149,18 @@ ResizeSettingsSnapshot snapshot(std::int64_t longEdge, const QString& prefix) {
 }
 
 CliRun runCli(const QStringList& arguments, const fs::path& config,
-              const fs::path& workingDirectory) {
+              const fs::path& workingDirectory, const QString& loader) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), text(config));
     process.setProcessEnvironment(environment);
     if (!workingDirectory.empty())
         process.setWorkingDirectory(text(workingDirectory));
-    process.start(qEnvironmentVariable("BURISORA_CLI"), arguments);
+    const QString cli = qEnvironmentVariable("BURISORA_CLI");
+    if (loader.isEmpty())
+        process.start(cli, arguments);
+    else
+        process.start(loader, QStringList{cli} + arguments);
     CliRun run;
     if (!process.waitForFinished(120000))
         return run;

@@ -74,9 +74,10 @@ struct CliRun {
     QStringList lines;
     QString errors;
 };
-// burisora-cli as a new user runs it: settings in `config`, started in `workingDirectory`.
+// burisora-cli as a new user runs it: settings in `config`, started in
+// `workingDirectory`, through `loader` when one is given.
 CliRun runCli(const QStringList& arguments, const fs::path& config,
-              const fs::path& workingDirectory = {});
+              const fs::path& workingDirectory = {}, const QString& loader = {});
 
 } // namespace TestSupport
 

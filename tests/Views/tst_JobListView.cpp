@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "Batch/ImageProcessor.h"
 #include "Models/FileURLs.h"
 #include "Models/JobItem.h"
-#include "Batch/ImageProcessor.h"
 #include "Support/TestSupport.h"
 #include "Views/JobListModel.h"
 #include "Views/JobListView.h"

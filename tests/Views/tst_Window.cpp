@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "Batch/ImageProcessor.h"
 #include "ContentView.h"
 #include "KorrinMacApp.h"
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
 #include "Platform/SingleInstance.h"
-#include "Batch/ImageProcessor.h"
 #include "Runtime/Localization.h"
 #include "Support/TestSupport.h"
 #include "Views/DropZoneView.h"

@@ -77,6 +77,7 @@ OpenedSource open(const std::filesystem::path& sourceURL) {
         if (!source.descriptor.isValid() || ::fstat(source.descriptor.get(), &info) != 0 ||
             !S_ISREG(info.st_mode))
             return ended(failed(ResizeError(ResizeError::cannotOpenSource).errorDescription()));
+        source.permissions = info.st_mode & 0666;
         return source;
     } catch (const std::exception& error) {
         return ended(failed(messageOf(error)));
@@ -108,17 +109,18 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     return file;
 }
 
-ClaimedOutput claimOutput(const std::filesystem::path& working,
-                          const ResizeSettingsSnapshot& settings) {
+ClaimedOutput claimOutput(const OpenedSource& source, const ResizeSettingsSnapshot& settings) {
     ClaimedOutput output;
-    output.path = OutputPathResolver::resolve(working, outputTypeFor(working, settings),
-                                              settings.outputFolderName, settings.filenamePrefix);
+    output.path =
+        OutputPathResolver::resolve(source.working, outputTypeFor(source.working, settings),
+                                    settings.outputFolderName, settings.filenamePrefix);
     const std::filesystem::path folder = output.path.parent_path();
-    output.file = FileDescriptor(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+    output.file = FileDescriptor(
+        ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, source.permissions));
     if (!output.file.isValid()) { // a file system without unnamed files
         output.temporary = OutputClaims::temporaryNameIn(folder);
         output.file = FileDescriptor(OutputClaims::createExclusive(
-            output.temporary, O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644));
+            output.temporary, O_WRONLY | O_CLOEXEC | O_NOFOLLOW, int(source.permissions)));
         if (!output.file.isValid()) {
             output.temporary.clear();
             discard(output);
@@ -171,7 +173,7 @@ ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
         sourceLongEdge = file.sourceLongEdge;
         if (file.outcome)
             return *file.outcome;
-        ClaimedOutput output = claimOutput(source.working, settings);
+        ClaimedOutput output = claimOutput(source, settings);
         const std::filesystem::path path = output.path;
         std::int64_t outputLongEdge = 0;
         try {

@@ -25,6 +25,7 @@ struct OpenedSource {
     std::optional<ImageProcessingOutcome> outcome;
     std::filesystem::path working; // every link resolved
     FileDescriptor descriptor;
+    unsigned permissions = 0644; // of the source: its output gets no more
 };
 OpenedSource open(const std::filesystem::path& sourceURL);
 
@@ -42,14 +43,15 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
 // The output's name, claimed with an empty placeholder beside the source, and
 // the file the codec writes into: unnamed (O_TMPFILE) where the folder allows
 // it, so that nothing is left behind whatever happens to the writer, else a
-// hidden temporary name. Throws OutputPathError or SystemError.
+// hidden temporary name. It gets the source's read and write permission bits,
+// as cp gives them, so that a private photo does not get a public copy.
+// Throws OutputPathError or SystemError.
 struct ClaimedOutput {
     std::filesystem::path path;
     FileDescriptor file;
     std::filesystem::path temporary; // only where no unnamed file could be made
 };
-ClaimedOutput claimOutput(const std::filesystem::path& working,
-                          const ResizeSettingsSnapshot& settings);
+ClaimedOutput claimOutput(const OpenedSource& source, const ResizeSettingsSnapshot& settings);
 // The written file takes the placeholder's name. Throws SystemError; the
 // output is then discarded.
 void place(ClaimedOutput& output);

@@ -277,7 +277,7 @@ void ImageProcessor::admitWaiting() {
             file,
             [](File& f) {
                 try {
-                    f.output = ImagePipeline::claimOutput(f.source.working, f.batch->settings);
+                    f.output = ImagePipeline::claimOutput(f.source, f.batch->settings);
                 } catch (const std::exception& error) {
                     f.outcome = ImagePipeline::failed(ImagePipeline::messageOf(error),
                                                       f.checked.sourceLongEdge);

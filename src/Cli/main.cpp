@@ -16,13 +16,15 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
 
-void print(FILE* stream, const QString& text) {
+// False once the stream cannot take it (a reader that went away).
+bool print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
 }
 
 QString pathText(const std::filesystem::path& path) {
@@ -42,12 +44,23 @@ const char* statusName(JobStatus::Kind kind) {
     }
 }
 
+// A path as text; a name that is not valid text (a Latin-1 file name in a
+// UTF-8 locale) also goes as its bytes, base64, so that a script can still
+// find the file.
+void insertPath(QJsonObject& object, const QString& key, const std::filesystem::path& path) {
+    const QString text = pathText(path);
+    object.insert(key, text);
+    const QByteArray bytes = QByteArray::fromStdString(path.native());
+    if (text.toLocal8Bit() != bytes)
+        object.insert(key + QStringLiteral("PathBytes"), QString::fromLatin1(bytes.toBase64()));
+}
+
 QString jsonLine(const JobItem& job) {
     QJsonObject object{
-        {QStringLiteral("source"), pathText(job.sourceURL())},
         {QStringLiteral("status"), QString::fromLatin1(statusName(job.status().kind()))}};
+    insertPath(object, QStringLiteral("source"), job.sourceURL());
     if (job.outputURL())
-        object.insert(QStringLiteral("output"), pathText(*job.outputURL()));
+        insertPath(object, QStringLiteral("output"), *job.outputURL());
     if (job.sourcePixelLongEdge())
         object.insert(QStringLiteral("sourcePixelLongEdge"), qint64(*job.sourcePixelLongEdge()));
     if (job.outputPixelLongEdge())
@@ -137,6 +150,20 @@ int main(int argc, char* argv[]) {
         urls.append(FileURLs::fileURL(std::filesystem::absolute(path)));
 
     ImageProcessor processor;
+
+    // A stop signal ends the batch cleanly: no further file, a grace for the
+    // files in flight, then the summary of what was done. A second signal
+    // cuts the grace short.
+    StopSignals stopSignals;
+    int stopCode = 0;
+    const auto stopWith = [&](int signal) {
+        if (stopCode == 0)
+            stopCode = StopSignals::exitCode(signal);
+        processor.stop(processor.isStopping() ? std::chrono::milliseconds(0)
+                                              : ImageProcessor::stopGrace);
+    };
+    QObject::connect(&stopSignals, &StopSignals::received, &app, stopWith);
+
     ProgressBar progress;
     qsizetype done = 0;
     bool anyFailed = false;
@@ -146,8 +173,10 @@ int main(int argc, char* argv[]) {
         ++done;
         anyFailed = anyFailed || job->status().kind() == JobStatus::Kind::failed;
         progress.clear();
-        print(stdout, (options.json ? jsonLine(*job) : readableLine(*job)) + u'\n');
-        std::fflush(stdout);
+        // Nobody reads any more (`| head -n 1`): stop as for SIGPIPE.
+        if (!print(stdout, (options.json ? jsonLine(*job) : readableLine(*job)) + u'\n') ||
+            std::fflush(stdout) != 0)
+            stopWith(SIGPIPE);
         progress.draw(done);
     });
     const auto printSummary = [&] {
@@ -155,17 +184,6 @@ int main(int argc, char* argv[]) {
         print(stdout, JobSummary::summary(JobCounts::of(processor.jobs())) + u'\n');
     };
 
-    // A stop signal ends the batch cleanly: no further file, a grace for the
-    // files in flight, then the summary of what was done. A second signal
-    // cuts the grace short.
-    StopSignals stopSignals;
-    int stopCode = 0;
-    QObject::connect(&stopSignals, &StopSignals::received, &app, [&](int signal) {
-        if (stopCode == 0)
-            stopCode = StopSignals::exitCode(signal);
-        processor.stop(processor.isStopping() ? std::chrono::milliseconds(0)
-                                              : ImageProcessor::stopGrace);
-    });
     QObject::connect(&processor, &ImageProcessor::stopped, &app, [&](bool abandoned) {
         if (!abandoned) {
             QCoreApplication::exit(stopCode);

@@ -13,9 +13,10 @@
 
 namespace {
 
-constexpr std::array handledSignals{SIGTERM, SIGINT, SIGHUP};
+constexpr std::array handledSignals{SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 int pipeFds[2] = {-1, -1};
 std::array<struct sigaction, handledSignals.size()> previous{};
+struct sigaction previousPipe {};
 
 void onSignal(int signal) {
     const int savedErrno = errno;
@@ -36,6 +37,9 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previousPipe);
     for (size_t i = 0; i < handledSignals.size(); ++i) {
         ::sigaction(handledSignals[i], nullptr, &previous[i]);
         // Ignored from the start (nohup, a background job): it stays ignored.
@@ -49,6 +53,7 @@ StopSignals::~StopSignals() {
         return;
     for (size_t i = 0; i < handledSignals.size(); ++i)
         ::sigaction(handledSignals[i], &previous[i], nullptr);
+    ::sigaction(SIGPIPE, &previousPipe, nullptr);
     m_notifier.reset();
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);

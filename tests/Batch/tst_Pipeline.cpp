@@ -164,6 +164,28 @@ private Q_SLOTS:
         QVERIFY(!fs::exists(file("links/Resized")));
     }
 
+    // An output gets the source's read and write bits, as cp gives them: a
+    // private photo gets no public copy, and no copy is executable.
+    void outputKeepsSourcePermissions_data() {
+        QTest::addColumn<int>("source");
+        QTest::addColumn<int>("output");
+        QTest::newRow("private") << 0600 << 0600;
+        QTest::newRow("group") << 0640 << 0640;
+        QTest::newRow("executable") << 0755 << 0644;
+    }
+    void outputKeepsSourcePermissions() {
+        QFETCH(int, source);
+        QFETCH(int, output);
+        const mode_t mask = ::umask(022);
+        const fs::path image =
+            makeImage(file("modes") / (QTest::currentDataTag() + std::string(".png")));
+        fs::permissions(image, fs::perms(source));
+        const ImageProcessingOutcome outcome = ImagePipeline::process(image, snapshot(32));
+        ::umask(mask);
+        QCOMPARE(outcome.status, JobStatus::succeeded());
+        QCOMPARE(int(fs::status(*outcome.outputURL).permissions()), output);
+    }
+
     // Every encoder must notice the failed write, whichever call hits it.
     void diskFullDuringWrite_data() {
         QTest::addColumn<QString>("name");

@@ -112,14 +112,16 @@ private Q_SLOTS:
         makePngClaiming(folder / "bomb.png", 100000, 100000);
         writeBytes(folder / "broken.jpg", "not an image");
         writeBytes(folder / "readme.txt", "ignored");
+        const fs::path latin1 = folder / "caf\xe9.jpg"; // not valid UTF-8
+        makeImage(latin1);
 
         const CliRun run = runCli({"--json", "--size", "640", "--format=png", "--prefix", "web_",
                                    QString::fromStdString(folder.native())},
                                   file("config"), {}, loader);
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.lines.size(), 4);
+        QCOMPARE(run.lines.size(), 5);
         QMap<QString, QJsonObject> bySource;
-        for (const QString& line : run.lines.first(3)) {
+        for (const QString& line : run.lines.first(4)) {
             const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
             bySource.insert(QFileInfo(object.value("source").toString()).fileName(), object);
         }
@@ -135,6 +137,14 @@ private Q_SLOTS:
                  QStringLiteral("画像が大きすぎます (100000x100000)"));
         QCOMPARE(bySource.value("broken.jpg").value("message").toString(),
                  QStringLiteral("画像ファイルを開けませんでした"));
+        // Names that are no valid text also come as their bytes, which name the files.
+        const QJsonObject cafe = bySource.value(QStringLiteral("caf\uFFFD.jpg"));
+        QCOMPARE(QByteArray::fromBase64(cafe.value("sourcePathBytes").toString().toLatin1()),
+                 QByteArray::fromStdString(latin1.native()));
+        QVERIFY(
+            fs::exists(QByteArray::fromBase64(cafe.value("outputPathBytes").toString().toLatin1())
+                           .toStdString()));
+        QVERIFY(!bySource.value("a.jpg").contains("sourcePathBytes"));
         const CliRun settings = cli({"--show-settings"});
         QCOMPARE(QJsonDocument::fromJson(settings.lines.value(0).toUtf8())["preset"].toString(),
                  QStringLiteral("1280"));
@@ -208,6 +218,8 @@ private Q_SLOTS:
         const QString window = qEnvironmentVariable("BURISORA_APP");
         QTest::newRow("cli, SIGTERM") << cli << SIGTERM << 1 << 143;
         QTest::newRow("cli, SIGHUP twice") << cli << SIGHUP << 2 << 129;
+        QTest::newRow("cli, SIGQUIT") << cli << SIGQUIT << 1 << 131;
+        QTest::newRow("cli, reader gone") << cli << SIGPIPE << 1 << 141; // `| head -n 6`
         QTest::newRow("cli, SIGKILL") << cli << SIGKILL << 1 << -1;
         QTest::newRow("window, SIGINT") << window << SIGINT << 1 << 130;
         QTest::newRow("window, SIGTERM twice") << window << SIGTERM << 2 << 143;
@@ -227,8 +239,14 @@ private Q_SLOTS:
 
         QProcess process;
         const QString source = QString::fromStdString(folder.native());
-        process.start(program, isCli ? QStringList{"--json", "--size", "2000", source}
-                                     : QStringList{source});
+        const QStringList arguments =
+            isCli ? QStringList{"--json", "--size", "2000", source} : QStringList{source};
+        if (signal == SIGPIPE) // the reader goes after six lines; pipefail shows our status
+            process.start("bash",
+                          QStringList{"-c", "set -o pipefail; \"$@\" | head -n 6", "-", program} +
+                              arguments);
+        else
+            process.start(program, arguments);
         QVERIFY(process.waitForStarted());
         int reported = 0; // files the CLI said were done before the signal
         if (isCli) {      // at once after a report: the other file in flight is then being written
@@ -246,7 +264,8 @@ private Q_SLOTS:
             // absorbed by the first while that is still pending.
             if (i > 0)
                 QTest::qWait(50);
-            if (process.state() == QProcess::Running) // else the pid may be another's
+            if (signal != SIGPIPE &&
+                process.state() == QProcess::Running) // else the pid may be another's
                 ::kill(pid, signal);
         }
         QVERIFY(process.waitForFinished(60000));
@@ -281,7 +300,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(leftovers, 0);
-        if (isCli) // the summary still comes, and counts what was written
+        if (isCli && signal != SIGPIPE) // the summary still comes, and counts what was written
             QCOMPARE(
                 QString::fromUtf8(process.readAllStandardOutput().trimmed().split('\n').last()),
                 QStringLiteral("完了 %1 / スキップ 0 / 失敗 0 / 全 48").arg(complete));

@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
-// One source file in, one outcome out: file checks, size limits, downscale,
-// output type and name, encoding. Runs on worker threads and touches nothing
-// but the file system and its own values.
+// One source file in, one outcome out, in this process: the file checks, size
+// limits, output type and name, and the temporary file a conversion writes
+// before it takes the output's name, around FileConversion's codec work.
+// Runs on worker threads and touches nothing but the file system and its own
+// values.
 namespace ImagePipeline {
 
 // What the checks before decoding found: either the outcome already (a skip
@@ -34,5 +37,8 @@ ImageProcessingOutcome resize(const CheckedFile& file, const ResizeSettingsSnaps
 // after a failed write.
 ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
                                const ResizeSettingsSnapshot& settings);
+
+// The temporary file's name beside the output: "." + UUID + ".tmp".
+bool isTemporaryFileName(const std::string& name);
 
 } // namespace ImagePipeline

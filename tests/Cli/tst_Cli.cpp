@@ -2,7 +2,7 @@
 // burisora-cli run as a new user would (a fresh config folder, real files),
 // and it and the window stopped by a signal or killed outright midway through
 // a batch. Their peak memory is bench/memory.sh's.
-#include "Codec/ImageEncoder.h"
+#include "Codec/ImagePipeline.h"
 #include "Runtime/VipsRuntime.h"
 #include "Support/TestSupport.h"
 
@@ -235,7 +235,7 @@ private Q_SLOTS:
         int complete = 0;
         int leftovers = 0; // empty placeholders and hidden temporary files
         for (const auto& entry : fs::directory_iterator(folder / "Resized")) {
-            const bool temporary = ImageEncoder::isTemporaryFileName(entry.path().filename());
+            const bool temporary = ImagePipeline::isTemporaryFileName(entry.path().filename());
             QVERIFY2(temporary || names.contains(entry.path().stem()), entry.path().c_str());
             if (temporary || entry.file_size() == 0) {
                 ++leftovers;

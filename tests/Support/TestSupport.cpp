@@ -2,8 +2,9 @@
 #include "Support/TestSupport.h"
 
 #include "Models/FileURLs.h"
-#include "Codec/ImageEncoder.h"
+#include "Codec/ImagePipeline.h"
 #include "Batch/ImageProcessor.h"
+#include "Runtime/FileDescriptor.h"
 #include "Runtime/VipsRuntime.h"
 
 #include <QCryptographicHash>
@@ -13,6 +14,10 @@
 #include <QTest>
 
 #include <vips/vips8>
+
+#include <fcntl.h>
+
+#include <stdexcept>
 
 #include <zlib.h>
 
@@ -84,6 +89,21 @@ Decoded decode(const fs::path& path) {
     return decoded;
 }
 
+std::span<const unsigned char> span(const QByteArray& bytes) {
+    return {reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())};
+}
+
+std::int64_t convertFile(const fs::path& source, const fs::path& output,
+                         const FileConversion::Settings& settings) {
+    // O_NONBLOCK as the parent opens sources: a FIFO must reach the codec's refusal.
+    const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const FileDescriptor out(
+        ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!in.isValid() || !out.isValid())
+        throw std::runtime_error("cannot open " + source.native() + " or " + output.native());
+    return FileConversion::convert(in.get(), out.get(), settings);
+}
+
 QStringList temporaryFilesBelow(const fs::path& folder) {
     QStringList found;
     std::error_code error;
@@ -91,7 +111,7 @@ QStringList temporaryFilesBelow(const fs::path& folder) {
          it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (error)
             break;
-        if (ImageEncoder::isTemporaryFileName(it->path().filename().native()))
+        if (ImagePipeline::isTemporaryFileName(it->path().filename().native()))
             found.append(text(it->path()));
     }
     return found;

@@ -5,10 +5,13 @@
 //   psnr SOURCES OUTPUTS...    PSNR of each output against a full-decode Lanczos3 reference
 //   encoders DIR LONG_EDGE Q   size and time of PNG levels and x265 presets on DIR's images
 #include "Codec/ImageIOResizer.h"
+#include "Codec/MappedFile.h"
+#include "Runtime/FileDescriptor.h"
 #include "Runtime/VipsRuntime.h"
 
 #include <QElapsedTimer>
 
+#include <fcntl.h>
 #include <libheif/heif.h>
 #include <vips/vips8>
 
@@ -236,8 +239,12 @@ int encoders(const fs::path& folder, int longEdge, int quality) {
     vips_concurrency_set(1);
     std::vector<VImage> images;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file() && images.size() < 3)
-            images.push_back(ImageIOResizer::resize(entry.path(), longEdge).image);
+        if (entry.is_regular_file() && images.size() < 3) {
+            const FileDescriptor fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC));
+            const MappedFile source(fd.get());
+            // In memory: the resized image would otherwise read the mapping later.
+            images.push_back(ImageIOResizer::resize(source.bytes(), longEdge).copy_memory());
+        }
     }
     if (images.empty())
         return 1;

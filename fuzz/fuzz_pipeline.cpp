@@ -1,107 +1,106 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// libFuzzer target: arbitrary bytes, saved under one of the accepted
-// extensions, go through the whole per-file pipeline. Besides crashes, leaks
-// and hangs it stops on any input after which the source changed, a hidden
-// temporary file remains, or the output folder holds something other than
-// the one complete image the pipeline reported.
-#include "Models/Errors.h"
-#include "Codec/ImageEncoder.h"
+// libFuzzer target: arbitrary bytes go through the codec's entry points as a
+// worker runs them, on a memory file as the source and another as the
+// output. The first byte picks whether metadata are kept and the last the
+// output type and the target size: a share of the source's long edge, so
+// that JPEGs also take the scaled decode. Besides crashes, leaks and hangs it
+// stops on anything thrown that is not a LocalizedError with a reason, a
+// source that changed, and an output that does not read back at the size
+// reported.
+#include "Codec/FileConversion.h"
 #include "Codec/ImageIOResizer.h"
-#include "Batch/ImagePipeline.h"
-#include "Batch/ImageProcessor.h"
+#include "Models/Errors.h"
+#include "Runtime/FileDescriptor.h"
 #include "Runtime/VipsRuntime.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <system_error>
-#include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
-// The last byte picks the name, so the image's own bytes stay untouched.
-constexpr std::array<const char*, 10> extensions{"jpg",  "jpeg", "jpe",  "png", "heic",
-                                                 "heif", "tif",  "tiff", "gif", "webp"};
+constexpr std::array<OutputType, 4> types{OutputType::jpeg, OutputType::png, OutputType::heic,
+                                          OutputType::tiff};
+// Small outputs keep the encoders quick.
+constexpr std::int64_t largestTarget = 48;
 
-fs::path workFolder;
-
-[[noreturn]] void violated(const char* what, const fs::path& path) {
-    std::fprintf(stderr, "pipeline property violated: %s: %s\n", what, path.c_str());
+[[noreturn]] void violated(const char* what) {
+    std::fprintf(stderr, "codec property violated: %s\n", what);
     std::abort();
 }
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+FileDescriptor memoryFile(const char* name) {
+    FileDescriptor fd(::memfd_create(name, MFD_CLOEXEC));
+    if (!fd.isValid())
+        violated("no memory file");
+    return fd;
 }
 
-void removeFolder() {
-    std::error_code ignored;
-    fs::remove_all(workFolder, ignored);
+std::string contents(int fd) {
+    std::string bytes;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n <= 0)
+            return bytes;
+        bytes.append(buffer, size_t(n));
+        at += n;
+    }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     VipsRuntime::initialize();
-    std::string pattern = (fs::temp_directory_path() / "burisora-fuzz.XXXXXX").native();
-    if (!::mkdtemp(pattern.data()))
-        std::abort();
-    workFolder = pattern;
-    std::atexit(removeFolder);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    const char* extension = extensions[size ? data[size - 1] % extensions.size() : 0];
-    const fs::path source = workFolder / (std::string("input.") + extension);
-    {
-        std::ofstream out(source, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-    }
+    const FileDescriptor source = memoryFile("source");
+    if (!bytes.empty() && ::write(source.get(), bytes.data(), bytes.size()) != ssize_t(size))
+        violated("source not written");
+    const FileDescriptor output = memoryFile("output");
+    const unsigned last = size ? data[size - 1] : 0;
 
-    ResizeSettingsSnapshot settings;
-    settings.longEdgePx = 48; // small outputs keep the encoders quick
-    settings.preserveExif = size && (data[0] & 1);
-    const ImageProcessingOutcome outcome = ImagePipeline::process(source, settings);
+    try {
+        const FileConversion::SourceInfo info = FileConversion::inspect(source.get());
+        if (!ImageIOResizer::withinSizeLimits(info.width, info.height))
+            return 0;
+        const std::int64_t longEdge = std::max(info.width, info.height);
+        // From an eighth to one and a half of the long edge.
+        const std::int64_t share = 1 + (last >> 2) % 12;
+        const std::int64_t target =
+            std::clamp<std::int64_t>(longEdge * share / 8, 1, largestTarget);
+        (void)ImageIOResizer::estimatedMemory(info, target);
 
-    if (readAll(source) != bytes)
-        violated("source changed", source);
-    const fs::path outputFolder = workFolder / "Resized";
-    std::vector<fs::path> outputs;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(outputFolder, error)) {
-        if (OutputClaims::isTemporaryFileName(entry.path().filename().native()))
-            violated("temporary file left", entry.path());
-        outputs.push_back(entry.path());
-    }
-    if (outcome.status.kind() == JobStatus::Kind::succeeded) {
-        if (!outcome.outputURL || outputs.size() != 1 || outputs.front() != *outcome.outputURL)
-            violated("success without exactly its output", outputFolder);
+        FileConversion::Settings settings;
+        settings.targetLongEdge = target;
+        settings.type = types[last % types.size()];
+        settings.quality = double(last) / 255.0;
+        settings.preserveExif = size && (data[0] & 1);
+        const std::int64_t written = FileConversion::convert(source.get(), output.get(), settings);
+        if (written != target)
+            violated("output long edge is not the target");
         // What was written must read back as an image of the reported size.
         try {
-            const PixelDimensions written = ImageIOResizer::readPixelDimensions(*outcome.outputURL);
-            if (std::max(written.width, written.height) != outcome.outputPixelLongEdge)
-                violated("output differs from the reported size", *outcome.outputURL);
+            const FileConversion::SourceInfo back = FileConversion::inspect(output.get());
+            if (std::max(back.width, back.height) != written)
+                violated("output differs from the reported size");
         } catch (const ResizeError&) {
-            violated("output does not read back", *outcome.outputURL);
+            violated("output does not read back");
         }
-    } else if (!outputs.empty() || outcome.outputURL) {
-        violated("output left by a job that did not succeed", outputFolder);
-    } else if (outcome.status.text().isEmpty()) {
-        violated("job ended without a reason", source);
+    } catch (const LocalizedError& error) {
+        if (error.errorDescription().isEmpty())
+            violated("failed without a reason");
     }
-
-    fs::remove_all(outputFolder, error);
-    fs::remove(source, error);
+    if (contents(source.get()) != bytes)
+        violated("source changed");
     return 0;
 }

@@ -52,14 +52,18 @@ exiftool -q -overwrite_original -n -Orientation=6 -GPSLatitude=35.6 "$out/rotate
 cp "$out/plain.png" "$out/exif.png"
 exiftool -q -overwrite_original -n -Orientation=8 -Make=Test "$out/exif.png"
 
-# The fuzzer picks the name's extension from an input's last byte; the seeds
-# get the byte that keeps their own extension, so every path is reached.
-index() {
-  case $1 in jpg) echo 0;; jpeg) echo 1;; jpe) echo 2;; png) echo 3;; heic) echo 4;;
-    heif) echo 5;; tif) echo 6;; tiff) echo 7;; gif) echo 8;; webp) echo 9;; esac
-}
+# Very thin: shrink-on-load must not round a side to nothing. Restart
+# markers give the JPEG decoders' resynchronisation something to do.
+vips xyz "$work/thin-xy.v" 3 400
+vips linear "$work/thin-xy.v" "$work/thin.v" "40 1" "0 0" --uchar
+vips copy "$work/thin.v" "$out/thin.jpg[restart_interval=1]"
+
+# The fuzzer takes the output type and the target (a share of the long edge)
+# from an input's last byte; the seeds get bytes that spread them over every
+# type and over downscales, which JPEGs decode scaled.
+i=0
 for f in "$out"/*; do
-  ext=${f##*.}
-  printf "\\x$(printf %02x "$(index "$ext")")" >>"$f"
+  printf "\\x$(printf %02x $(((i % 7) << 2 | i % 4)))" >>"$f"
+  i=$((i + 1))
 done
 ls "$out" | wc -l

@@ -82,8 +82,10 @@ public:
     void stop(std::chrono::milliseconds grace);
     bool isStopping() const { return m_stopping; }
 
-    // The worker processes running now.
-    std::vector<pid_t> workerProcessIds() const { return m_pool.processIds(); }
+    // The worker processes running now: all, or those busy with a file.
+    std::vector<pid_t> workerProcessIds(bool busyOnly = false) const {
+        return m_pool.processIds(busyOnly);
+    }
     // Scales every worker's time limit (tests make it tiny).
     void setWorkerTimeFactor(double factor) { m_workerTimeFactor = factor; }
 

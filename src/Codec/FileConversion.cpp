@@ -1,30 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Interim: replaced by the mapped-source implementation.
 #include "Codec/FileConversion.h"
 
 #include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
+#include "Codec/MappedFile.h"
+#include "Codec/Metadata.h"
 
-#include <string>
-
-namespace {
-std::filesystem::path pathOf(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
-}
-} // namespace
+#include <algorithm>
 
 namespace FileConversion {
 
 SourceInfo inspect(int sourceFd) {
-    const PixelDimensions d = ImageIOResizer::readPixelDimensions(pathOf(sourceFd));
-    return {d.width, d.height, d.bytesPerPixel};
+    const MappedFile source(sourceFd);
+    return ImageIOResizer::inspect(source.bytes());
 }
 
 std::int64_t convert(int sourceFd, int outputFd, const Settings& settings) {
-    const ResizedImage resized = ImageIOResizer::resize(pathOf(sourceFd), settings.targetLongEdge);
-    ImageEncoder::encodeInto(resized, outputFd, settings.type, settings.quality,
-                             settings.preserveExif);
-    return std::max<std::int64_t>(resized.image.width(), resized.image.height());
+    const MappedFile source(sourceFd);
+    // The image reads from the mapping as the encoder pulls it: both stay
+    // within this scope.
+    const vips::VImage resized = ImageIOResizer::resize(source.bytes(), settings.targetLongEdge);
+    const SourceMetadata metadata = Metadata::read(source.bytes());
+    ImageEncoder::encode(resized, metadata, outputFd, settings.type, settings.quality,
+                         settings.preserveExif);
+    return std::max<std::int64_t>(resized.width(), resized.height());
 }
 
 } // namespace FileConversion

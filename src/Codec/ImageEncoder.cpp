@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ImageEncoder.h"
 
-#include "Models/Errors.h"
-#include "Runtime/FileDescriptor.h"
 #include "Codec/Metadata.h"
 #include "Codec/MetadataEdits.h"
-#include "Batch/OutputClaims.h"
-
-#include <QUuid>
+#include "Models/Errors.h"
 
 #include <libheif/heif.h>
 
-#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -48,24 +44,6 @@ using HeifOptions = std::unique_ptr<heif_encoding_options, Deleter<heif_encoding
 void unrefBlob(VipsBlob* blob) {
     vips_area_unref(VIPS_AREA(blob));
 }
-
-// Removes the temporary file on every exit that did not move it into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::filesystem::path path) : m_path(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!m_moved)
-            OutputClaims::remove(m_path);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-    void markMoved() { m_moved = true; }
-
-private:
-    std::filesystem::path m_path;
-    bool m_moved = false;
-};
 
 void writeAll(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
@@ -127,27 +105,6 @@ QByteArray bytesOf(VipsBlob* rawBlob) {
     return QByteArray(static_cast<const char*>(data), qsizetype(size));
 }
 
-// Whether `bytes` holds the whole header of an encoded JPEG or PNG: up to the
-// first scan (JPEG) or the first image data chunk (PNG).
-bool holdsWholeHeader(const QByteArray& bytes, OutputType type) {
-    const auto byte = [&](qsizetype i) { return qsizetype(static_cast<unsigned char>(bytes[i])); };
-    if (type == OutputType::png) {
-        for (qsizetype pos = 8; pos + 8 <= bytes.size();) {
-            if (bytes.mid(pos + 4, 4) == "IDAT")
-                return true;
-            pos +=
-                12 + (byte(pos) << 24 | byte(pos + 1) << 16 | byte(pos + 2) << 8 | byte(pos + 3));
-        }
-        return false;
-    }
-    for (qsizetype pos = 2; pos + 4 <= bytes.size();) {
-        if (byte(pos) != 0xFF || byte(pos + 1) == 0xDA)
-            return true;
-        pos += 2 + (byte(pos + 2) << 8 | byte(pos + 3));
-    }
-    return false;
-}
-
 // Passes an encoded JPEG or PNG on to a descriptor as libvips writes it,
 // holding back only its header until it is complete, so that the metadata
 // policy rewrites the header without the whole file ever being in memory.
@@ -181,7 +138,10 @@ private:
         if (m_passing)
             return writeAll(m_fd, data, length);
         m_header.append(data, qsizetype(length));
-        if (holdsWholeHeader(m_header, m_type))
+        if (MetadataEdits::holdsWholeHeader(
+                {reinterpret_cast<const unsigned char*>(m_header.constData()),
+                 size_t(m_header.size())},
+                m_type == OutputType::png))
             pass();
     }
     void pass() {
@@ -298,11 +258,11 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
     check(heif_context_write(context.get(), &writer, &descriptor));
 }
 
-void encode(const ResizedImage& resized, int fd, OutputType type, double quality,
-            bool preserveExif) {
-    const vips::VImage image = pixelsOnly(resized.image);
+void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd, OutputType type,
+              double quality, bool preserveExif) {
+    const vips::VImage image = pixelsOnly(pixels);
     const auto policy = [&](const QByteArray& encoded) {
-        return Metadata::applied(encoded, type, resized.metadata, preserveExif, image.width(),
+        return Metadata::applied(encoded, type, metadata, preserveExif, image.width(),
                                  image.height());
     };
     // JPEG and PNG stream to the file; the policy rewrites only their header.
@@ -348,7 +308,7 @@ void encode(const ResizedImage& resized, int fd, OutputType type, double quality
         return;
     }
     case OutputType::heic:
-        encodeHeic(image, fd, quality, preserveExif ? &resized.metadata : nullptr);
+        encodeHeic(image, fd, quality, preserveExif ? &metadata : nullptr);
         return;
     }
 }
@@ -362,47 +322,14 @@ int encoderQuality(double quality) {
     return std::clamp(int(std::lround(clamped * 100.0)), 1, 100);
 }
 
-void encodeInto(const ResizedImage& image, int fd, OutputType type, double quality,
-                bool preserveExif) {
+void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,
+            double quality, bool preserveExif) {
     try {
-        encode(image, fd, type, quality, preserveExif);
+        encodeAs(image, metadata, fd, type, quality, preserveExif);
     } catch (const vips::VError&) {
         vips_error_clear();
         throw EncoderError(EncoderError::finalizeFailed);
     }
-}
-
-bool isTemporaryFileName(const std::string& name) {
-    return name.size() == 41 && name.front() == '.' && name.ends_with(".tmp");
-}
-
-void write(const ResizedImage& image, const std::filesystem::path& to, OutputType type,
-           double quality, bool preserveExif) {
-    const std::string uuid =
-        QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-    const std::filesystem::path temporaryPath = to.parent_path() / ("." + uuid + ".tmp");
-
-    FileDescriptor fd(
-        OutputClaims::createExclusive(temporaryPath, O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (!fd.isValid())
-        throw EncoderError(EncoderError::cannotCreateDestination);
-    TemporaryFile temporary(temporaryPath);
-
-    try {
-        encode(image, fd.get(), type, quality, preserveExif);
-    } catch (const vips::VError&) {
-        vips_error_clear();
-        throw EncoderError(EncoderError::finalizeFailed);
-    }
-    if (fd.close() != 0)
-        throw EncoderError(EncoderError::finalizeFailed);
-
-    if (OutputClaims::moveIntoPlace(temporary.path(), to) != 0) {
-        const int error = errno;
-        OutputClaims::remove(to);
-        throw SystemError(error);
-    }
-    temporary.markMoved();
 }
 
 } // namespace ImageEncoder

@@ -1,25 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ImageIOResizer.h"
 
-#include "Models/Errors.h"
-#include "Runtime/FileDescriptor.h"
 #include "Codec/PlaneResampler.h"
 #include "Codec/ScaledJpegDecoder.h"
+#include "Models/Errors.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
 enum class Container { jpeg, png, heif, tiff, gif, webp };
 
 struct OpenedSource {
-    FileDescriptor descriptor;
     vips::VSource source;
     Container container;
 };
@@ -50,56 +47,39 @@ std::optional<Container> containerForLoader(const char* loader) {
 // cost gigabytes of memory and a minute. No such chunk can be complete, so
 // the file is refused up front. Image data that stops short is left to the
 // decoder, which reports the truncation.
-bool pngChunksFitFile(int fd, off_t fileSize) {
-    constexpr off_t signatureSize = 8;
-    constexpr off_t chunkOverhead = 12; // length, type, CRC
-    off_t offset = signatureSize;
-    unsigned char header[8];
-    while (offset + 8 <= fileSize) {
-        if (::pread(fd, header, sizeof header, offset) != off_t(sizeof header))
-            return false;
-        const std::uint32_t length = std::uint32_t(header[0]) << 24 |
-                                     std::uint32_t(header[1]) << 16 |
-                                     std::uint32_t(header[2]) << 8 | header[3];
-        const char* type = reinterpret_cast<const char*>(header + 4);
-        if (length > 0x7FFFFFFFu) // the format's own limit
-            return false;
-        const off_t end = offset + chunkOverhead + off_t(length);
-        if (end > fileSize)
-            return std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "fdAT", 4) == 0;
-        if (std::memcmp(type, "IEND", 4) == 0)
+bool pngChunksFitFile(ByteSpan png) {
+    ContainerWalk::PngChunks chunks(png);
+    while (const std::optional<ContainerWalk::PngChunk> chunk = chunks.next()) {
+        if (!chunk->whole)
+            return chunk->length <= 0x7FFFFFFFu && (chunk->is("IDAT") || chunk->is("fdAT"));
+        if (chunk->is("IEND"))
             return true;
-        offset = end;
     }
     return true;
 }
 
-// Opens the file by descriptor (so no character of its name is ever read as a
-// loader option) and picks the loader by content, among ours only.
-OpenedSource openSource(const std::filesystem::path& url) {
-    // O_NONBLOCK: a FIFO put in the file's place must not hang the worker.
-    FileDescriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    struct stat info {};
-    if (!fd.isValid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        throw ResizeError(ResizeError::cannotOpenSource);
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags == -1 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) == -1)
-        throw ResizeError(ResizeError::cannotOpenSource);
-
-    VipsSource* raw = vips_source_new_from_descriptor(fd.get());
+vips::VSource sourceOver(ByteSpan bytes) {
+    VipsSource* raw = vips_source_new_from_memory(bytes.data(), bytes.size());
     if (!raw) {
         vips_error_clear();
         throw ResizeError(ResizeError::cannotOpenSource);
     }
-    vips::VSource source(raw);
+    return vips::VSource(raw);
+}
+
+// Picks the loader by content, among ours only.
+OpenedSource openSource(ByteSpan bytes) {
+    if (bytes.empty())
+        throw ResizeError(ResizeError::cannotOpenSource);
+    vips::VSource source = sourceOver(bytes);
     const std::optional<Container> container =
-        containerForLoader(vips_foreign_find_load_source(raw));
+        containerForLoader(vips_foreign_find_load_source(source.get_source()));
     vips_error_clear();
     if (!container)
         throw ResizeError(ResizeError::cannotOpenSource);
-    if (*container == Container::png && !pngChunksFitFile(fd.get(), info.st_size))
+    if (*container == Container::png && !pngChunksFitFile(bytes))
         throw ResizeError(ResizeError::cannotReadProperties);
-    return {std::move(fd), std::move(source), *container};
+    return {std::move(source), *container};
 }
 
 // Lazily loads image 0: only the header is read until pixels are asked for.
@@ -121,27 +101,6 @@ vips::VImage load(const OpenedSource& opened, vips::VOption* options = nullptr) 
         return vips::VImage::gifload_source(opened.source, options);
     case Container::webp:
         return vips::VImage::webpload_source(opened.source, options);
-    }
-    Q_UNREACHABLE();
-}
-
-QString mimeType(Container container, const vips::VImage& header) {
-    switch (container) {
-    case Container::jpeg:
-        return QStringLiteral("image/jpeg");
-    case Container::png:
-        return QStringLiteral("image/png");
-    case Container::heif:
-        if (header.get_typeof("heif-compression") == G_TYPE_STRING &&
-            std::strcmp(header.get_string("heif-compression"), "av1") == 0)
-            return QStringLiteral("image/avif");
-        return QStringLiteral("image/heif");
-    case Container::tiff:
-        return QStringLiteral("image/tiff");
-    case Container::gif:
-        return QStringLiteral("image/gif");
-    case Container::webp:
-        return QStringLiteral("image/webp");
     }
     Q_UNREACHABLE();
 }
@@ -259,9 +218,13 @@ bool turnsOrFlipsRows(const vips::VImage& header) {
 
 namespace ImageIOResizer {
 
-int loadShrinkFactor(std::int64_t sourceLongEdge, std::int64_t targetLongEdge) {
+int loadShrinkFactor(std::int64_t width, std::int64_t height, std::int64_t targetLongEdge) {
+    // libvips' shrink-on-load drops a partial last pixel: a side shrunk to
+    // nothing would make an image no operation accepts.
+    const std::int64_t longEdge = std::max(width, height);
+    const std::int64_t shortEdge = std::min(width, height);
     int factor = 1;
-    while (factor < 8 && sourceLongEdge / (factor * 2) >= targetLongEdge)
+    while (factor < 8 && longEdge / (factor * 2) >= targetLongEdge && shortEdge / (factor * 2) >= 1)
         factor *= 2;
     return factor;
 }
@@ -273,17 +236,16 @@ bool withinSizeLimits(std::int64_t width, std::int64_t height) {
            width * height <= maximumPixels;
 }
 
-PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
-    const OpenedSource opened = openSource(url);
+FileConversion::SourceInfo inspect(ByteSpan source) {
+    const OpenedSource opened = openSource(source);
     try {
         const vips::VImage header = load(opened);
-        PixelDimensions result;
+        FileConversion::SourceInfo result;
         result.width = header.width();
         result.height = header.height();
         if (const std::optional<int> orientation = orientationOf(header);
             orientation && *orientation >= 5 && *orientation <= 8)
             std::swap(result.width, result.height);
-        result.uti = mimeType(opened.container, header);
         result.bytesPerPixel = header.bands() * int(vips_format_sizeof(header.format()));
         // libjpeg holds a progressive JPEG whole as coefficients, two bytes
         // each, up to one per sample.
@@ -296,36 +258,35 @@ PixelDimensions readPixelDimensions(const std::filesystem::path& url) {
     }
 }
 
-ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
-    const OpenedSource opened = openSource(url);
+vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
+    if (!withinSizeLimits(longEdgePx, 1))
+        throw ResizeError(ResizeError::cannotCreateThumbnail);
+    const OpenedSource opened = openSource(source);
     try {
         vips::VImage header = load(opened);
         if (!withinSizeLimits(header.width(), header.height()))
             throw ResizeError(ResizeError::cannotCreateThumbnail);
-        ResizedImage result;
-        result.sourceWidth = header.width();
-        result.sourceHeight = header.height();
 
         vips::VImage image;
         const std::int64_t longEdge = std::max(header.width(), header.height());
         const bool shrinksOnLoad =
             opened.container == Container::jpeg || opened.container == Container::webp;
-        const int factor = shrinksOnLoad ? loadShrinkFactor(longEdge, longEdgePx) : 1;
+        const int factor =
+            shrinksOnLoad ? loadShrinkFactor(header.width(), header.height(), longEdgePx) : 1;
         if (opened.container == Container::jpeg && longEdge > longEdgePx) {
             // The size libvips gives after its own shrink-on-load, which drops
             // a partial last pixel: the output does not depend on which
             // decoder ran.
             const auto [width, height] =
                 scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
-            if (auto decoded =
-                    ScaledJpegDecoder::decode(opened.descriptor.get(), header, width, height))
+            if (auto decoded = ScaledJpegDecoder::decode(source, header, width, height))
                 image = decoded->autorot(); // in memory already, and smaller than the source
         }
         if (!image.get_image()) {
             vips::VImage decoded = header;
             if (factor > 1) {
-                // A fresh descriptor: the first load may hold the other one's position.
-                const OpenedSource again = openSource(url);
+                // Its own source: the header's load holds the first one's position.
+                const OpenedSource again{sourceOver(source), opened.container};
                 decoded = opened.container == Container::jpeg
                               ? load(again, vips::VImage::option()->set("shrink", factor))
                               : load(again, vips::VImage::option()->set("scale", 1.0 / factor));
@@ -346,11 +307,7 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
             // the decoder and the resampler a strip at a time.
         }
         ownMetadataBlobs(image); // while the loader's image still lives
-
-        result.image = image;
-        result.metadata = Metadata::read(opened.descriptor.get());
-        result.uti = mimeType(opened.container, header);
-        return result;
+        return image;
     } catch (const vips::VError&) {
         vips_error_clear();
         throw ResizeError(ResizeError::cannotCreateThumbnail);
@@ -359,17 +316,16 @@ ResizedImage resize(const std::filesystem::path& url, std::int64_t longEdgePx) {
     }
 }
 
-std::int64_t estimatedMemory(const FileConversion::SourceInfo& dimensions, std::int64_t longEdgePx) {
+std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx) {
     constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
-    const std::int64_t longEdge =
-        std::max<std::int64_t>(1, std::max(dimensions.width, dimensions.height));
+    const std::int64_t longEdge = std::max<std::int64_t>(1, std::max(source.width, source.height));
     const double scale = double(longEdgePx) / double(longEdge);
-    const std::int64_t bytesPerPixel = std::max(1, dimensions.bytesPerPixel);
+    const std::int64_t bytesPerPixel = std::max(1, source.bytesPerPixel);
     // Some decoders (HEIF, WebP, progressive JPEG) hold the whole source;
     // counting it for all keeps the estimate on the safe side.
-    const std::int64_t source = dimensions.width * dimensions.height * bytesPerPixel;
-    const std::int64_t output = std::int64_t(double(source) * scale * scale);
-    return source + std::min(output, wholeImageBytes) + workingSet;
+    const std::int64_t pixels = source.width * source.height * bytesPerPixel;
+    const std::int64_t output = std::int64_t(double(pixels) * scale * scale);
+    return pixels + std::min(output, wholeImageBytes) + workingSet;
 }
 
 } // namespace ImageIOResizer

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/Metadata.h"
 
-#include "Models/Errors.h"
 #include "Codec/MetadataEdits.h"
+#include "Models/Errors.h"
 
 #include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
@@ -27,9 +27,30 @@ void initializeOnce() {
                      : static_cast<std::mutex*>(mutex)->unlock();
             },
             &xmpNamespaces);
+#if !EXIV2_TEST_VERSION(0, 28, 0) // 0.28 reads HEIF without being asked
         Exiv2::enableBMFF(true);
+#endif
     });
 }
+
+// Exiv2 0.28 sizes buffers in size_t and hides DataBuf's members; 0.27 uses long.
+#if EXIV2_TEST_VERSION(0, 28, 0)
+using ExivSize = size_t;
+const Exiv2::byte* bufferData(const Exiv2::DataBuf& buffer) {
+    return buffer.c_data();
+}
+size_t bufferSize(const Exiv2::DataBuf& buffer) {
+    return buffer.size();
+}
+#else
+using ExivSize = long;
+const Exiv2::byte* bufferData(const Exiv2::DataBuf& buffer) {
+    return buffer.pData_;
+}
+size_t bufferSize(const Exiv2::DataBuf& buffer) {
+    return size_t(buffer.size_);
+}
+#endif
 
 // Exif IFD0 tags that describe a TIFF file's own layout: meaningless, or
 // wrong, on any other file. Every encoder writes its own.
@@ -61,11 +82,16 @@ QByteArray bytes(const Exiv2::byte* data, size_t size) {
     return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
+QByteArray bytes(const Exiv2::DataBuf& buffer) {
+    return bytes(bufferData(buffer), bufferSize(buffer));
+}
+
 const Exiv2::byte* data(const QByteArray& bytes) {
     return reinterpret_cast<const Exiv2::byte*>(bytes.constData());
 }
 
-QByteArray encodedExif(const Exiv2::ExifData& exif, Exiv2::ByteOrder order) {
+// Not const: Exiv2 0.28 encodes from a modifiable ExifData.
+QByteArray encodedExif(Exiv2::ExifData& exif, Exiv2::ByteOrder order) {
     if (exif.empty())
         return {};
     if (order == Exiv2::invalidByteOrder) // what HEIF and WebP sources report
@@ -139,11 +165,12 @@ QByteArray xmpWithIptc(const SourceMetadata& source) {
 }
 
 // Exiv2 0.27 reads a HEIF file's Exif, but not its XMP item.
-std::string heifXmp(const std::string& path) {
+std::string heifXmp(ByteSpan heif) {
     const std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
                                                                          heif_context_free);
     heif_image_handle* rawHandle = nullptr;
-    if (heif_context_read_from_file(context.get(), path.c_str(), nullptr).code != heif_error_Ok ||
+    if (heif_context_read_from_memory_without_copy(context.get(), heif.data(), heif.size(), nullptr)
+                .code != heif_error_Ok ||
         heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
         return {};
     const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> handle(
@@ -166,7 +193,7 @@ std::string heifXmp(const std::string& path) {
 // JPEG and TIFF: Exiv2 writes every block into the encoded file itself.
 QByteArray rewritten(const QByteArray& encoded, OutputType type, const SourceMetadata& source,
                      bool preserve, int width, int height) {
-    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data(encoded), long(encoded.size()));
+    const auto image = Exiv2::ImageFactory::open(data(encoded), ExivSize(encoded.size()));
     image->readMetadata();
     image->clearExifData();
     image->clearIptcData();
@@ -188,9 +215,9 @@ QByteArray rewritten(const QByteArray& encoded, OutputType type, const SourceMet
     image->writeMetadata();
     Exiv2::BasicIo& io = image->io();
     io.open();
-    const Exiv2::DataBuf result = io.read(long(io.size()));
+    const Exiv2::DataBuf result = io.read(ExivSize(io.size()));
     io.close();
-    return bytes(result.pData_, size_t(result.size_));
+    return bytes(result);
 }
 
 QByteArray withPngChunks(const QByteArray& png, const SourceMetadata& source, bool preserve,
@@ -211,31 +238,28 @@ QByteArray withPngChunks(const QByteArray& png, const SourceMetadata& source, bo
 
 namespace Metadata {
 
-SourceMetadata read(int fd) {
+SourceMetadata read(ByteSpan source) {
     initializeOnce();
     SourceMetadata metadata;
-    metadata.pngColourChunks = MetadataEdits::pngColourChunks(fd);
+    metadata.pngColourChunks = MetadataEdits::pngColourChunks(source);
     try {
-        // The open descriptor, never the name again: it may name another file by now.
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path, false);
+        const auto image = Exiv2::ImageFactory::open(source.data(), ExivSize(source.size()));
         image->readMetadata();
         if (image->imageType() == Exiv2::ImageType::bmff && image->xmpData().empty())
-            Exiv2::XmpParser::decode(image->xmpData(), heifXmp(path));
+            Exiv2::XmpParser::decode(image->xmpData(), heifXmp(source));
         const bool gif = image->imageType() == Exiv2::ImageType::gif;
         const MetadataEdits::GifText gifText =
-            gif ? MetadataEdits::gifText(fd) : MetadataEdits::GifText{};
+            gif ? MetadataEdits::gifText(source) : MetadataEdits::GifText{};
         if (gif)
             Exiv2::XmpParser::decode(image->xmpData(), gifText.xmp.toStdString());
         metadata.exif = fittedExif(image->exifData(), image->byteOrder());
         if (!image->iptcData().empty()) {
             const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(image->iptcData());
-            metadata.iptc = bytes(iptc.pData_, size_t(iptc.size_));
+            metadata.iptc = bytes(iptc);
         }
         metadata.xmp = fittedXmp(image->xmpData());
         metadata.comment = gif ? gifText.comment : QByteArray::fromStdString(image->comment());
-    } catch (const Exiv2::AnyError&) {
-    } catch (const std::exception&) {
+    } catch (const std::exception&) { // Exiv2's errors too, in 0.27 and 0.28
     }
     return metadata;
 }
@@ -253,8 +277,7 @@ QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& so
         case OutputType::heic: // its metadata are items of the container: payloads()
             return encoded;
         }
-    } catch (const Exiv2::AnyError&) {
-    } catch (const std::exception&) {
+    } catch (const std::exception&) { // Exiv2's errors too, in 0.27 and 0.28
     }
     throw EncoderError(EncoderError::finalizeFailed);
 }
@@ -263,10 +286,9 @@ Payloads payloads(const SourceMetadata& source, int width, int height) {
     initializeOnce();
     try {
         Exiv2::ByteOrder order;
-        const Exiv2::ExifData exif = exifFor(source, width, height, &order);
+        Exiv2::ExifData exif = exifFor(source, width, height, &order);
         return {encodedExif(exif, order), xmpWithIptc(source)};
-    } catch (const Exiv2::AnyError&) {
-    } catch (const std::exception&) {
+    } catch (const std::exception&) { // Exiv2's errors too, in 0.27 and 0.28
     }
     throw EncoderError(EncoderError::finalizeFailed);
 }

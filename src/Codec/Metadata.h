@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Codec/ContainerWalk.h"
 #include "Models/OutputType.h"
 
 #include <QByteArray>
@@ -21,9 +22,10 @@ struct SourceMetadata {
 // any thread.
 namespace Metadata {
 
-// Image 0's metadata from an open file (JPEG, PNG, TIFF, WebP, HEIF). Never
-// throws: metadata that cannot be read counts as none.
-SourceMetadata read(int fd);
+// Image 0's metadata from an encoded file (JPEG, PNG, TIFF, WebP, HEIF, GIF),
+// fitted for an upright, resized copy. Never throws: metadata that cannot be
+// read counts as none.
+SourceMetadata read(ByteSpan source);
 
 // `encoded` (JPEG, PNG or TIFF from libvips, carrying only pixels, colour
 // profile and resolution) with the metadata policy applied: without

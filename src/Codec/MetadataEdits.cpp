@@ -3,62 +3,60 @@
 
 #include <zlib.h>
 
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
-constexpr qsizetype chunkOverhead = 12; // length, type, CRC
-
-std::uint32_t read32(const unsigned char* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
 void append32(QByteArray& out, std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.append(char((value >> shift) & 0xFF));
 }
 
-bool isType(const unsigned char* type, const char* name) {
-    return std::memcmp(type, name, 4) == 0;
+bool endsHeader(const ContainerWalk::PngChunk& chunk) {
+    return chunk.is("PLTE") || chunk.is("IDAT") || chunk.is("IEND");
 }
 
-bool endsHeader(const unsigned char* type) {
-    return isType(type, "PLTE") || isType(type, "IDAT") || isType(type, "IEND");
+ByteSpan spanOf(const QByteArray& bytes) {
+    return {reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())};
 }
 
 } // namespace
 
 namespace MetadataEdits {
 
-QByteArray pngColourChunks(int fd) {
-    unsigned char header[8];
-    if (::pread(fd, header, 8, 0) != 8 || std::memcmp(header, pngSignature, 8) != 0)
+QByteArray pngColourChunks(ByteSpan png) {
+    if (!ContainerWalk::isPng(png))
         return {};
     QByteArray chunks;
-    off_t offset = 8;
+    ContainerWalk::PngChunks walk(png);
     // Colour chunks come before the palette and the image data, if at all.
-    while (::pread(fd, header, 8, offset) == 8 && !endsHeader(header + 4)) {
-        const std::uint32_t length = read32(header);
-        const bool colour =
-            isType(header + 4, "gAMA") || isType(header + 4, "cHRM") || isType(header + 4, "sRGB");
-        if (length > 0x7FFFFFFFu)
+    while (const std::optional<ContainerWalk::PngChunk> chunk = walk.next()) {
+        if (endsHeader(*chunk) || !chunk->whole)
             break;
-        if (colour && length <= 32) {
-            QByteArray chunk(chunkOverhead + qsizetype(length), Qt::Uninitialized);
-            if (::pread(fd, chunk.data(), size_t(chunk.size()), offset) != chunk.size())
-                break;
-            chunks += chunk;
-        }
-        offset += chunkOverhead + off_t(length);
+        if ((chunk->is("gAMA") || chunk->is("cHRM") || chunk->is("sRGB")) && chunk->length <= 32)
+            chunks.append(reinterpret_cast<const char*>(png.data() + chunk->offset),
+                          qsizetype(chunk->end() - chunk->offset));
     }
     return chunks;
+}
+
+bool holdsWholeHeader(ByteSpan bytes, bool png) {
+    if (png) {
+        ContainerWalk::PngChunks walk(bytes);
+        while (const std::optional<ContainerWalk::PngChunk> chunk = walk.next()) {
+            if (chunk->is("IDAT"))
+                return true;
+        }
+        return false;
+    }
+    ContainerWalk::JpegSegments walk(bytes);
+    while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
+        if (segment->marker == 0xDA)
+            return true;
+    }
+    return !walk.exhausted(); // something other than a marker: nothing more to wait for
 }
 
 QByteArray pngChunk(const char* type, const QByteArray& data) {
@@ -71,26 +69,25 @@ QByteArray pngChunk(const char* type, const QByteArray& data) {
 }
 
 QByteArray pngWithChunks(const QByteArray& png, const QByteArray& chunks) {
-    if (!png.startsWith(QByteArray(pngSignature, 8)))
+    if (!ContainerWalk::isPng(spanOf(png)))
         return png;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(png.constData());
-    qsizetype offset = 8;
-    while (offset + 8 <= png.size() && !endsHeader(bytes + offset + 4)) {
-        const std::uint32_t length = read32(bytes + offset);
-        if (length > std::uint32_t(png.size() - offset - chunkOverhead))
-            return png;
-        offset += chunkOverhead + qsizetype(length);
+    ContainerWalk::PngChunks walk(spanOf(png));
+    while (const std::optional<ContainerWalk::PngChunk> chunk = walk.next()) {
+        if (endsHeader(*chunk))
+            return QByteArray(png).insert(qsizetype(chunk->offset), chunks);
+        if (!chunk->whole)
+            break;
     }
-    if (offset + 8 > png.size())
-        return png;
-    return QByteArray(png).insert(offset, chunks);
+    return png;
 }
 
 QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch) {
-    if (jpeg.size() < 4 || jpeg[0] != char(0xFF) || jpeg[1] != char(0xD8))
+    if (!ContainerWalk::isJpeg(spanOf(jpeg)))
         return jpeg;
-    if (jpeg[2] == char(0xFF) && jpeg[3] == char(0xE0) && jpeg.size() >= 6) // an APP0 already
-        jpeg.remove(2, 2 + (qsizetype(uchar(jpeg[4])) << 8 | uchar(jpeg[5])));
+    ContainerWalk::JpegSegments walk(spanOf(jpeg));
+    if (const std::optional<ContainerWalk::JpegSegment> first = walk.next();
+        first && first->marker == 0xE0) // an APP0 already
+        jpeg.remove(qsizetype(first->offset), qsizetype(first->size));
     const bool known = xDotsPerInch > 0 && yDotsPerInch > 0;
     QByteArray app0("\xFF\xE0\x00\x10JFIF\x00\x01\x01", 11);
     app0.append(char(known ? 1 : 0)); // units: dots per inch, or the aspect only
@@ -102,16 +99,12 @@ QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch) 
     return jpeg.insert(2, app0);
 }
 
-GifText gifText(int fd) {
+GifText gifText(ByteSpan bytes) {
     GifText text;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size < 13)
+    if (bytes.size() < 13)
         return text;
-    const size_t size = size_t(info.st_size);
-    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapped == MAP_FAILED)
-        return text;
-    const auto* gif = static_cast<const unsigned char*>(mapped);
+    const size_t size = bytes.size();
+    const unsigned char* gif = bytes.data();
     const auto colourTable = [](unsigned flags) {
         return flags & 0x80 ? 3u << ((flags & 7) + 1) : 0;
     };
@@ -149,7 +142,6 @@ GifText gifText(int fd) {
         }
         ++at;
     }
-    ::munmap(mapped, size);
     return text;
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Codec/ContainerWalk.h"
+
 #include <QByteArray>
 
 // The few byte-level edits no metadata library offers: PNG colour and eXIf
@@ -8,20 +10,24 @@
 // JFIF density, which libvips leaves out when it writes Exif.
 namespace MetadataEdits {
 
-// The gAMA, cHRM and sRGB chunks of the PNG file open as `fd`, whole (length,
-// type, data, CRC) and in file order; empty for any other file.
-QByteArray pngColourChunks(int fd);
+// The gAMA, cHRM and sRGB chunks of the PNG file `png`, whole (length, type,
+// data, CRC) and in file order; empty for any other file.
+QByteArray pngColourChunks(ByteSpan png);
 
-// The XMP packet and comments of the GIF file open as `fd` (Exiv2 0.27 reads
-// neither from GIF); empty for any other file.
+// The XMP packet and comments of the GIF file `gif` (Exiv2 0.27 reads neither
+// from GIF); empty for any other file.
 struct GifText {
     QByteArray xmp;
     QByteArray comment;
 };
-GifText gifText(int fd);
+GifText gifText(ByteSpan gif);
 
 // One whole PNG chunk of this four-letter type.
 QByteArray pngChunk(const char* type, const QByteArray& data);
+
+// Whether `bytes`, the start of an encoded JPEG or PNG, hold its whole header:
+// up to the first scan (JPEG) or the first image data chunk (PNG).
+bool holdsWholeHeader(ByteSpan bytes, bool png);
 
 // `png` with whole `chunks` inserted before its first PLTE or IDAT chunk.
 // Input that is not a well-formed PNG header is returned unchanged.

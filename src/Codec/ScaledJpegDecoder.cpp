@@ -5,9 +5,6 @@
 
 #include <turbojpeg.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -18,27 +15,6 @@ namespace {
 struct HandleFree {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
-
-struct FileBytes {
-    std::unique_ptr<unsigned char[]> data; // not zeroed first: read over at once
-    size_t size = 0;
-};
-
-std::optional<FileBytes> contents(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
-        return std::nullopt;
-    FileBytes bytes{std::make_unique_for_overwrite<unsigned char[]>(size_t(info.st_size)),
-                    size_t(info.st_size)};
-    size_t done = 0;
-    while (done < bytes.size) {
-        const ssize_t n = ::pread(fd, bytes.data.get() + done, bytes.size - done, off_t(done));
-        if (n <= 0)
-            return std::nullopt;
-        done += size_t(n);
-    }
-    return bytes;
-}
 
 // The smallest M/8 whose decoded long edge still reaches the target; 8/8
 // when the image is to be enlarged.
@@ -63,17 +39,17 @@ std::vector<Plane> planesFor(int width, int height, int subsampling) {
 
 namespace ScaledJpegDecoder {
 
-std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width, int height) {
-    const std::optional<FileBytes> bytes = contents(fd);
+std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int width,
+                                   int height) {
     const std::unique_ptr<void, HandleFree> handle(tjInitDecompress());
-    if (!bytes || !handle)
+    if (!handle || width < 1 || height < 1)
         return std::nullopt;
     int sourceWidth = 0;
     int sourceHeight = 0;
     int subsampling = 0;
     int colourspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytes->data.get(), bytes->size, &sourceWidth,
-                            &sourceHeight, &subsampling, &colourspace) != 0 ||
+    if (tjDecompressHeader3(handle.get(), jpeg.data(), jpeg.size(), &sourceWidth, &sourceHeight,
+                            &subsampling, &colourspace) != 0 ||
         sourceWidth != header.width() || sourceHeight != header.height() ||
         (colourspace != TJCS_YCbCr && colourspace != TJCS_GRAY))
         return std::nullopt;
@@ -89,7 +65,7 @@ std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width
         decodedRows.push_back(plane.row(0));
         decodedStrides.push_back(int(plane.stride()));
     }
-    if (tjDecompressToYUVPlanes(handle.get(), bytes->data.get(), bytes->size, decodedRows.data(),
+    if (tjDecompressToYUVPlanes(handle.get(), jpeg.data(), jpeg.size(), decodedRows.data(),
                                 decodedWidth, decodedStrides.data(), decodedHeight, 0) != 0)
         return std::nullopt;
 

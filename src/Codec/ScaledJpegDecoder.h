@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Codec/ContainerWalk.h"
+
 #include <vips/vips8>
 
 #include <optional>
@@ -12,10 +14,11 @@
 // converted to RGB at the target size.
 namespace ScaledJpegDecoder {
 
-// The image of the JPEG file open on `fd`, scaled to exactly `width` x
+// The image of the JPEG file `jpeg`, scaled to exactly `width` x
 // `height` (stored orientation), with `header`'s interpretation, resolution
 // and metadata. Empty when the file is one for libvips' own decoder: CMYK or
 // RGB-coded, or anything the decoder warns about.
-std::optional<vips::VImage> decode(int fd, const vips::VImage& header, int width, int height);
+std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int width,
+                                   int height);
 
 } // namespace ScaledJpegDecoder

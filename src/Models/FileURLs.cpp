@@ -86,8 +86,4 @@ QString displayName(const std::filesystem::path& path) {
     return QString::fromStdString(path.filename().native());
 }
 
-QString displayPath(const std::filesystem::path& path) {
-    return QString::fromStdString(path.native());
-}
-
 } // namespace FileURLs

@@ -25,6 +25,5 @@ QUrl fileURL(const std::filesystem::path& path);
 QList<QUrl> exactURLs(const QList<QUrl>& chosen);
 // For showing to a person; bytes that are not UTF-8 appear as U+FFFD.
 QString displayName(const std::filesystem::path& path);
-QString displayPath(const std::filesystem::path& path);
 
 } // namespace FileURLs

@@ -6,19 +6,17 @@
 namespace {
 
 struct TypeRow {
-    const char* identifier;
     const char* extension;
-    bool lossy;
     // Source extensions (lower case) whose own type this is.
     std::array<const char*, 3> sourceExtensions;
 };
 
 // In the order of OutputType.
 constexpr std::array<TypeRow, 4> typeRows{{
-    {"image/jpeg", "jpg", true, {"jpg", "jpeg", "jpe"}},
-    {"image/png", "png", false, {"png", nullptr, nullptr}},
-    {"image/heif", "heic", true, {"heic", "heif", nullptr}},
-    {"image/tiff", "tif", false, {"tif", "tiff", nullptr}},
+    {"jpg", {"jpg", "jpeg", "jpe"}},
+    {"png", {"png", nullptr, nullptr}},
+    {"heic", {"heic", "heif", nullptr}},
+    {"tif", {"tif", "tiff", nullptr}},
 }};
 
 const TypeRow& row(OutputType type) {
@@ -29,16 +27,8 @@ const TypeRow& row(OutputType type) {
 
 namespace OutputTypes {
 
-QString identifier(OutputType type) {
-    return QString::fromLatin1(row(type).identifier);
-}
-
 QString preferredFilenameExtension(OutputType type) {
     return QString::fromLatin1(row(type).extension);
-}
-
-bool isLossy(OutputType type) {
-    return row(type).lossy;
 }
 
 std::optional<OutputType> forSourceExtension(const QString& extension) {

@@ -226,9 +226,11 @@ void WorkerPool::endAll() {
     }
 }
 
-std::vector<pid_t> WorkerPool::processIds() const {
+std::vector<pid_t> WorkerPool::processIds(bool busyOnly) const {
     std::vector<pid_t> pids;
-    for (const auto& worker : m_workers)
-        pids.push_back(worker->pid);
+    for (const auto& worker : m_workers) {
+        if (!busyOnly || worker->done)
+            pids.push_back(worker->pid);
+    }
     return pids;
 }

@@ -134,9 +134,8 @@ private Q_SLOTS:
             const fs::path image = makeImage(folder / ("b" + std::to_string(i) + ".png"),
                                              {.width = edges[i], .height = edges[i] * 2 / 3});
             list.append(FileURLs::fileURL(image));
-            const FileDescriptor fd(::open(image.c_str(), O_RDONLY | O_CLOEXEC));
-            memory.push_back(
-                ImageIOResizer::estimatedMemory(FileConversion::inspect(fd.get()), 64));
+            memory.push_back(ImageIOResizer::estimatedMemory(
+                ImageIOResizer::inspect(span(readBytes(image))), 64));
         }
         const auto [smallest, largest] = std::minmax_element(memory.begin(), memory.end());
         const std::int64_t bytes = budget == u"unbounded"  ? std::int64_t(1) << 50

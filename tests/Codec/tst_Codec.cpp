@@ -3,11 +3,11 @@
 // type to every output type, with and without metadata, is in tst_Metadata;
 // output folders that cannot be written or were swapped for links or files
 // are in tst_Pipeline, where the whole pipeline meets them.
-#include "Models/Characters.h"
-#include "Models/Errors.h"
+#include "Batch/OutputPathResolver.h"
 #include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
-#include "Batch/OutputPathResolver.h"
+#include "Models/Characters.h"
+#include "Models/Errors.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 
@@ -120,7 +120,7 @@ private Q_SLOTS:
         const fs::path source = file(name + "." + written.section(u'[', 0, 0).toStdString());
 
         const bool jpeg = written.startsWith(u"jpg");
-        const int factor = ImageIOResizer::loadShrinkFactor(std::max(width, height), edge);
+        const int factor = ImageIOResizer::loadShrinkFactor(width, height, edge);
         const vips::VImage shrunk =
             jpeg ? vips::VImage::jpegload(source.c_str(),
                                           vips::VImage::option()->set("shrink", factor))
@@ -131,7 +131,8 @@ private Q_SLOTS:
                         vips::VImage::option()->set("kernel", VIPS_KERNEL_LANCZOS3))
                 .autorot();
 
-        const vips::VImage actual = ImageIOResizer::resize(source, edge).image;
+        const QByteArray bytes = readBytes(source);
+        const vips::VImage actual = ImageIOResizer::resize(span(bytes), edge);
         QCOMPARE(actual.width(), expected.width());
         QCOMPARE(actual.height(), expected.height());
         QCOMPARE(actual.bands(), expected.bands());
@@ -143,7 +144,7 @@ private Q_SLOTS:
             (actual.cast(VIPS_FORMAT_FLOAT) - expected.cast(VIPS_FORMAT_FLOAT)).abs().avg();
         QVERIFY2(difference < 2.5, qPrintable(QString::number(difference)));
         // The header's size is the upright one too.
-        const PixelDimensions dimensions = ImageIOResizer::readPixelDimensions(source);
+        const FileConversion::SourceInfo dimensions = ImageIOResizer::inspect(span(bytes));
         QCOMPARE(dimensions.width > dimensions.height, actual.width() > actual.height());
     }
 
@@ -153,19 +154,30 @@ private Q_SLOTS:
             .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
             .write_to_file(source.c_str());
         const fs::path out = file("clear.jpg");
-        ImageEncoder::write(ImageIOResizer::resize(source, 50), out, OutputType::jpeg, 0.8, false);
+        QCOMPARE(convertFile(source, out, {50, OutputType::jpeg, 0.8, false}), 50);
         QVERIFY(vips::VImage::new_from_file(out.c_str()).extract_band(0).avg() > 250);
     }
 
-    void missingFolderCannotBeCreated() {
-        const ResizedImage resized = ImageIOResizer::resize(makeImage(file("tiny.png")), 10);
+    // A write that fails (a full disk) fails the conversion, whichever
+    // encoder met it, rather than leaving a short file that passes for done.
+    void failedWriteFails_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("preserve"); // a TIFF with metadata is written in one piece
+        for (OutputType type : {OutputType::jpeg, OutputType::png, OutputType::heic})
+            QTest::addRow("%s", qPrintable(OutputTypes::preferredFilenameExtension(type)))
+                << int(type) << false;
+        QTest::newRow("tif streamed") << int(OutputType::tiff) << false;
+        QTest::newRow("tif whole") << int(OutputType::tiff) << true;
+    }
+    void failedWriteFails() {
+        QFETCH(int, type);
+        QFETCH(bool, preserve);
+        const fs::path source = makeImage(file("full.png"), {.width = 300, .height = 200});
         try {
-            ImageEncoder::write(resized, file("no/such/folder/out.jpg"), OutputType::jpeg, 1,
-                                false);
+            convertFile(source, "/dev/full", {300, OutputType(type), 0.8, preserve});
             QFAIL("written");
         } catch (const EncoderError& error) {
-            QCOMPARE(error.errorDescription(),
-                     QStringLiteral("出力ファイルを作成できませんでした"));
+            QCOMPARE(error.errorCase(), EncoderError::finalizeFailed);
         }
     }
 

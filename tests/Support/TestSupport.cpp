@@ -4,6 +4,7 @@
 #include "Batch/ImageProcessor.h"
 #include "Batch/OutputClaims.h"
 #include "Models/FileURLs.h"
+#include "Runtime/FileDescriptor.h"
 #include "Runtime/VipsRuntime.h"
 
 #include <QCryptographicHash>
@@ -13,6 +14,10 @@
 #include <QTest>
 
 #include <vips/vips8>
+
+#include <fcntl.h>
+
+#include <stdexcept>
 
 #include <zlib.h>
 
@@ -82,6 +87,21 @@ Decoded decode(const fs::path& path) {
     decoded.loader = fields[2].toLower();
     decoded.bitDepth = fields[3].trimmed().toInt();
     return decoded;
+}
+
+std::span<const unsigned char> span(const QByteArray& bytes) {
+    return {reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())};
+}
+
+std::int64_t convertFile(const fs::path& source, const fs::path& output,
+                         const FileConversion::Settings& settings) {
+    // O_NONBLOCK as the parent opens sources: a FIFO must reach the codec's refusal.
+    const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const FileDescriptor out(
+        ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!in.isValid() || !out.isValid())
+        throw std::runtime_error("cannot open " + source.native() + " or " + output.native());
+    return FileConversion::convert(in.get(), out.get(), settings);
 }
 
 QStringList temporaryFilesBelow(const fs::path& folder) {

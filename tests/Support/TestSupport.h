@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "Codec/FileConversion.h"
 #include "Models/JobStatus.h"
 #include "Settings/ResizeSettingsSnapshot.h"
 
@@ -14,6 +15,7 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <span>
 
 class ImageProcessor;
 
@@ -56,6 +58,12 @@ Decoded decode(const fs::path& path);
 QByteArray sha256(const fs::path& path);
 QByteArray readBytes(const fs::path& path);
 void writeBytes(const fs::path& path, const QByteArray& bytes);
+// `bytes` as the codec reads a source's contents.
+std::span<const unsigned char> span(const QByteArray& bytes);
+// FileConversion::convert from `source` into a new file `output`, on
+// descriptors opened as a worker receives them. Throws what convert throws.
+std::int64_t convertFile(const fs::path& source, const fs::path& output,
+                         const FileConversion::Settings& settings);
 // Hidden temporary files ("." + UUID + ".tmp") anywhere below `folder`.
 QStringList temporaryFilesBelow(const fs::path& folder);
 // Entries directly in `folder`; 0 when it does not exist.

@@ -229,10 +229,10 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
     HeifEncoder encoder(rawEncoder);
     check(heif_encoder_set_lossy_quality(encoder.get(), ImageEncoder::encoderQuality(quality)));
     heif_encoder_set_parameter_string(encoder.get(), "preset", heicEncoderPreset);
-    // x265 would start a thread per core for every file; files already run
-    // side by side, so each encoder gets the same share as libvips does.
-    heif_encoder_set_parameter_string(encoder.get(), "x265:pools",
-                                      std::to_string(vips_concurrency_get()).c_str());
+    // x265 would start a thread pool per core for every file, pinned to NUMA
+    // nodes it learns from /sys, which a worker may not open. Files already
+    // run side by side, one per core: the encoder gets no pool of its own.
+    heif_encoder_set_parameter_string(encoder.get(), "x265:pools", "none");
 
     HeifOptions options(heif_encoding_options_alloc());
     options->save_alpha_channel = alpha;

@@ -18,6 +18,7 @@
 # BURISORA_TORTURE_CHUNK  files per run (default 200)
 # BURISORA_TORTURE_TIMEOUT seconds per run (default 300)
 # BURISORA_TORTURE_ARGS   more CLI options, e.g. "--format png --keep-metadata"
+# BURISORA_TORTURE_JSON   a file that gets every JSON line (the copies' paths)
 # The window's settings file is not read: XDG_CONFIG_HOME points into the
 # temporary folder.
 set -euo pipefail
@@ -59,6 +60,7 @@ run() {
   ended=ok
   local s
   grep '^{' "$dir/out" >"$dir/json" || true # the last line is the summary
+  [[ -z ${BURISORA_TORTURE_JSON:-} ]] || cat "$dir/json" >>"$BURISORA_TORTURE_JSON"
   for s in succeeded skipped failed; do
     count[$s]=$((count[$s] + $(jq -c "select(.status == \"$s\")" "$dir/json" | wc -l)))
   done

@@ -29,7 +29,7 @@ limit=${BURISORA_TORTURE_TIMEOUT:-300}
 read -ra extra <<<"${BURISORA_TORTURE_ARGS:-}"
 folder=${1:?usage: bench/torture.sh FOLDER}
 [[ -x $cli ]] || { echo "no CLI at $cli (set BURISORA_CLI)" >&2; exit 2; }
-command -v jq >/dev/null || { echo "jq is needed" >&2; exit 2; }
+command -v jq >/dev/null || BURISORA_EXTRA_PACKAGES=jq "$root/scripts/install-deps.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -413,4 +413,19 @@ already, that window takes them. For scripts, use burisora-cli.
         <translation>Open Release Notes</translation>
     </message>
 </context>
+<context>
+    <name>WorkerProtocol</name>
+    <message>
+        <source>画像の処理が異常終了しました</source>
+        <translation>Processing of this image ended abnormally</translation>
+    </message>
+    <message>
+        <source>画像の処理に時間がかかりすぎたため中止しました</source>
+        <translation>Processing this image took too long and was stopped</translation>
+    </message>
+    <message>
+        <source>画像を処理するプロセスを開始できませんでした</source>
+        <translation>The process that handles images could not be started</translation>
+    </message>
+</context>
 </TS>

@@ -413,4 +413,19 @@
         <translation>リリースノートを開く</translation>
     </message>
 </context>
+<context>
+    <name>WorkerProtocol</name>
+    <message>
+        <source>画像の処理が異常終了しました</source>
+        <translation>画像の処理が異常終了しました</translation>
+    </message>
+    <message>
+        <source>画像の処理に時間がかかりすぎたため中止しました</source>
+        <translation>画像の処理に時間がかかりすぎたため中止しました</translation>
+    </message>
+    <message>
+        <source>画像を処理するプロセスを開始できませんでした</source>
+        <translation>画像を処理するプロセスを開始できませんでした</translation>
+    </message>
+</context>
 </TS>

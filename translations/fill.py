@@ -106,6 +106,11 @@ ENGLISH = {
     "ファイルの読み取り権限がありません": "No permission to read the file",
     "画像が大きすぎます (%1x%2)": "Image too large (%1x%2)",
     "予期しないエラーが発生しました": "An unexpected error occurred",
+    "画像の処理が異常終了しました": "Processing of this image ended abnormally",
+    "画像の処理に時間がかかりすぎたため中止しました":
+        "Processing this image took too long and was stopped",
+    "画像を処理するプロセスを開始できませんでした":
+        "The process that handles images could not be started",
     "画像ファイルを開けませんでした": "Could not open the image file",
     "画像のメタデータを読み取れませんでした": "Could not read the image's metadata",
     "リサイズに失敗しました": "Resizing failed",

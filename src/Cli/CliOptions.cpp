@@ -163,11 +163,13 @@ QString cliHelpText() {
         "  --show-settings                   print the effective settings and exit\n"
         "  --help, --version\n"
         "\n"
-        "SIGTERM, SIGINT or SIGHUP start no further file and give the files in\n"
-        "flight a few seconds (a second signal: none); then the summary is printed.\n"
+        "SIGTERM, SIGINT, SIGHUP or SIGQUIT start no further file and give the files\n"
+        "in flight a few seconds (a second signal: none); then the summary is\n"
+        "printed. A reader of the output that goes away (`| head`) stops it alike.\n"
         "\n"
         "Exit status: 0 when no file failed, 1 when one did, 2 for a usage error,\n"
-        "128 + the signal's number when stopped by one (143, 130, 129).\n");
+        "128 + the signal's number when stopped by one (143, 130, 129, 131), 141\n"
+        "when the reader went away.\n");
 }
 
 QJsonObject settingsJson(const SettingsValues& values) {

@@ -62,12 +62,9 @@ void Updater::setBusy(QNetworkReply* reply) {
 void Updater::setState(State state, const QString& title, const QString& message) {
     m_title = title;
     m_message = message;
-    const bool changed = m_state != state;
     m_state = state;
     // The texts can change within one state (two failures in a row).
     Q_EMIT textsChanged();
-    if (changed)
-        Q_EMIT stateChanged(state);
 }
 
 QNetworkReply* Updater::get(const QUrl& url) {

@@ -67,7 +67,6 @@ public:
 
 Q_SIGNALS:
     void canCheckForUpdatesChanged(bool value);
-    void stateChanged(Updater::State state);
     void downloadProgress(qint64 received, qint64 total);
     // The title or message were set again (also within one state).
     void textsChanged();

@@ -166,7 +166,7 @@ for set in "${sets[@]}"; do
       made=$(count "$out")
       [[ $made -eq $n ]] || { echo "$tool wrote $made of $n files for the $set set" >&2; exit 1; }
       read -r elapsed user system rss <"$work/time"
-      [[ $tool == burisora ]] && rss=$peak"
+      [[ $tool == burisora ]] && rss=$peak
       bytes=$(du -sb "$out" | cut -f1)
       echo "$elapsed $user $system $rss $bytes" >>"$work/times/$tool.$set"
     done

@@ -23,16 +23,10 @@ constexpr int socket = 3;
 
 // AddressSanitizer maps terabytes of shadow memory as writable data, which
 // any cap on the data segment refuses.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool addressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool addressSanitizer = true;
+#ifdef BURISORA_SANITIZED
+constexpr bool sanitized = true;
 #else
-constexpr bool addressSanitizer = false;
-#endif
-#else
-constexpr bool addressSanitizer = false;
+constexpr bool sanitized = false;
 #endif
 
 WorkerProtocol::Reply handle(const WorkerProtocol::Request& request,
@@ -76,7 +70,7 @@ int main(int argc, char** argv) {
         return 1;
 
     VipsRuntime::initialize();
-    if (!Sandbox::limitMemory(addressSanitizer ? 0 : memoryLimit) || !Sandbox::enter()) {
+    if (!Sandbox::limitMemory(sanitized ? 0 : memoryLimit) || !Sandbox::enter()) {
         std::fputs("burisora-worker: cannot confine this process\n", stderr);
         return 1;
     }

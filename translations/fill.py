@@ -115,6 +115,8 @@ ENGLISH = {
     "同名ファイルが多すぎます": "Too many files with the same name",
     "ファイル名が長すぎます": "The file name is too long",
     "HEIC で書き出すには画像が大きすぎます": "The image is too large to write as HEIC",
+    "元の画像のメタデータを読み取れませんでした": "The source's metadata could not be read",
+    "メタデータを出力に書き込めませんでした": "The metadata could not be written into the output",
     "使い方: burisora [ファイルまたはフォルダ...]\n"
     "画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと\n"
     "フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、\n"

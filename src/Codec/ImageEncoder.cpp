@@ -324,6 +324,8 @@ int encoderQuality(double quality) {
 
 void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,
             double quality, bool preserveExif) {
+    if (preserveExif && metadata.unreadable)
+        throw EncoderError(EncoderError::metadataUnreadable);
     try {
         encodeAs(image, metadata, fd, type, quality, preserveExif);
     } catch (const vips::VError&) {

@@ -34,6 +34,8 @@ void initializeOnce() {
                      : static_cast<std::mutex*>(mutex)->unlock();
             },
             &xmpNamespaces);
+        // Exiv2 knows the extended XMP note only once a packet has declared it.
+        Exiv2::XmpProperties::registerNs("http://ns.adobe.com/xmp/note/", "xmpNote");
 #if !EXIV2_TEST_VERSION(0, 28, 0) // 0.28 reads HEIF without being asked
         Exiv2::enableBMFF(true);
 #endif
@@ -67,7 +69,8 @@ constexpr const char* layoutTags[] = {
     "PhotometricInterpretation", "FillOrder", "StripOffsets", "SamplesPerPixel", "RowsPerStrip",
     "StripByteCounts", "PlanarConfiguration", "Predictor", "TileWidth", "TileLength",
     "TileOffsets", "TileByteCounts", "SubIFDs", "ExtraSamples", "SampleFormat", "JPEGTables",
-    "InterColorProfile", "XMLPacket", "IPTCNAA", "ImageResources",
+    "InterColorProfile", "XMLPacket", "IPTCNAA", "ImageResources", "YCbCrSubSampling",
+    "YCbCrPositioning",
 };
 // clang-format on
 
@@ -97,17 +100,21 @@ const Exiv2::byte* data(const QByteArray& bytes) {
     return reinterpret_cast<const Exiv2::byte*>(bytes.constData());
 }
 
-// Not const: Exiv2 0.28 encodes from a modifiable ExifData.
+// Not const: Exiv2 0.28 encodes from a modifiable ExifData. As a TIFF
+// structure of any size: ExifParser::encode leaves out, without an error,
+// whatever does not fit one JPEG segment; a JPEG's writer does that on its own.
 QByteArray encodedExif(Exiv2::ExifData& exif, Exiv2::ByteOrder order) {
     if (exif.empty())
         return {};
     if (order == Exiv2::invalidByteOrder) // what HEIF and WebP sources report
         order = Exiv2::littleEndian;
-    Exiv2::Blob blob;
-    Exiv2::ExifParser::encode(blob, order, exif);
-    if (blob.empty()) // Exiv2 gives up on some entries by writing nothing at all
+    Exiv2::MemIo io;
+    Exiv2::IptcData noIptc;
+    Exiv2::XmpData noXmp;
+    Exiv2::TiffParser::encode(io, nullptr, 0, order, exif, noIptc, noXmp);
+    if (io.size() == 0) // Exiv2 gives up on some entries by writing nothing at all
         throw std::runtime_error("Exif not encoded");
-    return bytes(blob.data(), blob.size());
+    return bytes(io.mmap(), io.size());
 }
 
 // Entries of a type TIFF does not define: Exiv2 reads them with a warning,
@@ -363,8 +370,10 @@ void checkWritten(const QByteArray& written, const SourceMetadata& source) {
 }
 
 // JPEG and TIFF: Exiv2 writes every block into the encoded file itself.
-QByteArray rewritten(const QByteArray& encoded, OutputType type, const SourceMetadata& source,
+QByteArray rewritten(QByteArray encoded, OutputType type, const SourceMetadata& source,
                      bool preserve, int width, int height) {
+    // Exiv2 refuses a whole JPEG over a colour profile it finds invalid.
+    const QByteArray profile = MetadataEdits::takeJpegSegments(encoded, 0xE2);
     const auto image = Exiv2::ImageFactory::open(data(encoded), ExivSize(encoded.size()));
     image->readMetadata();
     image->clearExifData();
@@ -392,14 +401,13 @@ QByteArray rewritten(const QByteArray& encoded, OutputType type, const SourceMet
     io.open();
     const Exiv2::DataBuf result = io.read(ExivSize(io.size()));
     io.close();
-    if (!preserve)
-        return bytes(result);
     QByteArray written = bytes(result);
     if (split)
-        written =
-            MetadataEdits::jpegWithXmp(written, split->standard, split->extended, split->guid);
-    checkWritten(written, source);
-    return written;
+        written = MetadataEdits::jpegWithSegments(
+            written, MetadataEdits::jpegXmpSegments(split->standard, split->extended, split->guid));
+    if (preserve)
+        checkWritten(written, source);
+    return profile.isEmpty() ? written : MetadataEdits::jpegWithSegments(written, profile);
 }
 
 QByteArray withPngChunks(const QByteArray& png, const SourceMetadata& source, bool preserve,

@@ -177,8 +177,8 @@ QByteArray jpegExtendedXmp(ByteSpan jpeg, const QByteArray& guid, bool* complete
     return joined;
 }
 
-QByteArray jpegWithXmp(const QByteArray& jpeg, const QByteArray& standard,
-                       const QByteArray& extended, const QByteArray& guid) {
+QByteArray jpegXmpSegments(const QByteArray& standard, const QByteArray& extended,
+                           const QByteArray& guid) {
     QByteArray segments = app1(xmpSignature, sizeof xmpSignature, standard);
     constexpr qsizetype portionLimit = 0xFFFF - 2 - extensionHeader;
     for (qsizetype offset = 0; offset < extended.size(); offset += portionLimit) {
@@ -188,6 +188,10 @@ QByteArray jpegWithXmp(const QByteArray& jpeg, const QByteArray& standard,
         data.append(extended.mid(offset, portionLimit));
         segments += app1(extensionSignature, sizeof extensionSignature, data);
     }
+    return segments;
+}
+
+QByteArray jpegWithSegments(const QByteArray& jpeg, const QByteArray& segments) {
     qsizetype at = 2;
     ContainerWalk::JpegSegments walk(spanOf(jpeg));
     while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
@@ -196,6 +200,23 @@ QByteArray jpegWithXmp(const QByteArray& jpeg, const QByteArray& standard,
         at = qsizetype(segment->offset + segment->size);
     }
     return QByteArray(jpeg).insert(std::min(at, jpeg.size()), segments);
+}
+
+QByteArray takeJpegSegments(QByteArray& jpeg, unsigned char marker) {
+    if (!ContainerWalk::isJpeg(spanOf(jpeg)))
+        return {};
+    QByteArray taken;
+    QByteArray kept = jpeg.left(2);
+    qsizetype end = 2;
+    ContainerWalk::JpegSegments walk(spanOf(jpeg));
+    while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
+        const qsizetype size = std::min(qsizetype(segment->size), jpeg.size() - end);
+        (segment->marker == marker ? taken : kept).append(jpeg.mid(end, size));
+        end += size;
+    }
+    if (!taken.isEmpty())
+        jpeg = kept.append(jpeg.mid(end));
+    return taken;
 }
 
 GifText gifText(ByteSpan bytes) {

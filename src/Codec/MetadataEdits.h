@@ -51,10 +51,16 @@ QByteArray jpegExtendedXmp(ByteSpan jpeg, const QByteArray& guid, bool* complete
 // The largest XMP packet one APP1 segment holds.
 constexpr qsizetype jpegXmpLimit = 0xFFFF - 2 - 29;
 
-// `jpeg` with APP1 segments holding the standard XMP packet `standard` and,
-// when not empty, the extended XMP `extended` under `guid` split across
-// extension segments, after its leading APP0 and APP1 segments.
-QByteArray jpegWithXmp(const QByteArray& jpeg, const QByteArray& standard,
-                       const QByteArray& extended, const QByteArray& guid);
+// APP1 segments holding the standard XMP packet `standard` and, when not
+// empty, the extended XMP `extended` under `guid` split across extension
+// segments.
+QByteArray jpegXmpSegments(const QByteArray& standard, const QByteArray& extended,
+                           const QByteArray& guid);
+
+// `jpeg` with whole `segments` inserted after its leading APP0 and APP1 segments.
+QByteArray jpegWithSegments(const QByteArray& jpeg, const QByteArray& segments);
+
+// Removes the header segments with this marker from `jpeg` and returns them, whole.
+QByteArray takeJpegSegments(QByteArray& jpeg, unsigned char marker);
 
 } // namespace MetadataEdits

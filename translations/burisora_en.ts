@@ -57,6 +57,14 @@
         <source>HEIC で書き出すには画像が大きすぎます</source>
         <translation>The image is too large to write as HEIC</translation>
     </message>
+    <message>
+        <source>元の画像のメタデータを読み取れませんでした</source>
+        <translation>The source&apos;s metadata could not be read</translation>
+    </message>
+    <message>
+        <source>メタデータを出力に書き込めませんでした</source>
+        <translation>The metadata could not be written into the output</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>
@@ -411,6 +419,21 @@ already, that window takes them. For scripts, use burisora-cli.
     <message>
         <source>リリースノートを開く</source>
         <translation>Open Release Notes</translation>
+    </message>
+</context>
+<context>
+    <name>WorkerProtocol</name>
+    <message>
+        <source>画像の処理が異常終了しました</source>
+        <translation>Processing the image ended abnormally</translation>
+    </message>
+    <message>
+        <source>画像の処理に時間がかかりすぎたため中止しました</source>
+        <translation>Processing the image took too long and was stopped</translation>
+    </message>
+    <message>
+        <source>画像を処理するプロセスを開始できませんでした</source>
+        <translation>The process that handles the image could not be started</translation>
     </message>
 </context>
 </TS>

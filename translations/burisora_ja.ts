@@ -57,6 +57,14 @@
         <source>HEIC で書き出すには画像が大きすぎます</source>
         <translation>HEIC で書き出すには画像が大きすぎます</translation>
     </message>
+    <message>
+        <source>元の画像のメタデータを読み取れませんでした</source>
+        <translation>元の画像のメタデータを読み取れませんでした</translation>
+    </message>
+    <message>
+        <source>メタデータを出力に書き込めませんでした</source>
+        <translation>メタデータを出力に書き込めませんでした</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>
@@ -411,6 +419,21 @@
     <message>
         <source>リリースノートを開く</source>
         <translation>リリースノートを開く</translation>
+    </message>
+</context>
+<context>
+    <name>WorkerProtocol</name>
+    <message>
+        <source>画像の処理が異常終了しました</source>
+        <translation>画像の処理が異常終了しました</translation>
+    </message>
+    <message>
+        <source>画像の処理に時間がかかりすぎたため中止しました</source>
+        <translation>画像の処理に時間がかかりすぎたため中止しました</translation>
+    </message>
+    <message>
+        <source>画像を処理するプロセスを開始できませんでした</source>
+        <translation>画像を処理するプロセスを開始できませんでした</translation>
     </message>
 </context>
 </TS>

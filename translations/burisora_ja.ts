@@ -57,6 +57,14 @@
         <source>HEIC で書き出すには画像が大きすぎます</source>
         <translation>HEIC で書き出すには画像が大きすぎます</translation>
     </message>
+    <message>
+        <source>元の画像のメタデータを読み取れませんでした</source>
+        <translation>元の画像のメタデータを読み取れませんでした</translation>
+    </message>
+    <message>
+        <source>メタデータを出力に書き込めませんでした</source>
+        <translation>メタデータを出力に書き込めませんでした</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>

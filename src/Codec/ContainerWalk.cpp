@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ContainerWalk.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -49,7 +50,9 @@ std::optional<JpegSegment> JpegSegments::next() {
         m_done = true;
         return std::nullopt;
     }
-    const JpegSegment segment{m_offset, head[1], 2 + (std::size_t(head[2]) << 8 | head[3])};
+    // A length below its own two bytes covers just them, as libjpeg reads it.
+    const std::size_t length = std::max<std::size_t>(std::size_t(head[2]) << 8 | head[3], 2);
+    const JpegSegment segment{m_offset, head[1], 2 + length};
     m_done = segment.marker == 0xDA; // entropy-coded data follows the scan header
     m_offset += segment.size;
     return segment;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -70,6 +71,18 @@ vips::VImage pixelsOnly(const vips::VImage& source) {
             vips_image_remove(image.get_image(), *field);
     }
     image.set(VIPS_META_ORIENTATION, 1);
+    // A profile followed by padding, which HEIF files may carry: PNG writers
+    // refuse one longer than its header says.
+    if (image.get_typeof(VIPS_META_ICC_NAME)) {
+        size_t size = 0;
+        const auto* icc =
+            static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &size));
+        const size_t declared =
+            size < 128 ? 0
+                       : size_t(icc[0]) << 24 | size_t(icc[1]) << 16 | size_t(icc[2]) << 8 | icc[3];
+        if (declared >= 128 && declared < size)
+            vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, icc, declared);
+    }
     return image;
 }
 
@@ -123,6 +136,11 @@ public:
         if (!m_passing)
             pass();
     }
+    // After the encoder failed: the error that made this target refuse its bytes, if any.
+    void rethrow() const {
+        if (m_error)
+            throw *m_error;
+    }
 
 private:
     static gint64 write(VipsTargetCustom*, const void* data, gint64 length, void* self) {
@@ -130,7 +148,8 @@ private:
             static_cast<HeaderRewritingTarget*>(self)->take(static_cast<const char*>(data),
                                                             size_t(length));
             return length;
-        } catch (const EncoderError&) {
+        } catch (const EncoderError& error) {
+            static_cast<HeaderRewritingTarget*>(self)->m_error = error;
             return -1;
         }
     }
@@ -157,6 +176,7 @@ private:
     vips::VTarget m_target;
     QByteArray m_header;
     bool m_passing = false;
+    std::optional<EncoderError> m_error;
 };
 
 // Copies the rows libvips computes, strip by strip, into `plane`.
@@ -269,7 +289,13 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
     const auto streamed = [&](const vips::VImage& pixels, auto save, vips::VOption* options,
                               HeaderRewritingTarget::Rewrite rewrite) {
         HeaderRewritingTarget target(fd, type, std::move(rewrite));
-        (pixels.*save)(target.target(), options);
+        try {
+            (pixels.*save)(target.target(), options);
+        } catch (const vips::VError&) {
+            vips_error_clear();
+            target.rethrow();
+            throw;
+        }
         target.finish();
     };
     switch (type) {
@@ -324,6 +350,8 @@ int encoderQuality(double quality) {
 
 void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,
             double quality, bool preserveExif) {
+    if (preserveExif && metadata.unreadable)
+        throw EncoderError(EncoderError::metadataUnreadable);
     try {
         encodeAs(image, metadata, fd, type, quality, preserveExif);
     } catch (const vips::VError&) {

@@ -15,6 +15,9 @@ struct SourceMetadata {
     QByteArray xmp;  // packet
     QByteArray comment;
     QByteArray pngColourChunks; // gAMA, cHRM, sRGB: kept whatever the setting
+    // Metadata the source holds could not be read: keeping must fail rather
+    // than write the output without them.
+    bool unreadable = false;
 };
 
 // Reads metadata with Exiv2 and writes it into encoded outputs. libvips only
@@ -23,14 +26,15 @@ struct SourceMetadata {
 namespace Metadata {
 
 // Image 0's metadata from an encoded file (JPEG, PNG, TIFF, WebP, HEIF, GIF),
-// fitted for an upright, resized copy. Never throws: metadata that cannot be
-// read counts as none.
+// fitted for an upright, resized copy. Never throws: what cannot be read is
+// left out and marked `unreadable`.
 SourceMetadata read(ByteSpan source);
 
 // `encoded` (JPEG, PNG or TIFF from libvips, carrying only pixels, colour
 // profile and resolution) with the metadata policy applied: without
 // `preserve` nothing but those, with it everything of `source` the type can
-// hold. Throws EncoderError when the metadata cannot be written.
+// hold. Throws EncoderError (metadataNotWritten when keeping) when the
+// metadata cannot be written whole.
 QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& source, bool preserve,
                    int width, int height);
 

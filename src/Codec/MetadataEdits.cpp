@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -16,6 +18,23 @@ void append32(QByteArray& out, std::uint32_t value) {
 
 bool endsHeader(const ContainerWalk::PngChunk& chunk) {
     return chunk.is("PLTE") || chunk.is("IDAT") || chunk.is("IEND");
+}
+
+constexpr char xmpSignature[] = "http://ns.adobe.com/xap/1.0/"; // with its NUL: 29 bytes
+constexpr char extensionSignature[] = "http://ns.adobe.com/xmp/extension/"; // 35 bytes
+constexpr qsizetype guidSize = 32;
+// Signature, GUID, full length and offset before each extension portion.
+constexpr qsizetype extensionHeader = qsizetype(sizeof extensionSignature) + guidSize + 8;
+
+std::uint32_t read32(const unsigned char* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+QByteArray app1(const char* signature, qsizetype signatureSize, const QByteArray& data) {
+    QByteArray segment("\xFF\xE1", 2);
+    const qsizetype length = 2 + signatureSize + data.size();
+    segment.append(char(length >> 8)).append(char(length & 0xFF));
+    return segment.append(signature, signatureSize).append(data);
 }
 
 ByteSpan spanOf(const QByteArray& bytes) {
@@ -97,6 +116,107 @@ QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch) 
     }
     app0.append(2, '\0'); // no JFIF thumbnail
     return jpeg.insert(2, app0);
+}
+
+QByteArray jpegMetadataSegments(ByteSpan jpeg) {
+    if (!ContainerWalk::isJpeg(jpeg))
+        return {};
+    QByteArray segments("\xFF\xD8", 2);
+    ContainerWalk::JpegSegments walk(jpeg);
+    while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
+        if (segment->size > jpeg.size() - segment->offset)
+            break;
+        if ((segment->marker == 0xE1 || segment->marker == 0xED || segment->marker == 0xFE) &&
+            segment->size > 4)
+            segments.append(reinterpret_cast<const char*>(jpeg.data() + segment->offset),
+                            qsizetype(segment->size));
+    }
+    return segments.append("\xFF\xD9", 2);
+}
+
+QByteArray jpegExtendedXmp(ByteSpan jpeg, const QByteArray& guid, bool* complete) {
+    *complete = false;
+    if (!ContainerWalk::isJpeg(jpeg) || guid.size() != guidSize)
+        return {};
+    QByteArray joined;
+    std::uint32_t fullLength = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> portions; // offset, size
+    ContainerWalk::JpegSegments walk(jpeg);
+    while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
+        if (segment->size > jpeg.size() - segment->offset)
+            break;
+        const unsigned char* data = jpeg.data() + segment->offset + 4;
+        const qsizetype size = qsizetype(segment->size) - 4;
+        if (segment->marker != 0xE1 || size < extensionHeader ||
+            std::memcmp(data, extensionSignature, sizeof extensionSignature) != 0 ||
+            std::memcmp(data + sizeof extensionSignature, guid.constData(), guidSize) != 0)
+            continue;
+        const unsigned char* numbers = data + sizeof extensionSignature + guidSize;
+        const std::uint32_t length = read32(numbers);
+        const std::uint32_t offset = read32(numbers + 4);
+        const auto portion = std::uint32_t(size - extensionHeader);
+        // One full length for all portions, each within it; at most 4 GiB is
+        // declared, but no more than the file could hold is allocated.
+        if ((fullLength != 0 && length != fullLength) || length > jpeg.size() || offset > length ||
+            portion > length - offset)
+            return {};
+        if (joined.isEmpty())
+            joined = QByteArray(qsizetype(length), '\0');
+        fullLength = length;
+        std::memcpy(joined.data() + offset, data + extensionHeader, portion);
+        portions.emplace_back(offset, portion);
+    }
+    std::sort(portions.begin(), portions.end());
+    std::uint32_t covered = 0;
+    for (const auto& [offset, size] : portions) {
+        if (offset > covered)
+            break;
+        covered = std::max(covered, offset + size);
+    }
+    *complete = !portions.empty() && covered == fullLength;
+    return joined;
+}
+
+QByteArray jpegXmpSegments(const QByteArray& standard, const QByteArray& extended,
+                           const QByteArray& guid) {
+    QByteArray segments = app1(xmpSignature, sizeof xmpSignature, standard);
+    constexpr qsizetype portionLimit = 0xFFFF - 2 - extensionHeader;
+    for (qsizetype offset = 0; offset < extended.size(); offset += portionLimit) {
+        QByteArray data = guid;
+        append32(data, std::uint32_t(extended.size()));
+        append32(data, std::uint32_t(offset));
+        data.append(extended.mid(offset, portionLimit));
+        segments += app1(extensionSignature, sizeof extensionSignature, data);
+    }
+    return segments;
+}
+
+QByteArray jpegWithSegments(const QByteArray& jpeg, const QByteArray& segments) {
+    qsizetype at = 2;
+    ContainerWalk::JpegSegments walk(spanOf(jpeg));
+    while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
+        if (segment->marker != 0xE0 && segment->marker != 0xE1)
+            break;
+        at = qsizetype(segment->offset + segment->size);
+    }
+    return QByteArray(jpeg).insert(std::min(at, jpeg.size()), segments);
+}
+
+QByteArray takeJpegSegments(QByteArray& jpeg, unsigned char marker) {
+    if (!ContainerWalk::isJpeg(spanOf(jpeg)))
+        return {};
+    QByteArray taken;
+    QByteArray kept = jpeg.left(2);
+    qsizetype end = 2;
+    ContainerWalk::JpegSegments walk(spanOf(jpeg));
+    while (const std::optional<ContainerWalk::JpegSegment> segment = walk.next()) {
+        const qsizetype size = std::min(qsizetype(segment->size), jpeg.size() - end);
+        (segment->marker == marker ? taken : kept).append(jpeg.mid(end, size));
+        end += size;
+    }
+    if (!taken.isEmpty())
+        jpeg = kept.append(jpeg.mid(end));
+    return taken;
 }
 
 GifText gifText(ByteSpan bytes) {

@@ -37,4 +37,30 @@ QByteArray pngWithChunks(const QByteArray& png, const QByteArray& chunks);
 // there: the density in dots per inch, or only a 1:1 aspect when either is 0.
 QByteArray jpegWithDensity(QByteArray jpeg, int xDotsPerInch, int yDotsPerInch);
 
+// The APP1, APP13 and comment segments of the JPEG file `jpeg` between a
+// start and an end of image: what Exiv2 needs of it, without the segments it
+// cannot read but libjpeg can (lengths below 2, colour profiles it rejects).
+// Empty for any other file.
+QByteArray jpegMetadataSegments(ByteSpan jpeg);
+
+// The extended XMP of the JPEG file `jpeg` whose GUID is `guid`, joined from
+// its APP1 extension segments in offset order. `complete` tells whether every
+// byte of the declared length was found; empty when no segment has the GUID.
+QByteArray jpegExtendedXmp(ByteSpan jpeg, const QByteArray& guid, bool* complete);
+
+// The largest XMP packet one APP1 segment holds.
+constexpr qsizetype jpegXmpLimit = 0xFFFF - 2 - 29;
+
+// APP1 segments holding the standard XMP packet `standard` and, when not
+// empty, the extended XMP `extended` under `guid` split across extension
+// segments.
+QByteArray jpegXmpSegments(const QByteArray& standard, const QByteArray& extended,
+                           const QByteArray& guid);
+
+// `jpeg` with whole `segments` inserted after its leading APP0 and APP1 segments.
+QByteArray jpegWithSegments(const QByteArray& jpeg, const QByteArray& segments);
+
+// Removes the header segments with this marker from `jpeg` and returns them, whole.
+QByteArray takeJpegSegments(QByteArray& jpeg, unsigned char marker);
+
 } // namespace MetadataEdits

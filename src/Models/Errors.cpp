@@ -31,6 +31,10 @@ QString EncoderError::errorDescription() const {
         return QCoreApplication::translate("Errors", "画像の書き出しに失敗しました");
     case tooLargeForHeic:
         return QCoreApplication::translate("Errors", "HEIC で書き出すには画像が大きすぎます");
+    case metadataUnreadable:
+        return QCoreApplication::translate("Errors", "元の画像のメタデータを読み取れませんでした");
+    case metadataNotWritten:
+        return QCoreApplication::translate("Errors", "メタデータを出力に書き込めませんでした");
     }
     Q_UNREACHABLE();
 }

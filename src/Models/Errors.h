@@ -42,7 +42,13 @@ private:
 
 class EncoderError : public LocalizedError {
 public:
-    enum Case { cannotCreateDestination, finalizeFailed, tooLargeForHeic };
+    enum Case {
+        cannotCreateDestination,
+        finalizeFailed,
+        tooLargeForHeic,
+        metadataUnreadable, // kept metadata: the source's could not be read
+        metadataNotWritten, // kept metadata: the output cannot hold what was read
+    };
     explicit EncoderError(Case errorCase) : m_case(errorCase) {}
     Case errorCase() const { return m_case; }
     QString errorDescription() const override;

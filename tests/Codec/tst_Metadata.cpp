@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "Models/Errors.h"
 #include "Support/TestSupport.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSize>
 #include <QTest>
+#include <QtEndian>
 
+#include <vips/vips8>
 #include <zlib.h>
 
 using namespace TestSupport;
@@ -45,6 +49,62 @@ void exiftool(const fs::path& path, QStringList facts) {
     runTool("exiftool", QStringList{"-q", "-q", "-overwrite_original"} << facts << path.c_str());
 }
 
+void writeBytes(const fs::path& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
+// A HEIC with camera facts whose colour profile Exiv2 rejects as invalid:
+// declaring 100 bytes more than it has, or followed by 4 bytes of padding.
+void makeHeicWithProfile(const fs::path& path, bool padded) {
+    vips::VImage image =
+        vips::VImage::new_from_file(makeImage(path.parent_path() / "profiled.png",
+                                              {.width = 400, .height = 300, .iccProfile = true})
+                                        .c_str());
+    size_t size = 0;
+    const void* profile = image.get_blob(VIPS_META_ICC_NAME, &size);
+    QByteArray icc(static_cast<const char*>(profile), qsizetype(size));
+    if (padded)
+        icc.append(4, '\0');
+    else
+        qToBigEndian(quint32(icc.size() + 100), icc.data());
+    image = image.copy();
+    vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, icc.constData(),
+                             size_t(icc.size()));
+    image.heifsave(path.c_str());
+    exiftool(path, cameraFacts());
+}
+
+// `jpeg` with a length-0 APP5 segment before its first quantisation table.
+void insertEmptyApp5(const fs::path& jpeg) {
+    QByteArray bytes = readBytes(jpeg);
+    writeBytes(jpeg, bytes.insert(bytes.indexOf("\xFF\xDB"), QByteArray("\xFF\xE5\0\0", 4)));
+}
+
+// `jpeg` with its IFD0 Software entry of type 0, which TIFF does not define.
+void untypeSoftware(const fs::path& jpeg) {
+    QByteArray bytes = readBytes(jpeg);
+    const qsizetype tiff = bytes.indexOf(QByteArray("Exif\0\0", 6)) + 6;
+    const bool little = bytes[tiff] == 'I';
+    const auto read = [&](qsizetype at, int size) {
+        quint32 value = 0;
+        for (int i = 0; i < size; ++i)
+            value |= quint32(uchar(bytes[at + i])) << 8 * (little ? i : size - 1 - i);
+        return value;
+    };
+    const qsizetype ifd0 = tiff + read(tiff + 4, 4);
+    for (quint32 entry = 0; entry < read(ifd0, 2); ++entry) {
+        const qsizetype at = ifd0 + 2 + 12 * entry;
+        if (read(at, 2) == 0x0131)
+            bytes[at + 2] = bytes[at + 3] = '\0';
+    }
+    writeBytes(jpeg, bytes);
+}
+
+QString filler(char c, int size) {
+    return QString(size, QChar::fromLatin1(c));
+}
+
 const QStringList plantedTokens{"QZMAKE01",   "QZMODEL02", "QZARTIST03",  "QZCOPY04", "QZDESC05",
                                 "QZSOFT06",   "QZHOST07",  "QZUSER08",    "QZLENS09", "QZIPTC10",
                                 "QZBYLINE11", "QZXMP12",   "QZXMPDESC13", "QZCOM14",  "QZNOTE12",
@@ -58,6 +118,8 @@ const QStringList plantedTokens{"QZMAKE01",   "QZMODEL02", "QZARTIST03",  "QZCOP
 //   exif.png     eXIf, iTXt XMP, tEXt, gAMA, cHRM, sRGB, pHYs 300 dpi
 //   phone.heic   Exif and XMP, sRGB profile; web.webp likewise
 //   comment.gif  a comment and XMP
+//   the rest     camera facts in files that once lost them all or in part:
+//                see their rows
 fs::path makeMetadataSource(const fs::path& folder, const QString& name) {
     const fs::path path = folder / name.toStdString();
     const ImageSpec photo{.width = 400, .height = 300, .iccProfile = true};
@@ -81,6 +143,23 @@ fs::path makeMetadataSource(const fs::path& folder, const QString& name) {
                                      << "-PNG-pHYs:PixelUnits=meters");
     } else if (name == u"phone.heic" || name == u"web.webp") {
         exiftool(makeImage(path, photo), cameraFacts());
+    } else if (name == u"icc-size.heic" || name == u"icc-padded.heic") {
+        makeHeicWithProfile(path, name == u"icc-padded.heic");
+    } else if (name == u"app5.jpg") {
+        exiftool(makeImage(path, photo), cameraFacts() << iptcFacts);
+        insertEmptyApp5(path);
+    } else if (name == u"bad-type.jpg") {
+        exiftool(makeImage(path, photo), cameraFacts() << iptcFacts);
+        untypeSoftware(path);
+    } else if (name == u"extended.jpg") { // exiftool moves the description to extended XMP
+        exiftool(makeImage(path, photo), cameraFacts());
+        exiftool(path, {"-XMP-dc:Description=" + filler('x', 70000)});
+    } else if (name.startsWith(u"large-xmp.")) {
+        exiftool(makeImage(path, photo), cameraFacts());
+        exiftool(path, {"-XMP-dc:Description=" + filler('y', 100000)});
+    } else if (name == u"large-exif.tif") { // too much Exif for one JPEG segment
+        exiftool(makeImage(path, photo), cameraFacts()
+                                             << "-ExifIFD:UserComment=" + filler('z', 70000));
     } else if (name == u"comment.gif") {
         exiftool(makeImage(path, {.width = 400, .height = 300}),
                  {"-Comment=QZCOM14", "-XMP-dc:Creator=QZXMP12"});
@@ -131,17 +210,27 @@ struct Source {
     bool icc;
     bool dpi300;
     bool pngColour;
-    bool turned; // stored turned by orientation 6, which the reader applies
+    bool turned;                // stored turned by orientation 6, which the reader applies
+    bool jpegKeepFails = false; // kept metadata that JPEG cannot hold
 };
 // clang-format off
 constexpr Source sources[] = {
-    {"camera.jpg",   true,  true,  false, true},
-    {"exiftool.tif", true,  true,  false, true},
-    {"magick.png",   true,  true,  false, false}, // its Exif is hex text, which no reader applies
-    {"exif.png",     false, true,  true,  true},
-    {"phone.heic",   true,  false, false, false}, // HEIF ignores Exif orientation
-    {"web.webp",     true,  true,  false, true},
-    {"comment.gif",  false, false, false, false},
+    {"camera.jpg",      true,  true,  false, true},
+    {"exiftool.tif",    true,  true,  false, true},
+    {"magick.png",      true,  true,  false, false}, // its Exif is hex text, which no reader applies
+    {"exif.png",        false, true,  true,  true},
+    {"phone.heic",      true,  false, false, false}, // HEIF ignores Exif orientation
+    {"web.webp",        true,  true,  false, true},
+    {"comment.gif",     false, false, false, false},
+    {"icc-size.heic",   false, false, false, false}, // a profile exiftool cannot read either
+    {"icc-padded.heic", true,  false, false, false},
+    {"app5.jpg",        true,  true,  false, true},
+    {"bad-type.jpg",    true,  true,  false, true},
+    {"extended.jpg",    true,  true,  false, true},
+    {"large-xmp.png",   true,  false, false, true},
+    {"large-xmp.tif",   true,  true,  false, true},
+    {"large-xmp.heic",  true,  false, false, false},
+    {"large-exif.tif",  true,  true,  false, true,  true},
 };
 // clang-format on
 
@@ -221,7 +310,20 @@ private Q_SLOTS:
         const fs::path out =
             path(m_dir) / (QTest::currentDataTag() + std::string(".") +
                            OutputTypes::preferredFilenameExtension(outputType).toStdString());
-        convertFile(path(m_dir) / from.name, out, {200, outputType, 0.8, preserve});
+        if (preserve && from.jpegKeepFails && outputType == OutputType::jpeg) {
+            try {
+                convertFile(path(m_dir) / from.name, out, {200, outputType, 0.8, preserve});
+                QFAIL("kept metadata silently lost");
+            } catch (const EncoderError& error) {
+                QCOMPARE(error.errorCase(), EncoderError::metadataNotWritten);
+            }
+            return;
+        }
+        try {
+            convertFile(path(m_dir) / from.name, out, {200, outputType, 0.8, preserve});
+        } catch (const EncoderError& error) {
+            QFAIL(qPrintable(u"failed, case " + QString::number(error.errorCase())));
+        }
         const QJsonObject tags = exiftoolTags(out);
         const QJsonObject& sourceTags = m_sourceTags[QString::fromLatin1(from.name)];
 
@@ -259,7 +361,12 @@ private Q_SLOTS:
             return;
         }
 
-        // Kept: every fact the output type can hold, with the same value.
+        // Kept: every fact the output type can hold, with the same value, in one Exif block.
+        if (sourceTags.contains("IFD0:Make"))
+            QCOMPARE(runTool("exiftool", {"-a", "-s3", "-IFD0:Make", out.c_str()}),
+                     QStringLiteral("QZMAKE01\n"));
+        QVERIFY2(!tags.contains("XMP-xmpNote:HasExtendedXMP") || outputType == OutputType::jpeg,
+                 "dangling extended XMP");
         for (const QString& key : sourceTags.keys()) {
             if (carried(key, outputType))
                 QVERIFY2(tags[key] == sourceTags[key],

@@ -58,7 +58,8 @@ void plantPngColourChunks(const fs::path& path) {
         const std::uint32_t big = qToBigEndian(value);
         return QByteArray(reinterpret_cast<const char*>(&big), 4);
     };
-    const auto chunk = [&](const char* type, std::initializer_list<std::uint32_t> values) {
+    const auto chunk = [&](const char* type,
+                           std::initializer_list<std::uint32_t> values) -> QByteArray {
         QByteArray body(type);
         for (std::uint32_t value : values)
             body += be32(value);

@@ -12,7 +12,9 @@ trap 'rm -rf "$work"' EXIT
 # A 24x16 gradient with some texture, and an alpha variant.
 vips xyz "$work/xy.v" 24 16
 vips linear "$work/xy.v" "$work/x.v" "10 10" "0 0" --uchar
-vips bandjoin_const "$work/x.v" "$work/rgb.v" 128
+vips bandjoin_const "$work/x.v" "$work/bands.v" 128
+# Three bands alone are "multiband" to libvips, which HEIF (8.16 on) refuses.
+vips copy "$work/bands.v" "$work/rgb.v" --interpretation srgb
 vips bandjoin_const "$work/rgb.v" "$work/rgba.v" 200
 vips colourspace "$work/rgb.v" "$work/grey.v" b-w
 vips cast "$work/rgb.v" "$work/rgb16.v" ushort

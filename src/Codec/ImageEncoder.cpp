@@ -86,6 +86,17 @@ vips::VImage pixelsOnly(const vips::VImage& source) {
     return image;
 }
 
+// The savers' own options. Since libvips 8.15 they write an Exif block of
+// their own unless told to keep only the colour profile; the policy adds
+// what is to be kept afterwards.
+vips::VOption* saverOptions() {
+    vips::VOption* options = vips::VImage::option();
+#if VIPS_MAJOR_VERSION > 8 || (VIPS_MAJOR_VERSION == 8 && VIPS_MINOR_VERSION >= 15)
+    options->set("keep", int(VIPS_FOREIGN_KEEP_ICC));
+#endif
+    return options;
+}
+
 // libvips' own "unknown": 1 pixel per millimetre.
 int dotsPerInch(double pixelsPerMillimetre) {
     return pixelsPerMillimetre == 1.0 ? 0 : int(std::lround(pixelsPerMillimetre * 25.4));
@@ -304,7 +315,7 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
         const int yDensity = dotsPerInch(image.yres());
         // libvips writes the density into its Exif block only, which the policy replaces.
         streamed(flattenedOntoWhite(image), &vips::VImage::jpegsave_target,
-                 vips::VImage::option()->set("Q", ImageEncoder::encoderQuality(quality)),
+                 saverOptions()->set("Q", ImageEncoder::encoderQuality(quality)),
                  [&](const QByteArray& header) {
                      return policy(MetadataEdits::jpegWithDensity(header, xDensity, yDensity));
                  });
@@ -312,13 +323,11 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
     }
     case OutputType::png:
         streamed(image, &vips::VImage::pngsave_target,
-                 vips::VImage::option()
-                     ->set("compression", pngCompressionLevel)
-                     ->set("filter", pngFilter),
+                 saverOptions()->set("compression", pngCompressionLevel)->set("filter", pngFilter),
                  policy);
         return;
     case OutputType::tiff: {
-        vips::VOption* options = vips::VImage::option()
+        vips::VOption* options = saverOptions()
                                      ->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE)
                                      ->set("predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL)
                                      ->set("resunit", VIPS_FOREIGN_TIFF_RESUNIT_INCH)

@@ -7,11 +7,11 @@
 // untouched. The sanitizer build runs this too, so a leak or memory error
 // that comes back fails there; an input that takes minutes again runs into
 // the test's time-out.
+#include "Batch/ImagePipeline.h"
+#include "Batch/ImageProcessor.h"
 #include "Codec/FileConversion.h"
 #include "Codec/ImageIOResizer.h"
 #include "Models/Errors.h"
-#include "Batch/ImagePipeline.h"
-#include "Batch/ImageProcessor.h"
 #include "Runtime/FileDescriptor.h"
 #include "Support/TestSupport.h"
 

@@ -110,6 +110,36 @@ const QStringList plantedTokens{"QZMAKE01",   "QZMODEL02", "QZARTIST03",  "QZCOP
                                 "QZBYLINE11", "QZXMP12",   "QZXMPDESC13", "QZCOM14",  "QZNOTE12",
                                 "2001:02:03", "2001-02-03"};
 
+// `png` with gAMA (1/2.2) and cHRM (the sRGB primaries) right after IHDR, in
+// place of any it had: ImageMagick 6 writes both of its own accord, 7 does not.
+void plantPngColourChunks(const fs::path& path) {
+    const auto be32 = [](std::uint32_t value) {
+        const std::uint32_t big = qToBigEndian(value);
+        return QByteArray(reinterpret_cast<const char*>(&big), 4);
+    };
+    const auto chunk = [&](const char* type,
+                           std::initializer_list<std::uint32_t> values) -> QByteArray {
+        QByteArray body(type);
+        for (std::uint32_t value : values)
+            body += be32(value);
+        const uLong crc =
+            ::crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()));
+        return be32(std::uint32_t(body.size() - 4)) + body + be32(std::uint32_t(crc));
+    };
+    const QByteArray png = readBytes(path);
+    constexpr qsizetype afterHeader = 8 + 25; // the signature and IHDR
+    QByteArray out = png.left(afterHeader) + chunk("gAMA", {45455}) +
+                     chunk("cHRM", {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000});
+    for (qsizetype at = afterHeader; at + 12 <= png.size();) {
+        const qsizetype next = at + 12 + qFromBigEndian<std::uint32_t>(png.constData() + at);
+        const QByteArray type = png.mid(at + 4, 4);
+        if (type != "gAMA" && type != "cHRM")
+            out += png.mid(at, next - at);
+        at = next;
+    }
+    writeBytes(path, out);
+}
+
 // Makes `name` in `folder`, 400 x 300 pixels:
 //   camera.jpg   Exif (IFD0 texts, maker note, thumbnail), GPS, IPTC, XMP,
 //                comment, sRGB profile, 300 dpi, orientation 6 (Exif and XMP)
@@ -136,7 +166,8 @@ fs::path makeMetadataSource(const fs::path& folder, const QString& name) {
         runTool("convert", {makeMetadataSource(folder, "camera.jpg").c_str(), path.c_str()});
     } else if (name == u"exif.png") {
         const fs::path plain = makeImage(folder / "plain.png", {.width = 400, .height = 300});
-        runTool("convert", {plain.c_str(), path.c_str()}); // gAMA, cHRM, tEXt dates
+        runTool("convert", {plain.c_str(), path.c_str()}); // tEXt dates
+        plantPngColourChunks(path);
         exiftool(path, cameraFacts() << "-PNG:SRGBRendering=Perceptual"
                                      << "-PNG-pHYs:PixelsPerUnitX=11811"
                                      << "-PNG-pHYs:PixelsPerUnitY=11811"

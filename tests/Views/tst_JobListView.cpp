@@ -6,8 +6,11 @@
 #include "Views/JobListModel.h"
 #include "Views/JobListView.h"
 #include "Views/JobRow.h"
+#include "Views/Style.h"
 
 #include <QAbstractItemModelTester>
+#include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QListView>
 #include <QSignalSpy>
@@ -43,6 +46,18 @@ QString summary(qsizetype succeeded, int failed, qsizetype all) {
         .arg(succeeded)
         .arg(failed)
         .arg(all);
+}
+
+// Whether any pixel of `image` is drawn at all.
+bool hasInk(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(argb.pixel(x, y)) > 0)
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -214,6 +229,46 @@ private Q_SLOTS:
                                        QStringLiteral("all")}));
         processor.clearAll();
         QVERIFY(empty->isVisible());
+    }
+
+    // The rows' symbols and the application icon are SVGs of our own, which
+    // only Qt's SVG plugins draw (in libqt6svg6 on Debian 12, qt6-svg-plugins
+    // on 13): without them every symbol is an empty square.
+    void symbolsDraw_data() {
+        QTest::addColumn<QString>("resource");
+        QTest::addColumn<int>("symbol"); // -1: the application icon
+        using Style::Symbol;
+        const std::pair<const char*, Symbol> symbols[] = {
+            {"plus", Symbol::plus},
+            {"tray-arrow-down", Symbol::dropTarget},
+            {"clock", Symbol::clock},
+            {"checkmark-circle-fill", Symbol::checkmarkCircleFill},
+            {"minus-circle", Symbol::minusCircle},
+            {"xmark-circle-fill", Symbol::xmarkCircleFill},
+            {"magnifyingglass", Symbol::magnifyingGlass},
+        };
+        for (const auto& [name, symbol] : symbols)
+            QTest::newRow(name) << QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))
+                                << int(symbol);
+        QTest::newRow("application") << QStringLiteral(":/icons/burisora.svg") << -1;
+    }
+    void symbolsDraw() {
+        QFETCH(QString, resource);
+        QFETCH(int, symbol);
+        QVERIFY2(QImageReader::supportedImageFormats().contains("svg"),
+                 "no SVG image plugin: the window draws no symbols");
+        QImageReader reader(resource);
+        reader.setScaledSize(QSize(48, 48));
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(image.size(), QSize(48, 48));
+        QVERIFY(hasInk(image));
+        QVERIFY(hasInk(QIcon(resource).pixmap(QSize(48, 48)).toImage()));
+        // What the window draws: the tinted symbol, or the application icon.
+        const QPixmap shown = symbol < 0 ? Style::applicationIcon().pixmap(QSize(48, 48))
+                                         : Style::tinted(Style::Symbol(symbol), Qt::black, 24, 2.0);
+        QVERIFY(!shown.isNull());
+        QVERIFY(hasInk(shown.toImage()));
     }
 };
 

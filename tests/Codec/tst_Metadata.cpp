@@ -270,10 +270,12 @@ constexpr Source sources[] = {
 bool allowedWhenStripped(const QString& key, OutputType type) {
     static const QStringList groups{"ExifTool", "System",   "File",      "Composite",
                                     "JFIF",     "PNG-pHYs", "QuickTime", "Meta"};
-    static const QStringList pngTags{
-        "ImageWidth", "ImageHeight", "BitDepth", "ColorType",   "Compression", "Filter",
-        "Interlace",  "ProfileName", "Gamma",    "WhitePointX", "WhitePointY", "RedX",
-        "RedY",       "GreenX",      "GreenY",   "BlueX",       "BlueY",       "SRGBRendering"};
+    // ICC_Profile: the kept profile, as newer exiftool names one it cannot parse.
+    static const QStringList pngTags{"ImageWidth",  "ImageHeight",   "BitDepth",    "ColorType",
+                                     "Compression", "Filter",        "Interlace",   "ProfileName",
+                                     "Gamma",       "WhitePointX",   "WhitePointY", "RedX",
+                                     "RedY",        "GreenX",        "GreenY",      "BlueX",
+                                     "BlueY",       "SRGBRendering", "ICC_Profile"};
     const QString group = key.section(u':', 0, 0);
     return key == u"SourceFile" || (groups.contains(group) && key != u"File:Comment") ||
            group.startsWith(u"ICC") ||

@@ -123,7 +123,8 @@ WorkerPool::Worker* WorkerPool::start() {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> arguments{program.native(),
-                                       "--memory-limit=" + std::to_string(m_memoryLimit)};
+                                       "--memory-limit=" + std::to_string(m_memoryLimit),
+                                       "--parent=" + std::to_string(::getpid())};
     std::vector<std::string> environment = workerEnvironment();
     pid_t pid = -1;
     const int status = posix_spawn(&pid, program.c_str(), &actions, &attributes,

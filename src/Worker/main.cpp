@@ -10,6 +10,7 @@
 #include "Worker/WorkerProtocol.h"
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -59,14 +60,18 @@ WorkerProtocol::Reply handle(const WorkerProtocol::Request& request,
 
 int main(int argc, char** argv) {
     std::int64_t memoryLimit = 0;
+    pid_t parent = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);
         if (argument.starts_with("--memory-limit="))
             memoryLimit = std::strtoll(argv[i] + 15, nullptr, 10);
+        if (argument.starts_with("--parent="))
+            parent = pid_t(std::strtol(argv[i] + 9, nullptr, 10));
     }
-    // Whatever way the parent ends, its workers end with it.
+    // Whatever way the parent ends, its workers end with it; it may have
+    // ended already, before this was in place.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() == 1)
+    if (::getppid() != parent)
         return 1;
 
     VipsRuntime::initialize();

@@ -82,9 +82,9 @@ public:
     void stop(std::chrono::milliseconds grace);
     bool isStopping() const { return m_stopping; }
 
-    // The worker processes running now: all, or those busy with a file.
-    std::vector<pid_t> workerProcessIds(bool busyOnly = false) const {
-        return m_pool.processIds(busyOnly);
+    // The worker processes running now: all, or those converting a file.
+    std::vector<pid_t> workerProcessIds(bool convertingOnly = false) const {
+        return m_pool.processIds(convertingOnly);
     }
     // Scales every worker's time limit (tests make it tiny).
     void setWorkerTimeFactor(double factor) { m_workerTimeFactor = factor; }

@@ -24,6 +24,7 @@ struct WorkerPool::Worker {
     std::unique_ptr<QSocketNotifier> notifier;
     std::unique_ptr<QTimer> deadline;
     Done done; // set while a request is in flight
+    WorkerProtocol::RequestKind kind = WorkerProtocol::RequestKind::inspect;
 };
 
 namespace {
@@ -165,6 +166,7 @@ void WorkerPool::run(const WorkerProtocol::Request& request, std::span<const int
             continue;
         }
         worker->done = std::move(done);
+        worker->kind = request.kind;
         worker->notifier->setEnabled(true);
         worker->deadline->start(timeLimit);
         return;
@@ -227,10 +229,11 @@ void WorkerPool::endAll() {
     }
 }
 
-std::vector<pid_t> WorkerPool::processIds(bool busyOnly) const {
+std::vector<pid_t> WorkerPool::processIds(bool convertingOnly) const {
     std::vector<pid_t> pids;
     for (const auto& worker : m_workers) {
-        if (!busyOnly || worker->done)
+        if (!convertingOnly ||
+            (worker->done && worker->kind == WorkerProtocol::RequestKind::convert))
             pids.push_back(worker->pid);
     }
     return pids;

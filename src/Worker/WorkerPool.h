@@ -49,8 +49,8 @@ public:
     // Idle workers kept for later requests; more are ended when they finish.
     void setIdleLimit(int count) { m_idleLimit = count; }
 
-    // All workers, or those with a request in flight.
-    std::vector<pid_t> processIds(bool busyOnly = false) const;
+    // All workers, or those converting a file now.
+    std::vector<pid_t> processIds(bool convertingOnly = false) const;
     // The worker program: beside this one, in its libexec folder, where it
     // was installed, or where it was built. Empty when none is there.
     static std::filesystem::path executable();

@@ -120,18 +120,16 @@ private Q_SLOTS:
         if (fault == u"time")
             processor.setWorkerTimeFactor(1e-6);
         processor.enqueue(urls, snapshot(2000));
-        if (fault != u"time") {
+        if (fault != u"time") { // once a file converts
             QTRY_VERIFY_WITH_TIMEOUT(!processor.workerProcessIds(true).empty(), 30000);
             const pid_t worker = processor.workerProcessIds(true).front();
             // A worker just started confines itself before it reads its first file.
             QTRY_COMPARE(statusField(worker, "Seccomp"), QStringLiteral("2"));
             QCOMPARE(statusField(worker, "NoNewPrivs"), QStringLiteral("1"));
-            if (fault == u"SIGSEGV") {
-                QCOMPARE(::kill(worker, SIGSEGV), 0);
-            } else { // once a file converts; the ones only checked so far go no further
-                QTRY_VERIFY(std::any_of(
-                    processor.jobs().begin(), processor.jobs().end(),
-                    [](const JobItem* job) { return job->status() == JobStatus::running(); }));
+            if (fault == u"SIGSEGV") { // one converting now: its answer is far off
+                QTRY_VERIFY(!processor.workerProcessIds(true).empty());
+                QCOMPARE(::kill(processor.workerProcessIds(true).front(), SIGSEGV), 0);
+            } else { // the files only checked so far go no further
                 processor.stop(std::chrono::milliseconds(30000));
             }
         }

@@ -43,10 +43,6 @@ ImageProcessingOutcome failed(const QString& message, std::optional<std::int64_t
     return {sourceLongEdge, std::nullopt, std::nullopt, JobStatus::failed(message)};
 }
 
-QString unexpectedMessage() {
-    return text(QT_TRANSLATE_NOOP("ImagePipeline", "予期しないエラーが発生しました"));
-}
-
 QString messageOf(const std::exception& error) {
     if (const auto* localized = dynamic_cast<const LocalizedError*>(&error)) {
         const QString text = localized->errorDescription();
@@ -188,7 +184,7 @@ ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
     } catch (const std::exception& error) {
         return failed(messageOf(error), sourceLongEdge);
     } catch (...) {
-        return failed(unexpectedMessage(), sourceLongEdge);
+        return failed(unexpectedErrorDescription(), sourceLongEdge);
     }
 }
 

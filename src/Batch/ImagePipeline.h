@@ -62,7 +62,6 @@ ImageProcessingOutcome failed(const QString& message,
                               std::optional<std::int64_t> sourceLongEdge = std::nullopt);
 // The text a failed outcome carries for this exception.
 QString messageOf(const std::exception& error);
-QString unexpectedMessage();
 
 // Every stage in this process, one after the other: for tests, the fuzzer and
 // the benchmark. The batch runs the codec in worker processes instead.

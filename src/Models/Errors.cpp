@@ -5,6 +5,10 @@
 
 #include <cstring>
 
+QString unexpectedErrorDescription() {
+    return QCoreApplication::translate("ImagePipeline", "予期しないエラーが発生しました");
+}
+
 QString SystemError::errorDescription() const {
     char buffer[256];
     // GNU strerror_r: thread-safe, translated by the C library for the locale.

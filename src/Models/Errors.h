@@ -8,6 +8,9 @@
 // An error the pipeline can show as it stands: every failure below the
 // pipeline is one of these, carrying the text the user will read, in the
 // language of the installed translation tables.
+// For a failure that has no text of its own.
+QString unexpectedErrorDescription();
+
 class LocalizedError : public std::exception {
 public:
     virtual QString errorDescription() const = 0;

@@ -50,7 +50,7 @@ QString message(const Reply& reply) {
         return QCoreApplication::translate("WorkerProtocol",
                                            "画像を処理するプロセスを開始できませんでした");
     }
-    return QCoreApplication::translate("ImagePipeline", "予期しないエラーが発生しました");
+    return unexpectedErrorDescription();
 }
 
 bool send(int socket, const void* message, size_t size, std::span<const int> descriptors) {

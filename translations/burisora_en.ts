@@ -57,6 +57,14 @@
         <source>HEIC で書き出すには画像が大きすぎます</source>
         <translation>The image is too large to write as HEIC</translation>
     </message>
+    <message>
+        <source>元の画像のメタデータを読み取れませんでした</source>
+        <translation>The source&apos;s metadata could not be read</translation>
+    </message>
+    <message>
+        <source>メタデータを出力に書き込めませんでした</source>
+        <translation>The metadata could not be written into the output</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>

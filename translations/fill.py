@@ -122,9 +122,6 @@ ENGLISH = {
     "HEIC で書き出すには画像が大きすぎます": "The image is too large to write as HEIC",
     "元の画像のメタデータを読み取れませんでした": "The source's metadata could not be read",
     "メタデータを出力に書き込めませんでした": "The metadata could not be written into the output",
-    "画像の処理が異常終了しました": "Processing the image ended abnormally",
-    "画像の処理に時間がかかりすぎたため中止しました": "Processing the image took too long and was stopped",
-    "画像を処理するプロセスを開始できませんでした": "The process that handles the image could not be started",
     "使い方: burisora [ファイルまたはフォルダ...]\n"
     "画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと\n"
     "フォルダは一つのバッチとして処理されます。ウィンドウがすでに開いていれば、\n"

@@ -65,6 +65,14 @@
         <source>メタデータを出力に書き込めませんでした</source>
         <translation>The metadata could not be written into the output</translation>
     </message>
+    <message>
+        <source>画像データが壊れているか、途中で切れています</source>
+        <translation>The image data is damaged or incomplete</translation>
+    </message>
+    <message>
+        <source>この種類の画像には対応していません</source>
+        <translation>This kind of image is not supported</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>

@@ -65,6 +65,14 @@
         <source>メタデータを出力に書き込めませんでした</source>
         <translation>メタデータを出力に書き込めませんでした</translation>
     </message>
+    <message>
+        <source>画像データが壊れているか、途中で切れています</source>
+        <translation>画像データが壊れているか、途中で切れています</translation>
+    </message>
+    <message>
+        <source>この種類の画像には対応していません</source>
+        <translation>この種類の画像には対応していません</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>

@@ -121,6 +121,8 @@ ENGLISH = {
     "ファイル名が長すぎます": "The file name is too long",
     "HEIC で書き出すには画像が大きすぎます": "The image is too large to write as HEIC",
     "元の画像のメタデータを読み取れませんでした": "The source's metadata could not be read",
+    "画像データが壊れているか、途中で切れています": "The image data is damaged or incomplete",
+    "この種類の画像には対応していません": "This kind of image is not supported",
     "メタデータを出力に書き込めませんでした": "The metadata could not be written into the output",
     "使い方: burisora [ファイルまたはフォルダ...]\n"
     "画像を一括で縮小・再エンコードするウィンドウを開きます。指定したファイルと\n"

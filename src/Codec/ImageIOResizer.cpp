@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ImageIOResizer.h"
 
+#include "Codec/JpegIntegrity.h"
 #include "Codec/PlaneResampler.h"
 #include "Codec/ScaledJpegDecoder.h"
 #include "Models/Errors.h"
@@ -196,6 +197,25 @@ vips::VImage scaleToLongEdge(vips::VImage image, std::int64_t target) {
     return image;
 }
 
+// libvips' JPEG loader lets every warning but the end of the file through:
+// before it decodes, the data is checked for the damage it would paper over.
+void requireWholeJpeg(ByteSpan jpeg) {
+    switch (JpegIntegrity::check(jpeg)) {
+    case JpegIntegrity::Verdict::damaged:
+        throw ResizeError(ResizeError::damagedImageData);
+    case JpegIntegrity::Verdict::unsupported:
+        throw ResizeError(ResizeError::unsupportedKind);
+    case JpegIntegrity::Verdict::whole:
+    case JpegIntegrity::Verdict::unreadable: // libvips' own error follows
+        return;
+    }
+}
+
+bool tellsItsOwnStory(const ResizeError& error) {
+    return error.errorCase() == ResizeError::damagedImageData ||
+           error.errorCase() == ResizeError::unsupportedKind;
+}
+
 // Outputs up to this size are decoded into memory before anything is
 // written; larger ones are streamed from the decoder to the encoder.
 constexpr std::int64_t wholeImageBytes = 64 * 1024 * 1024;
@@ -254,6 +274,9 @@ FileConversion::SourceInfo inspect(ByteSpan source) {
         return result;
     } catch (const vips::VError&) {
         vips_error_clear();
+        if (opened.container == Container::jpeg &&
+            JpegIntegrity::check(source) == JpegIntegrity::Verdict::unsupported)
+            throw ResizeError(ResizeError::unsupportedKind);
         throw ResizeError(ResizeError::cannotReadProperties);
     }
 }
@@ -273,16 +296,20 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
             opened.container == Container::jpeg || opened.container == Container::webp;
         const int factor =
             shrinksOnLoad ? loadShrinkFactor(header.width(), header.height(), longEdgePx) : 1;
-        if (opened.container == Container::jpeg && longEdge > longEdgePx) {
-            // The size libvips gives after its own shrink-on-load, which drops
-            // a partial last pixel: the output does not depend on which
-            // decoder ran.
-            const auto [width, height] =
-                scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
-            if (auto decoded = ScaledJpegDecoder::decode(source, header, width, height))
+        // The size libvips gives after its own shrink-on-load, which drops a
+        // partial last pixel: the output does not depend on which decoder ran.
+        const auto [width, height] =
+            scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
+        // The fast decoder holds its planes and the result whole: larger
+        // outputs stream through libvips instead.
+        if (opened.container == Container::jpeg && longEdge > longEdgePx &&
+            std::int64_t(width) * height <= planeResamplerMaximumPixels) {
+            if (auto decoded = ScaledJpegDecoder::decode(source, header, factor, width, height))
                 image = decoded->autorot(); // in memory already, and smaller than the source
         }
         if (!image.get_image()) {
+            if (opened.container == Container::jpeg)
+                requireWholeJpeg(source);
             vips::VImage decoded = header;
             if (factor > 1) {
                 // Its own source: the header's load holds the first one's position.
@@ -311,7 +338,9 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
     } catch (const vips::VError&) {
         vips_error_clear();
         throw ResizeError(ResizeError::cannotCreateThumbnail);
-    } catch (const ResizeError&) {
+    } catch (const ResizeError& error) {
+        if (tellsItsOwnStory(error))
+            throw;
         throw ResizeError(ResizeError::cannotCreateThumbnail);
     }
 }

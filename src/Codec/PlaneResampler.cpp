@@ -120,15 +120,6 @@ void Plane::Free::operator()(std::uint8_t* p) const {
     std::free(p);
 }
 
-void Plane::replicateEdges(int realWidth, int realHeight) {
-    for (int y = 0; y < realHeight; ++y) {
-        std::uint8_t* line = row(y);
-        std::fill(line + realWidth, line + m_width, line[realWidth - 1]);
-    }
-    for (int y = realHeight; y < m_height; ++y)
-        std::copy_n(row(realHeight - 1), m_width, row(y));
-}
-
 namespace PlaneResampler {
 
 bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,

@@ -17,8 +17,6 @@ public:
     std::ptrdiff_t stride() const { return m_stride; }
     std::uint8_t* row(int y) { return m_data.get() + std::ptrdiff_t(y) * m_stride; }
     const std::uint8_t* row(int y) const { return m_data.get() + std::ptrdiff_t(y) * m_stride; }
-    // Repeats the last real column and row into the padding beyond them.
-    void replicateEdges(int realWidth, int realHeight);
 
 private:
     struct Free {

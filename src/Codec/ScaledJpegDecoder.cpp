@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ScaledJpegDecoder.h"
 
+#include "Codec/JpegIntegrity.h"
 #include "Codec/PlaneResampler.h"
+#include "Models/Errors.h"
 
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
+#include <csetjmp>
 #include <cstdint>
+#include <cstdio> // jpeglib.h needs FILE
 #include <memory>
 #include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -16,93 +23,143 @@ struct HandleFree {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
 
-// The smallest M/8 whose decoded long edge still reaches the target; 8/8
-// when the image is to be enlarged.
-tjscalingfactor scaleFor(int longEdge, int targetLongEdge) {
-    for (int m = 1; m < 8; ++m) {
-        if (TJSCALED(longEdge, (tjscalingfactor{m, 8})) >= targetLongEdge)
-            return {m, 8};
-    }
-    return {8, 8};
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf exit;
+    bool damaged = false;
+};
+
+[[noreturn]] void leave(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->exit, 1);
 }
 
-std::vector<Plane> planesFor(int width, int height, int subsampling) {
-    std::vector<Plane> planes;
-    const int count = subsampling == TJSAMP_GRAY ? 1 : 3;
-    for (int c = 0; c < count; ++c)
-        planes.emplace_back(tjPlaneWidth(c, width, subsampling),
-                            tjPlaneHeight(c, height, subsampling));
-    return planes;
+void stopAtDamage(j_common_ptr info, int level) {
+    auto* errors = reinterpret_cast<ErrorManager*>(info->err);
+    if (level < 0 && JpegIntegrity::isDamage(info->err->msg_code)) {
+        errors->damaged = true;
+        std::longjmp(errors->exit, 1);
+    }
+}
+
+struct Decompressor {
+    jpeg_decompress_struct info{};
+    ErrorManager errors;
+    ~Decompressor() { jpeg_destroy_decompress(&info); }
+};
+
+enum class Outcome { decoded, unsuitable, damaged };
+
+struct DecodedPlane {
+    Plane plane;
+    double width; // the image's share of it, in its own samples
+    double height;
+};
+
+// libjpeg's error exit jumps back here: nothing between the jump and its
+// target may need a destructor, so the planes live in the caller.
+Outcome decodePlanes(Decompressor& decompressor, ByteSpan jpeg, const vips::VImage& header,
+                     int shrink, std::vector<DecodedPlane>& planes) {
+    jpeg_decompress_struct& info = decompressor.info;
+    info.err = jpeg_std_error(&decompressor.errors.pub);
+    decompressor.errors.pub.error_exit = leave;
+    decompressor.errors.pub.emit_message = stopAtDamage;
+    if (setjmp(decompressor.errors.exit))
+        return decompressor.errors.damaged ? Outcome::damaged : Outcome::unsuitable;
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    const bool colour = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3;
+    const bool grey = info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1;
+    if ((!colour && !grey) || int(info.image_width) != header.width() ||
+        int(info.image_height) != header.height())
+        return Outcome::unsuitable;
+    // Each component as its inverse DCT leaves it: no upsampling, no colour
+    // conversion. When shrinking, libjpeg runs the chroma blocks' inverse DCT
+    // at twice the luma's scale, so 4:2:0 chroma comes out at full resolution.
+    info.raw_data_out = TRUE;
+    info.scale_num = 1;
+    info.scale_denom = unsigned(shrink);
+    info.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&info);
+
+    const int iMCURows = int(info.total_iMCU_rows);
+    std::array<JSAMPARRAY, 3> rows{}; // per component: its rows of one iMCU row
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        const int size = component.DCT_scaled_size;
+        const int rowsPerIMCU = component.v_samp_factor * size;
+        planes.push_back({Plane(int(component.width_in_blocks) * size, iMCURows * rowsPerIMCU),
+                          double(info.image_width) * component.h_samp_factor * size /
+                              (info.max_h_samp_factor * DCTSIZE),
+                          double(info.image_height) * component.v_samp_factor * size /
+                              (info.max_v_samp_factor * DCTSIZE)});
+        rows[size_t(c)] = static_cast<JSAMPARRAY>((*info.mem->alloc_small)(
+            reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, sizeof(JSAMPROW) * rowsPerIMCU));
+    }
+    const auto lines = JDIMENSION(info.max_v_samp_factor * info.min_DCT_scaled_size);
+    for (int iMCURow = 0; info.output_scanline < info.output_height; ++iMCURow) {
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            const int rowsPerIMCU = component.v_samp_factor * component.DCT_scaled_size;
+            for (int y = 0; y < rowsPerIMCU; ++y)
+                rows[size_t(c)][y] = planes[size_t(c)].plane.row(iMCURow * rowsPerIMCU + y);
+        }
+        if (jpeg_read_raw_data(&info, rows.data(), lines) == 0)
+            return Outcome::unsuitable;
+    }
+    jpeg_finish_decompress(&info);
+    return Outcome::decoded;
 }
 
 } // namespace
 
 namespace ScaledJpegDecoder {
 
-std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int width,
+std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int shrink, int width,
                                    int height) {
-    const std::unique_ptr<void, HandleFree> handle(tjInitDecompress());
-    if (!handle || width < 1 || height < 1)
+    if (width < 1 || height < 1 || (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8))
         return std::nullopt;
-    int sourceWidth = 0;
-    int sourceHeight = 0;
-    int subsampling = 0;
-    int colourspace = 0;
-    if (tjDecompressHeader3(handle.get(), jpeg.data(), jpeg.size(), &sourceWidth, &sourceHeight,
-                            &subsampling, &colourspace) != 0 ||
-        sourceWidth != header.width() || sourceHeight != header.height() ||
-        (colourspace != TJCS_YCbCr && colourspace != TJCS_GRAY))
-        return std::nullopt;
-
-    const tjscalingfactor scale =
-        scaleFor(std::max(sourceWidth, sourceHeight), std::max(width, height));
-    const int decodedWidth = TJSCALED(sourceWidth, scale);
-    const int decodedHeight = TJSCALED(sourceHeight, scale);
-    std::vector<Plane> decoded = planesFor(decodedWidth, decodedHeight, subsampling);
-    std::vector<unsigned char*> decodedRows;
-    std::vector<int> decodedStrides;
-    for (Plane& plane : decoded) {
-        decodedRows.push_back(plane.row(0));
-        decodedStrides.push_back(int(plane.stride()));
+    std::vector<DecodedPlane> decoded;
+    {
+        Decompressor decompressor;
+        switch (decodePlanes(decompressor, jpeg, header, shrink, decoded)) {
+        case Outcome::decoded:
+            break;
+        case Outcome::unsuitable:
+            return std::nullopt;
+        case Outcome::damaged:
+            throw ResizeError(ResizeError::damagedImageData);
+        }
     }
-    if (tjDecompressToYUVPlanes(handle.get(), jpeg.data(), jpeg.size(), decodedRows.data(),
-                                decodedWidth, decodedStrides.data(), decodedHeight, 0) != 0)
-        return std::nullopt;
 
-    // A chroma plane covers whole luma blocks, a little beyond the image's
-    // edge when its size is odd: of the decoded plane, the share that maps
-    // onto the target plane is the target plane's size in decoded pixels.
-    std::vector<Plane> scaled = planesFor(width, height, subsampling);
-    for (size_t c = 0; c < scaled.size(); ++c) {
-        const bool luma = c == 0;
-        const int targetWidth = luma ? width : scaled[c].width();
-        const int targetHeight = luma ? height : scaled[c].height();
-        const double fromWidth =
-            luma ? decodedWidth : double(targetWidth) * decodedWidth / double(width);
-        const double fromHeight =
-            luma ? decodedHeight : double(targetHeight) * decodedHeight / double(height);
-        if (!PlaneResampler::resample(decoded[c], fromWidth, fromHeight, scaled[c], targetWidth,
-                                      targetHeight))
+    // Every plane straight to the output's full size: chroma that is still
+    // subsampled is interpolated here rather than replicated.
+    const int bands = int(decoded.size());
+    std::vector<Plane> scaled;
+    for (const DecodedPlane& from : decoded) {
+        scaled.emplace_back(width, height);
+        if (!PlaneResampler::resample(from.plane, from.width, from.height, scaled.back(), width,
+                                      height))
             return std::nullopt;
     }
     decoded.clear();
-    scaled[0].replicateEdges(width, height);
 
-    const int bands = subsampling == TJSAMP_GRAY ? 1 : 3;
     const vips::VImage image = PlaneResampler::memoryImage(width, height, bands);
     unsigned char* pixels = VIPS_IMAGE_ADDR(image.get_image(), 0, 0);
     if (bands == 1) {
         for (int y = 0; y < height; ++y)
             std::copy_n(scaled[0].row(y), width, pixels + size_t(y) * size_t(width));
     } else {
+        // TurboJPEG's colour conversion: libjpeg's own, vectorised.
+        const std::unique_ptr<void, HandleFree> handle(tjInitDecompress());
         std::vector<const unsigned char*> rows;
         std::vector<int> strides;
         for (Plane& plane : scaled) {
             rows.push_back(plane.row(0));
             strides.push_back(int(plane.stride()));
         }
-        if (tjDecodeYUVPlanes(handle.get(), rows.data(), strides.data(), subsampling, pixels, width,
-                              width * 3, height, TJPF_RGB, 0) != 0)
+        if (!handle || tjDecodeYUVPlanes(handle.get(), rows.data(), strides.data(), TJSAMP_444,
+                                         pixels, width, width * 3, height, TJPF_RGB, 0) != 0)
             return std::nullopt;
     }
     return PlaneResampler::withMetadataOf(image, header);

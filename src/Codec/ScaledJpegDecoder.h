@@ -7,18 +7,20 @@
 
 #include <optional>
 
-// JPEG decoding for downscaling: libjpeg-turbo's DCT scaling at the smallest
-// M/8 that keeps the long edge at or above the target, so 4032 px decode to
-// 1512 rather than libvips' 2016; the luma and chroma planes are resampled as
-// they come out of the decoder, before any colour conversion, and only then
-// converted to RGB at the target size.
+// JPEG decoding for downscaling: libjpeg's DCT scaling at the same 1/2, 1/4
+// or 1/8 as libvips' shrink-on-load, with the chroma blocks' inverse DCT at
+// twice the luma's scale so that chroma comes out at full resolution rather
+// than upsampled. Luma and chroma planes are resampled to the target size
+// before any colour conversion, and only then converted to RGB.
 namespace ScaledJpegDecoder {
 
-// The image of the JPEG file `jpeg`, scaled to exactly `width` x
-// `height` (stored orientation), with `header`'s interpretation, resolution
-// and metadata. Empty when the file is one for libvips' own decoder: CMYK or
-// RGB-coded, or anything the decoder warns about.
-std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int width,
+// The image of the JPEG file `jpeg` decoded at 1/`shrink` and scaled to
+// exactly `width` x `height` (stored orientation), with `header`'s
+// interpretation, resolution and metadata. Empty when the file is one for
+// libvips' own decoder: CMYK or RGB-coded, or one libjpeg refuses. Throws
+// ResizeError::damagedImageData when libjpeg finds the image data cut short
+// or desynchronised.
+std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int shrink, int width,
                                    int height);
 
 } // namespace ScaledJpegDecoder

@@ -23,8 +23,14 @@ QString ResizeError::errorDescription() const {
         return QCoreApplication::translate("Errors", "画像のメタデータを読み取れませんでした");
     case cannotCreateThumbnail:
         return QCoreApplication::translate("Errors", "リサイズに失敗しました");
+    case damagedImageData:
+        return QCoreApplication::translate("Errors",
+                                           "画像データが壊れているか、途中で切れています");
+    case unsupportedKind:
+        return QCoreApplication::translate("Errors", "この種類の画像には対応していません");
     }
-    Q_UNREACHABLE();
+    // A case number from a worker that is not one of ours.
+    return unexpectedErrorDescription();
 }
 
 QString EncoderError::errorDescription() const {
@@ -40,7 +46,7 @@ QString EncoderError::errorDescription() const {
     case metadataNotWritten:
         return QCoreApplication::translate("Errors", "メタデータを出力に書き込めませんでした");
     }
-    Q_UNREACHABLE();
+    return unexpectedErrorDescription();
 }
 
 QString OutputPathError::errorDescription() const {

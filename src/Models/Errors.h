@@ -31,7 +31,13 @@ private:
 
 class ResizeError : public LocalizedError {
 public:
-    enum Case { cannotOpenSource, cannotReadProperties, cannotCreateThumbnail };
+    enum Case {
+        cannotOpenSource,
+        cannotReadProperties,
+        cannotCreateThumbnail,
+        damagedImageData, // cut short or desynchronised: the decoder would make up the rest
+        unsupportedKind,  // a variant of a known type that our decoders are not built for
+    };
     explicit ResizeError(Case errorCase) : m_case(errorCase) {}
     Case errorCase() const { return m_case; }
     QString errorDescription() const override;

@@ -101,7 +101,9 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     file.conversion.type = outputTypeFor(working, settings);
     file.conversion.quality = settings.jpegQuality;
     file.conversion.preserveExif = settings.preserveExif;
-    file.estimatedMemory = ImageIOResizer::estimatedMemory(source, file.conversion.targetLongEdge);
+    file.estimatedMemory = ImageIOResizer::estimatedMemory(
+        source, file.conversion.targetLongEdge,
+        file.conversion.type == OutputType::tiff && file.conversion.preserveExif);
     return file;
 }
 

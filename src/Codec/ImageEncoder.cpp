@@ -292,8 +292,8 @@ void encodeHeic(vips::VImage image, int fd, double quality, const SourceMetadata
 void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd, OutputType type,
               double quality, bool preserveExif) {
     const vips::VImage image = pixelsOnly(pixels);
-    const auto policy = [&](const QByteArray& encoded) {
-        return Metadata::applied(encoded, type, metadata, preserveExif, image.width(),
+    const auto policy = [&](QByteArray encoded) { // its one holder: a TIFF is the whole image
+        return Metadata::applied(std::move(encoded), type, metadata, preserveExif, image.width(),
                                  image.height());
     };
     // JPEG and PNG stream to the file; the policy rewrites only their header.

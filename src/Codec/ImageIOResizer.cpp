@@ -345,7 +345,8 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
     }
 }
 
-std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx) {
+std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
+                             bool holdsEncodedOutput) {
     constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
     const std::int64_t longEdge = std::max<std::int64_t>(1, std::max(source.width, source.height));
     const double scale = double(longEdgePx) / double(longEdge);
@@ -354,7 +355,9 @@ std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int6
     // counting it for all keeps the estimate on the safe side.
     const std::int64_t pixels = source.width * source.height * bytesPerPixel;
     const std::int64_t output = std::int64_t(double(pixels) * scale * scale);
-    return pixels + std::min(output, wholeImageBytes) + workingSet;
+    // Two copies of the encoded file, each about the uncompressed size at most.
+    const std::int64_t encoded = holdsEncodedOutput ? 2 * output : 0;
+    return pixels + std::min(output, wholeImageBytes) + encoded + workingSet;
 }
 
 } // namespace ImageIOResizer

@@ -397,11 +397,17 @@ QByteArray rewritten(QByteArray encoded, OutputType type, const SourceMetadata& 
             image->setComment(source.comment.toStdString());
     }
     image->writeMetadata();
+    // A TIFF is the whole image: it is held once by Exiv2 and once here,
+    // never more. Exiv2 either edited `encoded` in place or wrote a copy.
     Exiv2::BasicIo& io = image->io();
     io.open();
-    const Exiv2::DataBuf result = io.read(ExivSize(io.size()));
+    const Exiv2::byte* result = io.mmap();
+    const bool inPlace = result >= data(encoded) && result < data(encoded) + encoded.size();
+    if (!inPlace)
+        encoded = QByteArray();
+    QByteArray written(reinterpret_cast<const char*>(result), qsizetype(io.size()));
+    io.munmap();
     io.close();
-    QByteArray written = bytes(result);
     if (split)
         written = MetadataEdits::jpegWithSegments(
             written, MetadataEdits::jpegXmpSegments(split->standard, split->extended, split->guid));
@@ -462,7 +468,7 @@ QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& so
             return withPngChunks(encoded, source, preserve, width, height);
         case OutputType::jpeg:
         case OutputType::tiff:
-            return rewritten(encoded, type, source, preserve, width, height);
+            return rewritten(std::move(encoded), type, source, preserve, width, height);
         case OutputType::heic: // its metadata are items of the container: payloads()
             return encoded;
         }

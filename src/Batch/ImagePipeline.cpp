@@ -40,7 +40,7 @@ OutputType outputTypeFor(const std::filesystem::path& working,
 namespace ImagePipeline {
 
 ImageProcessingOutcome failed(const QString& message, std::optional<std::int64_t> sourceLongEdge) {
-    return {sourceLongEdge, std::nullopt, std::nullopt, JobStatus::failed(message)};
+    return {sourceLongEdge, std::nullopt, std::nullopt, JobStatus::failed(message), {}, {}};
 }
 
 QString messageOf(const std::exception& error) {
@@ -60,9 +60,13 @@ OpenedSource open(const std::filesystem::path& sourceURL) {
         if (::lstat(source.working.c_str(), &info) != 0)
             return ended(failed(SystemError(errno).errorDescription()));
         if (!S_ISREG(info.st_mode))
-            return ended({std::nullopt, std::nullopt, std::nullopt,
+            return ended({std::nullopt,
+                          std::nullopt,
+                          std::nullopt,
                           JobStatus::skipped(text(
-                              QT_TRANSLATE_NOOP("ImagePipeline", "通常ファイルではありません")))});
+                              QT_TRANSLATE_NOOP("ImagePipeline", "通常ファイルではありません"))),
+                          {},
+                          {}});
         if (::access(source.working.c_str(), R_OK) != 0)
             return ended(failed(
                 text(QT_TRANSLATE_NOOP("ImagePipeline", "ファイルの読み取り権限がありません"))));
@@ -74,6 +78,7 @@ OpenedSource open(const std::filesystem::path& sourceURL) {
             !S_ISREG(info.st_mode))
             return ended(failed(ResizeError(ResizeError::cannotOpenSource).errorDescription()));
         source.permissions = info.st_mode & 0666;
+        source.bytes = info.st_size;
         return source;
     } catch (const std::exception& error) {
         return ended(failed(messageOf(error)));
@@ -87,11 +92,15 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     const std::int64_t h = source.height;
     file.sourceLongEdge = std::max(w, h);
     if (!ImageIOResizer::withinSizeLimits(w, h)) {
-        file.outcome = {file.sourceLongEdge, std::nullopt, std::nullopt,
+        file.outcome = {file.sourceLongEdge,
+                        std::nullopt,
+                        std::nullopt,
                         JobStatus::skipped(
                             text(QT_TRANSLATE_NOOP("ImagePipeline", "画像が大きすぎます (%1x%2)"))
                                 .arg(w)
-                                .arg(h))};
+                                .arg(h)),
+                        {},
+                        {}};
         return file;
     }
     file.sourcePixels = w * h;
@@ -128,7 +137,13 @@ ClaimedOutput claimOutput(const OpenedSource& source, const ResizeSettingsSnapsh
     return output;
 }
 
-void place(ClaimedOutput& output) {
+std::int64_t place(ClaimedOutput& output) {
+    struct stat written {};
+    if (::fstat(output.file.get(), &written) != 0) {
+        const int error = errno;
+        discard(output);
+        throw SystemError(error);
+    }
     if (output.temporary.empty()) {
         // Named for a moment under a hidden name, then over the placeholder.
         output.temporary = OutputClaims::temporaryNameIn(output.path.parent_path());
@@ -147,6 +162,7 @@ void place(ClaimedOutput& output) {
     }
     output.temporary.clear();
     output.path.clear();
+    return written.st_size;
 }
 
 void discard(ClaimedOutput& output) {
@@ -181,8 +197,9 @@ ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
             discard(output);
             throw;
         }
-        place(output);
-        return {sourceLongEdge, outputLongEdge, path, JobStatus::succeeded()};
+        const std::int64_t outputBytes = place(output);
+        return {sourceLongEdge,         outputLongEdge, path,
+                JobStatus::succeeded(), source.bytes,   outputBytes};
     } catch (const std::exception& error) {
         return failed(messageOf(error), sourceLongEdge);
     } catch (...) {

@@ -26,6 +26,7 @@ struct OpenedSource {
     std::filesystem::path working; // every link resolved
     FileDescriptor descriptor;
     unsigned permissions = 0644; // of the source: its output gets no more
+    std::int64_t bytes = 0;
 };
 OpenedSource open(const std::filesystem::path& sourceURL);
 
@@ -52,9 +53,9 @@ struct ClaimedOutput {
     std::filesystem::path temporary; // only where no unnamed file could be made
 };
 ClaimedOutput claimOutput(const OpenedSource& source, const ResizeSettingsSnapshot& settings);
-// The written file takes the placeholder's name. Throws SystemError; the
-// output is then discarded.
-void place(ClaimedOutput& output);
+// The written file takes the placeholder's name; returns its size in bytes.
+// Throws SystemError; the output is then discarded.
+std::int64_t place(ClaimedOutput& output);
 // Removes the placeholder and any temporary file.
 void discard(ClaimedOutput& output);
 

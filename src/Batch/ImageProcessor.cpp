@@ -316,9 +316,10 @@ void ImageProcessor::converted(const std::shared_ptr<File>& file, const WorkerPo
             }
             try {
                 const std::filesystem::path path = f.output.path;
-                ImagePipeline::place(f.output);
-                f.outcome = ImageProcessingOutcome{f.checked.sourceLongEdge, f.outputLongEdge, path,
-                                                   JobStatus::succeeded()};
+                const std::int64_t outputBytes = ImagePipeline::place(f.output);
+                f.outcome =
+                    ImageProcessingOutcome{f.checked.sourceLongEdge, f.outputLongEdge, path,
+                                           JobStatus::succeeded(),   f.source.bytes,   outputBytes};
             } catch (const std::exception& error) {
                 f.outcome = ImagePipeline::failed(ImagePipeline::messageOf(error),
                                                   f.checked.sourceLongEdge);
@@ -391,6 +392,8 @@ void ImageProcessor::apply(const ImageProcessingResult& result) {
     const ImageProcessingOutcome& outcome = result.outcome;
     item->setSourcePixelLongEdge(outcome.sourcePixelLongEdge);
     item->setOutputPixelLongEdge(outcome.outputPixelLongEdge);
+    item->setSourceBytes(outcome.sourceBytes);
+    item->setOutputBytes(outcome.outputBytes);
     item->setOutputURL(outcome.outputURL);
     item->setStatus(outcome.status);
     Q_EMIT jobFinished(item);

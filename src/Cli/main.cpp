@@ -65,6 +65,10 @@ QString jsonLine(const JobItem& job) {
         object.insert(QStringLiteral("sourcePixelLongEdge"), qint64(*job.sourcePixelLongEdge()));
     if (job.outputPixelLongEdge())
         object.insert(QStringLiteral("outputPixelLongEdge"), qint64(*job.outputPixelLongEdge()));
+    if (job.sourceBytes())
+        object.insert(QStringLiteral("sourceBytes"), qint64(*job.sourceBytes()));
+    if (job.outputBytes())
+        object.insert(QStringLiteral("outputBytes"), qint64(*job.outputBytes()));
     if (job.status().kind() == JobStatus::Kind::skipped)
         object.insert(QStringLiteral("reason"), job.status().text());
     if (job.status().kind() == JobStatus::Kind::failed)

@@ -36,3 +36,13 @@ void JobItem::setOutputPixelLongEdge(std::optional<std::int64_t> value) {
     if (store(m_outputPixelLongEdge, value))
         Q_EMIT outputPixelLongEdgeChanged();
 }
+
+void JobItem::setSourceBytes(std::optional<std::int64_t> value) {
+    if (store(m_sourceBytes, value))
+        Q_EMIT sourceBytesChanged();
+}
+
+void JobItem::setOutputBytes(std::optional<std::int64_t> value) {
+    if (store(m_outputBytes, value))
+        Q_EMIT outputBytesChanged();
+}

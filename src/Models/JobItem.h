@@ -28,17 +28,24 @@ public:
     const std::optional<Path>& outputURL() const { return m_outputURL; }
     std::optional<std::int64_t> sourcePixelLongEdge() const { return m_sourcePixelLongEdge; }
     std::optional<std::int64_t> outputPixelLongEdge() const { return m_outputPixelLongEdge; }
+    // File sizes in bytes, known once an output is written.
+    std::optional<std::int64_t> sourceBytes() const { return m_sourceBytes; }
+    std::optional<std::int64_t> outputBytes() const { return m_outputBytes; }
 
     void setStatus(const JobStatus& status);
     void setOutputURL(const std::optional<Path>& url);
     void setSourcePixelLongEdge(std::optional<std::int64_t> value);
     void setOutputPixelLongEdge(std::optional<std::int64_t> value);
+    void setSourceBytes(std::optional<std::int64_t> value);
+    void setOutputBytes(std::optional<std::int64_t> value);
 
 Q_SIGNALS:
     void statusChanged();
     void outputURLChanged();
     void sourcePixelLongEdgeChanged();
     void outputPixelLongEdgeChanged();
+    void sourceBytesChanged();
+    void outputBytesChanged();
 
 private:
     const QUuid m_id;
@@ -47,4 +54,6 @@ private:
     std::optional<Path> m_outputURL;
     std::optional<std::int64_t> m_sourcePixelLongEdge;
     std::optional<std::int64_t> m_outputPixelLongEdge;
+    std::optional<std::int64_t> m_sourceBytes;
+    std::optional<std::int64_t> m_outputBytes;
 };

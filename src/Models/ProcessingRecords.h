@@ -21,6 +21,9 @@ struct ImageProcessingOutcome {
     std::optional<std::int64_t> outputPixelLongEdge;
     std::optional<std::filesystem::path> outputURL;
     JobStatus status = JobStatus::failed({});
+    // Of a written output, and of its source as it was read.
+    std::optional<std::int64_t> sourceBytes;
+    std::optional<std::int64_t> outputBytes;
 };
 
 struct ImageProcessingResult {

@@ -9,10 +9,14 @@
 #include "Views/Style.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
 #include <QListView>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -68,6 +72,8 @@ class JobListViewTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { initialize(); }
 
+    // What a row shows, what a screen reader says of it, and what dragging
+    // or copying it carries: its output file, only when one was written.
     void roles_data() {
         QTest::addColumn<JobStatus>("status");
         QTest::addColumn<qint64>("sourceEdge"); // -1: absent
@@ -75,17 +81,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("expected"); // null: no second line
         QTest::addColumn<bool>("revealable");
+        QTest::addColumn<QString>("spoken");
         const auto row = [](const char* tag, const JobStatus& status, qint64 source, qint64 out,
-                            const QString& output, const QString& expected, bool revealable) {
-            QTest::newRow(tag) << status << source << out << output << expected << revealable;
+                            const QString& output, const QString& expected, bool revealable,
+                            const QString& spoken) {
+            QTest::newRow(tag) << status << source << out << output << expected << revealable
+                               << QStringLiteral("IMG_0001.JPG、") + spoken;
         };
-        // With both sizes known: the window's drop test.
         const QString japanese = QStringLiteral("/photos/Resized/写真 1.jpg");
-        row("succeeded, sizes unknown", JobStatus::succeeded(), 4032, -1, japanese, japanese, true);
-        row("succeeded, nothing known", JobStatus::succeeded(), -1, -1, {}, {}, false);
-        // Only a success reveals; the list's reveal test holds a failure with an output.
+        row("pending", JobStatus::pending(), -1, -1, {}, QStringLiteral("待機中"), false,
+            QStringLiteral("未処理"));
+        row("running", JobStatus::running(), -1, -1, {}, QStringLiteral("処理中…"), false,
+            QStringLiteral("処理中"));
+        row("succeeded", JobStatus::succeeded(), 4032, 1280, japanese,
+            QStringLiteral("4032px → 1280px"), true, QStringLiteral("完了、4032px → 1280px"));
+        row("succeeded, sizes unknown", JobStatus::succeeded(), 4032, -1, japanese, japanese, true,
+            QStringLiteral("完了、") + japanese);
+        row("succeeded, nothing known", JobStatus::succeeded(), -1, -1, {}, {}, false,
+            QStringLiteral("完了"));
+        // Only a success reveals or drags.
         row("skipped, output left over", JobStatus::skipped(QStringLiteral("大きすぎ")), 90000, -1,
-            QStringLiteral("/o/a.jpg"), QStringLiteral("大きすぎ"), false);
+            QStringLiteral("/o/a.jpg"), QStringLiteral("大きすぎ"), false,
+            QStringLiteral("スキップ、大きすぎ"));
+        row("failed", JobStatus::failed(QStringLiteral("壊れています")), -1, -1, {},
+            QStringLiteral("壊れています"), false, QStringLiteral("失敗、壊れています"));
     }
 
     void roles() {
@@ -95,6 +114,7 @@ private Q_SLOTS:
         QFETCH(QString, output);
         QFETCH(QString, expected);
         QFETCH(bool, revealable);
+        QFETCH(QString, spoken);
 
         const auto processor = listed(1, "IMG_0001.JPG");
         JobItem* job = processor->jobs().first();
@@ -112,6 +132,19 @@ private Q_SLOTS:
         QCOMPARE(index.data(JobListModel::DetailLineRole).toString().isNull(), expected.isNull());
         QCOMPARE(index.data(JobListModel::OutputPathRole).toByteArray(),
                  revealable ? output.toUtf8() : QByteArray());
+
+        JobListView view(&model, {}, {});
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.listView());
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("処理結果"));
+        QCOMPARE(list->child(0)->text(QAccessible::Name), spoken);
+
+        QCOMPARE(model.flags(index).testFlag(Qt::ItemIsDragEnabled), revealable);
+        const std::unique_ptr<QMimeData> dragged(model.mimeData({index}));
+        QCOMPARE(dragged != nullptr, revealable);
+        if (revealable) {
+            QCOMPARE(model.mimeTypes(), QStringList{QStringLiteral("text/uri-list")});
+            QCOMPARE(dragged->urls(), QList<QUrl>{QUrl::fromLocalFile(output)});
+        }
     }
 
     // Rows follow the processor's appends and removals; the outcome counts
@@ -212,10 +245,35 @@ private Q_SLOTS:
         QCOMPARE(revealed.size(), 1);
         QCOMPARE(revealed[0][0].value<fs::path>(), written);
 
+        // By keyboard: the list takes focus, arrows select, Enter reveals the
+        // selected output and Ctrl+C copies it as a file.
+        QSignalSpy revealedByKey(&view, &JobListView::revealRequested);
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        list->setFocus();
+        QVERIFY(list->hasFocus());
+        for (const auto key : {Qt::Key_Down, Qt::Key_Return, Qt::Key_Up, Qt::Key_Return})
+            QTest::keyClick(list, key);
+        QCOMPARE(revealedByKey.size(), 1); // the failure's row has nothing to reveal
+        QCOMPARE(revealedByKey[0][0].value<fs::path>(), written);
+        QCOMPARE(list->selectionModel()->selectedRows(), QModelIndexList{model.index(0)});
+        QTest::keySequence(list, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->urls(),
+                 QList<QUrl>{FileURLs::fileURL(written)});
+
         QCOMPARE(clearCompleted->text(), QStringLiteral("完了をクリア"));
         QCOMPARE(clearAll->text(), QStringLiteral("全クリア"));
+        auto* stop = view.findChild<QToolButton*>(QStringLiteral("stop"));
+        QSignalSpy stopRequested(&view, &JobListView::stopRequested);
         for (const bool processing : {true, false}) {
             view.setIsProcessing(processing);
+            // Stop only while processing, and once.
+            QCOMPARE(stop->isVisible(), processing);
+            QCOMPARE(stop->text(), QStringLiteral("停止"));
+            if (processing)
+                QTest::mouseClick(stop, Qt::LeftButton);
+            QCOMPARE(stop->isEnabled(), !processing);
+            QCOMPARE(stopRequested.size(), 1);
             QVERIFY(clearCompleted->isEnabled());
             QCOMPARE(clearAll->isEnabled(), !processing);
             QCOMPARE(clearAll->toolTip(), processing
@@ -244,7 +302,7 @@ private Q_SLOTS:
             {"clock", Symbol::clock},
             {"checkmark-circle-fill", Symbol::checkmarkCircleFill},
             {"minus-circle", Symbol::minusCircle},
-            {"xmark-circle-fill", Symbol::xmarkCircleFill},
+            {"exclamationmark-triangle-fill", Symbol::exclamationTriangleFill},
             {"magnifyingglass", Symbol::magnifyingGlass},
         };
         for (const auto& [name, symbol] : symbols)

@@ -65,7 +65,8 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     quit->setMenuRole(QAction::QuitRole);
 
     m_helpMenu = m_window->menuBar()->addMenu(tr("ヘルプ(&H)"));
-    m_aboutAction = m_helpMenu->addAction(tr("ブリソラについて(&A)"), this, &KorrinMacApp::showAbout);
+    m_aboutAction =
+        m_helpMenu->addAction(tr("ブリソラについて(&A)"), this, &KorrinMacApp::showAbout);
     m_aboutAction->setMenuRole(QAction::AboutRole);
     // Directly after About: the update check, when the build configures it.
     if (m_updaterController) {
@@ -191,8 +192,8 @@ bool KorrinMacApp::askToStopAndQuit() {
     QMessageBox box(QMessageBox::Question, tr("ブリソラ"), tr("処理中です。停止して終了しますか？"),
                     QMessageBox::NoButton, m_window.get());
     box.setObjectName(QStringLiteral("quitWhileProcessing"));
-    box.setInformativeText(
-        tr("変換中のファイルは書き終えてから終了します。まだ始まっていないファイルは処理されません。"));
+    box.setInformativeText(tr("変換中のファイルは書き終えてから終了します。まだ始まっていないファイ"
+                              "ルは処理されません。"));
     QPushButton* quit = box.addButton(tr("停止して終了"), QMessageBox::DestructiveRole);
     quit->setObjectName(QStringLiteral("stopAndQuit"));
     QPushButton* keep = box.addButton(tr("処理を続ける"), QMessageBox::RejectRole);

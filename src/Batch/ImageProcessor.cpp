@@ -441,7 +441,8 @@ void ImageProcessor::apply(const ImageProcessingResult& result) {
 bool ImageProcessor::moveOutputToTrash(JobItem* job) {
     if (!m_jobs.contains(job) || job->status() != JobStatus::succeeded() || !job->outputURL())
         return false;
-    if (!QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(job->outputURL()->native()))))
+    if (!QFile::moveToTrash(
+            QFile::decodeName(QByteArray::fromStdString(job->outputURL()->native()))))
         return false;
     job->setOutputURL(std::nullopt);
     return true;

@@ -142,8 +142,8 @@ void JobListModel::jobChanged(JobItem* job) {
     const JobStatus::Kind kind = job->status().kind();
     const bool countsMove = kind != entry.kind;
     if (countsMove) {
-        if (job->status().isCompleted() && (entry.kind == JobStatus::Kind::pending ||
-                                            entry.kind == JobStatus::Kind::running))
+        if (job->status().isCompleted() &&
+            (entry.kind == JobStatus::Kind::pending || entry.kind == JobStatus::Kind::running))
             ++m_finished;
         m_counts.add(entry.kind, -1);
         entry.kind = kind;

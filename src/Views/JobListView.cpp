@@ -8,15 +8,15 @@
 
 #include <QClipboard>
 #include <QEvent>
+#include <QFrame>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QFrame>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QListView>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTimer>

@@ -93,8 +93,8 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                                     Style::secondary(palette), iconSize, dpr));
         break;
     case JobStatus::Kind::failed:
-        painter->drawPixmap(
-            iconRect, Style::tinted(Style::Symbol::exclamationTriangleFill, Style::red(), iconSize, dpr));
+        painter->drawPixmap(iconRect, Style::tinted(Style::Symbol::exclamationTriangleFill,
+                                                    Style::red(), iconSize, dpr));
         break;
     }
 

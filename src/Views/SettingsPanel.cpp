@@ -358,7 +358,7 @@ void SettingsPanel::retranslate() {
     m_skipUpscaleTitle->setText(tr("拡大しない"));
     m_skipUpscaleCaption->setText(tr("元画像が小さい場合はリサイズせず再エンコードのみ"));
     for (auto [field, header, fieldHint] : {std::tuple(m_prefix, m_prefixHeader, m_prefixHint),
-                                           std::tuple(m_folder, m_folderHeader, m_folderHint)}) {
+                                            std::tuple(m_folder, m_folderHeader, m_folderHint)}) {
         field->setAccessibleName(header->text());
         field->setAccessibleDescription(fieldHint->text());
     }

@@ -40,8 +40,7 @@ double luminance(const QColor& c) {
     const auto channel = [](float v) {
         return v <= 0.04045f ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
     };
-    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-           0.0722 * channel(c.blueF());
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
 }
 
 // The window's text colour faded to `alpha`, or less faded where that is
@@ -52,9 +51,9 @@ QColor fadedText(const QPalette& palette, float alpha) {
     const double windowLuminance = luminance(window);
     for (;; alpha = std::min(1.0f, alpha + 0.05f)) {
         const auto mix = [&](float t, float w) { return t * alpha + w * (1.0f - alpha); };
-        const QColor shown = QColor::fromRgbF(mix(text.redF(), window.redF()),
-                                              mix(text.greenF(), window.greenF()),
-                                              mix(text.blueF(), window.blueF()));
+        const QColor shown =
+            QColor::fromRgbF(mix(text.redF(), window.redF()), mix(text.greenF(), window.greenF()),
+                             mix(text.blueF(), window.blueF()));
         const auto [dark, light] = std::minmax({luminance(shown), windowLuminance});
         if ((light + 0.05) / (dark + 0.05) >= minimumTextContrast || alpha >= 1.0f) {
             QColor c = text;

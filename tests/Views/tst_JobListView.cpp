@@ -289,6 +289,40 @@ private Q_SLOTS:
         QVERIFY(empty->isVisible());
     }
 
+    // Faded texts stay readable (4.5:1) and symbols on buttons take the
+    // palette's text colour, in light and dark palettes alike.
+    void readableInEveryPalette_data() {
+        QTest::addColumn<QColor>("window");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("light") << QColor(239, 239, 239) << QColor(Qt::black);
+        QTest::newRow("dark") << QColor(49, 54, 59) << QColor(239, 240, 241);
+        QTest::newRow("dim text on grey") << QColor(128, 128, 128) << QColor(20, 20, 20);
+    }
+    void readableInEveryPalette() {
+        QFETCH(QColor, window);
+        QFETCH(QColor, text);
+        QPalette palette(text, window);
+        palette.setColor(QPalette::WindowText, text);
+        palette.setColor(QPalette::ButtonText, text);
+        for (const QColor& faded : {Style::secondary(palette), Style::tertiary(palette)}) {
+            const float a = faded.alphaF();
+            const QColor shown = QColor::fromRgbF(text.redF() * a + window.redF() * (1 - a),
+                                                  text.greenF() * a + window.greenF() * (1 - a),
+                                                  text.blueF() * a + window.blueF() * (1 - a));
+            QVERIFY2(Style::contrast(shown, window) >= Style::minimumTextContrast,
+                     qPrintable(QString::number(Style::contrast(shown, window))));
+        }
+        const QImage plus =
+            Style::icon(Style::Symbol::plus, palette).pixmap(QSize(24, 24)).toImage();
+        QVERIFY(hasInk(plus));
+        for (int y = 0; y < plus.height(); ++y) {
+            for (int x = 0; x < plus.width(); ++x) {
+                if (qAlpha(plus.pixel(x, y)) == 255)
+                    QCOMPARE(QColor(plus.pixel(x, y)).rgb(), text.rgb());
+            }
+        }
+    }
+
     // The rows' symbols and the application icon are SVGs of our own, which
     // only Qt's SVG plugins draw (in libqt6svg6 on Debian 12, qt6-svg-plugins
     // on 13): without them every symbol is an empty square.

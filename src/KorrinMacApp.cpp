@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <filesystem>
 #include <system_error>
@@ -54,6 +55,10 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolbar->toggleViewAction()->setVisible(false);
     toolbar->addAction(m_openAction);
+    // The button that shows the items a narrow toolbar cannot: named for
+    // screen readers, which list it even while it is hidden.
+    if (auto* more = toolbar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(tr("ツールバーのその他の項目"));
 
     // File holds what the application menu holds elsewhere, and no item that
     // opens a new window.

@@ -261,6 +261,10 @@ already, that window takes them. For scripts, use burisora-cli.
         <source>処理を続ける</source>
         <translation>Keep Working</translation>
     </message>
+    <message>
+        <source>ツールバーのその他の項目</source>
+        <translation>More Toolbar Items</translation>
+    </message>
 </context>
 <context>
     <name>OpenImagesDialog</name>

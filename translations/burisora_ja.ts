@@ -261,6 +261,10 @@
         <source>処理を続ける</source>
         <translation>処理を続ける</translation>
     </message>
+    <message>
+        <source>ツールバーのその他の項目</source>
+        <translation>ツールバーのその他の項目</translation>
+    </message>
 </context>
 <context>
     <name>OpenImagesDialog</name>

@@ -29,6 +29,7 @@ ENGLISH = {
     "変換中のファイルは書き終えてから終了します。まだ始まっていないファイルは処理されません。":
         "Files being converted are finished first; files not started yet are left undone.",
     "停止して終了": "Stop and Quit",
+    "ツールバーのその他の項目": "More Toolbar Items",
     "処理を続ける": "Keep Working",
     "停止": "Stop",
     "進行状況": "Progress",

@@ -6,6 +6,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>
@@ -340,6 +341,7 @@ void SettingsPanel::retranslate() {
     m_notice->setText(tr("処理中 — 設定変更は次のバッチから適用されます"));
     m_sizeHeader->setText(tr("長辺サイズ"));
     m_preset->setAccessibleName(m_sizeHeader->text());
+    m_preset->view()->setAccessibleName(m_sizeHeader->text()); // its pop-up list
     m_customLongEdge->setAccessibleName(tr("長辺サイズ (px)"));
     m_customLongEdge->setPlaceholderText(tr("px"));
     m_customUnit->setText(tr("px"));

@@ -4,9 +4,9 @@
 #include "Settings/ResizeSettings.h"
 #include "Views/Style.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>

@@ -65,7 +65,11 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     QMenu* file = m_window->menuBar()->addMenu(tr("ファイル(&F)"));
     file->addAction(m_openAction);
     file->addSeparator();
-    QAction* quit = file->addAction(tr("終了(&Q)"), qApp, &QApplication::quit);
+    // Through the window's close, which asks first while a batch runs.
+    QAction* quit = file->addAction(tr("終了(&Q)"), this, [this] {
+        if (m_window->close())
+            QCoreApplication::quit();
+    });
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
 

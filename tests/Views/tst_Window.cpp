@@ -467,11 +467,13 @@ private Q_SLOTS:
     // Last, since the quit would end later event loops.
     void closingWhileProcessingAsks_data() {
         QTest::addColumn<QString>("answer");
-        QTest::newRow("keep working") << QStringLiteral("keepWorking");
-        QTest::newRow("stop and quit") << QStringLiteral("stopAndQuit");
+        QTest::addColumn<bool>("byQuit"); // the Quit item (Ctrl+Q), or closing the window
+        QTest::newRow("Quit, keep working") << QStringLiteral("keepWorking") << true;
+        QTest::newRow("close, stop and quit") << QStringLiteral("stopAndQuit") << false;
     }
     void closingWhileProcessingAsks() {
         QFETCH(QString, answer);
+        QFETCH(bool, byQuit);
         QTemporaryDir dir;
         const fs::path folder = path(dir);
         QList<QUrl> urls;
@@ -488,16 +490,28 @@ private Q_SLOTS:
         QSignalSpy stopped(&processor, &ImageProcessor::stopped);
 
         QString question;
-        QTimer::singleShot(0, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            question = box->text();
-            box->findChild<QPushButton*>(answer)->click();
+        QTimer answering; // the question comes once the quit has reached the window
+        answering.callOnTimeout(this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                answering.stop();
+                question = box->text();
+                box->findChild<QPushButton*>(answer)->click();
+            }
         });
-        QVERIFY(!app.mainWindow()->close());
+        answering.start(10);
+        if (byQuit) {
+            for (QAction* item : app.mainWindow()->findChildren<QAction*>()) {
+                if (item->menuRole() == QAction::QuitRole)
+                    item->trigger();
+            }
+            QTRY_VERIFY(!question.isEmpty());
+        } else {
+            QVERIFY(!app.mainWindow()->close());
+        }
         QCOMPARE(question, QStringLiteral("処理中です。停止して終了しますか？"));
         if (answer == u"keepWorking") {
             QVERIFY(processor.isProcessing() && !processor.isStopping());
+            QVERIFY(app.mainWindow()->isVisible());
             QVERIFY(waitUntilIdle(processor));
             QCOMPARE(JobCounts::of(processor.jobs())[JobStatus::Kind::succeeded], urls.size());
             QCOMPARE(stopped.size(), 0);

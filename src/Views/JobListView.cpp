@@ -172,7 +172,7 @@ void JobListView::refresh() {
     m_stop->setVisible(m_isProcessing);
     m_stop->setEnabled(!m_stopPressed);
     // This run's jobs: those it finished, and those still to finish.
-    const qint64 done = m_jobs->finishedCount() - m_finishedBefore;
+    const qint64 done = m_isProcessing ? m_jobs->finishedCount() - m_finishedBefore : 0;
     const qint64 total =
         m_isProcessing ? done + counts[JobStatus::Kind::pending] + counts[JobStatus::Kind::running]
                        : 0;

@@ -163,7 +163,8 @@ void JobListModel::rebuildRowIndex() {
 }
 
 JobItem* JobListModel::job(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    // Views ask flags() of the invalid root too: no job, and nothing to warn about.
+    if (!index.isValid() || !checkIndex(index, CheckIndexOption::ParentIsInvalid))
         return nullptr;
     return m_entries[index.row()].job;
 }

@@ -10,6 +10,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QIcon>
@@ -19,6 +20,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -287,6 +289,47 @@ private Q_SLOTS:
                                        QStringLiteral("all")}));
         processor.clearAll();
         QVERIFY(empty->isVisible());
+    }
+
+    // The rows' menu, by its mnemonics: it acts on the selected rows' written
+    // outputs only, and hands each action to the owner.
+    void rowMenu_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::newRow("reveal") << int(Qt::Key_R)
+                                << QByteArray(SIGNAL(revealRequested(std::filesystem::path)));
+        QTest::newRow("open") << int(Qt::Key_O)
+                              << QByteArray(SIGNAL(openRequested(std::filesystem::path)));
+        QTest::newRow("trash") << int(Qt::Key_T)
+                               << QByteArray(SIGNAL(trashRequested(QList<JobItem*>)));
+    }
+    void rowMenu() {
+        QFETCH(int, key);
+        QFETCH(QByteArray, signal);
+        const auto processor = listed(2);
+        const fs::path written("/photos/Resized/a.jpg");
+        processor->jobs()[0]->setOutputURL(written);
+        processor->jobs()[0]->setStatus(JobStatus::succeeded());
+        JobListModel model(*processor);
+        JobListView view(&model, {}, {});
+        view.resize(500, 400);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QListView* list = view.listView();
+        list->selectionModel()->select(model.index(0), QItemSelectionModel::Select);
+        list->selectionModel()->select(model.index(1), QItemSelectionModel::Select);
+
+        QSignalSpy asked(&view, signal.constData());
+        QTimer::singleShot(0, this, [key] {
+            if (QWidget* menu = QApplication::activePopupWidget())
+                QTest::keyClick(menu, Qt::Key(key));
+        });
+        Q_EMIT list->customContextMenuRequested(list->visualRect(model.index(0)).center());
+        QCOMPARE(asked.size(), 1);
+        if (key == Qt::Key_T)
+            QCOMPARE(asked[0][0].value<QList<JobItem*>>(), QList{processor->jobs()[0]});
+        else
+            QCOMPARE(asked[0][0].value<fs::path>(), written);
     }
 
     // Faded texts stay readable (4.5:1) and symbols on buttons take the

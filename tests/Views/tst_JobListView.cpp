@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -289,6 +290,28 @@ private Q_SLOTS:
                                        QStringLiteral("all")}));
         processor.clearAll();
         QVERIFY(empty->isVisible());
+    }
+
+    // While processing, a row that starts running is scrolled into view,
+    // until the user scrolls the list themselves.
+    void runningRowsStayInView() {
+        const auto processor = listed(200);
+        JobListModel model(*processor);
+        JobListView view(&model, {}, {});
+        view.resize(500, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setIsProcessing(true);
+        QListView* list = view.listView();
+        const auto shown = [list](int row) {
+            return list->viewport()->rect().intersects(
+                list->visualRect(list->model()->index(row, 0)));
+        };
+        processor->jobs()[150]->setStatus(JobStatus::running());
+        QVERIFY(shown(150));
+        list->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        processor->jobs()[180]->setStatus(JobStatus::running());
+        QVERIFY(shown(0) && !shown(180));
     }
 
     // The rows' menu, by its mnemonics: it acts on the selected rows' written

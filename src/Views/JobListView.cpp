@@ -115,6 +115,12 @@ JobListView::JobListView(JobListModel* jobs, std::function<void()> onClearComple
     m_body->addWidget(m_list);
     layout->addWidget(m_body, 1);
 
+    // The rows come first, so that the window's first focus lands on them
+    // and never on a button that clears the list.
+    setTabOrder(m_list, m_stop);
+    setTabOrder(m_stop, m_clearCompleted);
+    setTabOrder(m_clearCompleted, m_clearAll);
+
     connect(m_row, &JobRow::revealRequested, this, &JobListView::revealRequested);
     connect(m_list, &QWidget::customContextMenuRequested, this, &JobListView::showRowMenu);
     connect(m_jobs, &QAbstractItemModel::dataChanged, this, &JobListView::followRunning);

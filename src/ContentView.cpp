@@ -2,6 +2,7 @@
 #include "ContentView.h"
 
 #include "Batch/ImageProcessor.h"
+#include "Models/FileURLs.h"
 #include "Platform/FileManagerReveal.h"
 #include "Settings/ResizeSettings.h"
 #include "Views/DropZoneView.h"
@@ -12,6 +13,7 @@
 #include "Views/SettingsPanel.h"
 #include "Views/Style.h"
 
+#include <QDesktopServices>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QSplitter>
@@ -53,8 +55,17 @@ ContentView::ContentView(SettingsStore* store, QWidget* parent)
     m_splitter->setStretchFactor(1, 0);
     m_splitter->setSizes({540, 340});
 
-    connect(m_jobList->rowDelegate(), &JobRow::revealRequested, this,
+    connect(m_jobList, &JobListView::revealRequested, this,
             [](const std::filesystem::path& output) { revealInFileManager(output); });
+    connect(m_jobList, &JobListView::openRequested, this, [](const std::filesystem::path& output) {
+        QDesktopServices::openUrl(FileURLs::fileURL(output));
+    });
+    connect(m_jobList, &JobListView::trashRequested, this, [this](const QList<JobItem*>& jobs) {
+        for (JobItem* job : jobs)
+            m_processor->moveOutputToTrash(job);
+    });
+    connect(m_jobList, &JobListView::stopRequested, m_processor.get(),
+            &ImageProcessor::stopBatches);
     connect(m_processor.get(), &ImageProcessor::isProcessingChanged, this, [this] {
         m_jobList->setIsProcessing(m_processor->isProcessing());
         m_settingsPanel->setIsProcessing(m_processor->isProcessing());

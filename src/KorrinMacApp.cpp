@@ -6,10 +6,12 @@
 #include "Models/FileURLs.h"
 #include "Models/JobSummary.h"
 #include "Platform/DesktopNotifications.h"
+#include "Platform/LauncherProgress.h"
 #include "Platform/UpdaterController.h"
 #include "Runtime/StopSignals.h"
 
 #include "Views/CheckForUpdatesView.h"
+#include "Views/JobListView.h"
 #include "Views/Style.h"
 #include "Views/UpdaterDialog.h"
 
@@ -20,8 +22,10 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <filesystem>
 #include <system_error>
@@ -36,8 +40,9 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     m_contentView = new ContentView(nullptr, m_window.get());
     m_window->setCentralWidget(m_contentView);
 
-    m_openAction =
-        new QAction(Style::icon(Style::Symbol::plus), tr("ファイルを開く"), m_window.get());
+    m_openAction = new QAction(Style::icon(Style::Symbol::plus, m_window->palette()),
+                               tr("ファイルを開く(&O)…"), m_window.get());
+    m_openAction->setIconText(tr("ファイルを開く"));
     m_openAction->setObjectName(QStringLiteral("openFiles"));
     m_openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     m_openAction->setShortcutContext(Qt::ApplicationShortcut);
@@ -50,18 +55,27 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolbar->toggleViewAction()->setVisible(false);
     toolbar->addAction(m_openAction);
+    // The button that shows the items a narrow toolbar cannot: named for
+    // screen readers, which list it even while it is hidden.
+    if (auto* more = toolbar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(tr("ツールバーのその他の項目"));
 
     // File holds what the application menu holds elsewhere, and no item that
     // opens a new window.
-    QMenu* file = m_window->menuBar()->addMenu(tr("ファイル"));
+    QMenu* file = m_window->menuBar()->addMenu(tr("ファイル(&F)"));
     file->addAction(m_openAction);
     file->addSeparator();
-    QAction* quit = file->addAction(tr("終了"), qApp, &QApplication::quit);
+    // Through the window's close, which asks first while a batch runs.
+    QAction* quit = file->addAction(tr("終了(&Q)"), this, [this] {
+        if (m_window->close())
+            QCoreApplication::quit();
+    });
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
 
-    m_helpMenu = m_window->menuBar()->addMenu(tr("ヘルプ"));
-    m_aboutAction = m_helpMenu->addAction(tr("ブリソラについて"), this, &KorrinMacApp::showAbout);
+    m_helpMenu = m_window->menuBar()->addMenu(tr("ヘルプ(&H)"));
+    m_aboutAction =
+        m_helpMenu->addAction(tr("ブリソラについて(&A)"), this, &KorrinMacApp::showAbout);
     m_aboutAction->setMenuRole(QAction::AboutRole);
     // Directly after About: the update check, when the build configures it.
     if (m_updaterController) {
@@ -76,6 +90,14 @@ KorrinMacApp::KorrinMacApp(QDBusConnection bus)
 
     connect(&m_contentView->processor(), &ImageProcessor::isProcessingChanged, this,
             &KorrinMacApp::processingChanged);
+    // The run's progress on the dock or task bar too, in whole percents.
+    connect(m_contentView->jobList(), &JobListView::progressChanged, this,
+            [this](qint64 done, qint64 total) {
+                const int percent = total > 0 ? int(done * 100 / total) : 0;
+                if (percent == std::exchange(m_launcherPercent, percent) || total == 0)
+                    return;
+                LauncherProgress::update(m_bus, QLatin1String(applicationID), done, total, true);
+            });
 
     // Closing the window (also through Quit, or the session manager's quit
     // at logout) waits for the batch to stop cleanly.
@@ -160,15 +182,35 @@ void KorrinMacApp::quitCleanly(int exitCode) {
 }
 
 bool KorrinMacApp::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window.get() && event->type() == QEvent::PaletteChange)
+        m_openAction->setIcon(Style::icon(Style::Symbol::plus, m_window->palette()));
     if (watched == m_window.get() && event->type() == QEvent::Close) {
         const ImageProcessor& processor = m_contentView->processor();
         if (processor.isProcessing() || processor.isStopping()) {
             event->ignore();
-            quitCleanly(0);
+            // Asked once; closing again while stopping cuts the grace short.
+            if (processor.isStopping() || askToStopAndQuit())
+                quitCleanly(0);
             return true;
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool KorrinMacApp::askToStopAndQuit() {
+    QMessageBox box(QMessageBox::Question, tr("ブリソラ"), tr("処理中です。停止して終了しますか？"),
+                    QMessageBox::NoButton, m_window.get());
+    box.setObjectName(QStringLiteral("quitWhileProcessing"));
+    box.setInformativeText(tr("変換中のファイルは書き終えてから終了します。まだ始まっていないファイ"
+                              "ルは処理されません。"));
+    QPushButton* quit = box.addButton(tr("停止して終了"), QMessageBox::DestructiveRole);
+    quit->setObjectName(QStringLiteral("stopAndQuit"));
+    QPushButton* keep = box.addButton(tr("処理を続ける"), QMessageBox::RejectRole);
+    keep->setObjectName(QStringLiteral("keepWorking"));
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == quit;
 }
 
 // The event loop ended by a way that did not pass through quitCleanly() while
@@ -210,6 +252,10 @@ void KorrinMacApp::raise(const QString& activationToken) {
 }
 
 void KorrinMacApp::processingChanged(bool processing) {
+    if (!processing) {
+        m_launcherPercent = -1;
+        LauncherProgress::update(m_bus, QLatin1String(applicationID), 0, 0, false);
+    }
     if (processing) {
         m_batchClock.start();
         return;

@@ -73,6 +73,8 @@ protected:
 
 private:
     void showAbout();
+    // Closing while processing: stop and quit (true), or keep working.
+    bool askToStopAndQuit();
     void waitForStopBeforeQuitting();
     void processingChanged(bool processing);
 
@@ -90,4 +92,5 @@ private:
     QDBusConnection m_bus;
     std::chrono::milliseconds m_longBatch = defaultLongBatch;
     QElapsedTimer m_batchClock;
+    int m_launcherPercent = -1; // last sent to the dock; -1: none shown
 };

@@ -4,8 +4,8 @@
 <context>
     <name>CheckForUpdatesView</name>
     <message>
-        <source>更新を確認…</source>
-        <translation>Check for Updates…</translation>
+        <source>更新を確認(&amp;U)…</source>
+        <translation>Check for &amp;Updates…</translation>
     </message>
 </context>
 <context>
@@ -92,6 +92,37 @@
         <source>予期しないエラーが発生しました</source>
         <translation>An unexpected error occurred</translation>
     </message>
+    <message>
+        <source>停止しました</source>
+        <translation>Stopped</translation>
+    </message>
+</context>
+<context>
+    <name>JobListModel</name>
+    <message>
+        <source>未処理</source>
+        <translation>waiting</translation>
+    </message>
+    <message>
+        <source>処理中</source>
+        <translation>processing</translation>
+    </message>
+    <message>
+        <source>完了</source>
+        <translation>done</translation>
+    </message>
+    <message>
+        <source>スキップ</source>
+        <translation>skipped</translation>
+    </message>
+    <message>
+        <source>失敗</source>
+        <translation>failed</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
 </context>
 <context>
     <name>JobListView</name>
@@ -118,6 +149,30 @@
     <message>
         <source>まだ何も処理していません</source>
         <translation>Nothing processed yet</translation>
+    </message>
+    <message>
+        <source>進行状況</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>ファイルマネージャで表示(&amp;R)</source>
+        <translation>&amp;Show in File Manager</translation>
+    </message>
+    <message>
+        <source>開く(&amp;O)</source>
+        <translation>&amp;Open</translation>
+    </message>
+    <message>
+        <source>コピー(&amp;C)</source>
+        <translation>&amp;Copy</translation>
+    </message>
+    <message>
+        <source>出力をゴミ箱に移動(&amp;T)</source>
+        <translation>Move Output to &amp;Trash</translation>
     </message>
 </context>
 <context>
@@ -153,18 +208,6 @@
         <translation>Open Files</translation>
     </message>
     <message>
-        <source>ファイル</source>
-        <translation>File</translation>
-    </message>
-    <message>
-        <source>終了</source>
-        <translation>Quit</translation>
-    </message>
-    <message>
-        <source>ヘルプ</source>
-        <translation>Help</translation>
-    </message>
-    <message>
         <source>ブリソラについて</source>
         <translation>About Burisora</translation>
     </message>
@@ -189,6 +232,46 @@ already, that window takes them. For scripts, use burisora-cli.
     <message>
         <source>処理が終わりました</source>
         <translation>Processing finished</translation>
+    </message>
+    <message>
+        <source>ファイルを開く(&amp;O)…</source>
+        <translation>&amp;Open Files…</translation>
+    </message>
+    <message>
+        <source>ファイル(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>終了(&amp;Q)</source>
+        <translation>&amp;Quit</translation>
+    </message>
+    <message>
+        <source>ヘルプ(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>ブリソラについて(&amp;A)</source>
+        <translation>&amp;About Burisora</translation>
+    </message>
+    <message>
+        <source>処理中です。停止して終了しますか？</source>
+        <translation>Processing is under way. Stop and quit?</translation>
+    </message>
+    <message>
+        <source>変換中のファイルは書き終えてから終了します。まだ始まっていないファイルは処理されません。</source>
+        <translation>Files being converted are finished first; files not started yet are left undone.</translation>
+    </message>
+    <message>
+        <source>停止して終了</source>
+        <translation>Stop and Quit</translation>
+    </message>
+    <message>
+        <source>処理を続ける</source>
+        <translation>Keep Working</translation>
+    </message>
+    <message>
+        <source>ツールバーのその他の項目</source>
+        <translation>More Toolbar Items</translation>
     </message>
 </context>
 <context>
@@ -278,6 +361,10 @@ already, that window takes them. For scripts, use burisora-cli.
     <message>
         <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
         <translation>Smaller originals are only re-encoded, not resized</translation>
+    </message>
+    <message>
+        <source>長辺サイズ (px)</source>
+        <translation>Long Edge (px)</translation>
     </message>
 </context>
 <context>

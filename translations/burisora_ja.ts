@@ -4,8 +4,8 @@
 <context>
     <name>CheckForUpdatesView</name>
     <message>
-        <source>更新を確認…</source>
-        <translation>更新を確認…</translation>
+        <source>更新を確認(&amp;U)…</source>
+        <translation>更新を確認(&amp;U)…</translation>
     </message>
 </context>
 <context>
@@ -92,6 +92,37 @@
         <source>予期しないエラーが発生しました</source>
         <translation>予期しないエラーが発生しました</translation>
     </message>
+    <message>
+        <source>停止しました</source>
+        <translation>停止しました</translation>
+    </message>
+</context>
+<context>
+    <name>JobListModel</name>
+    <message>
+        <source>未処理</source>
+        <translation>未処理</translation>
+    </message>
+    <message>
+        <source>処理中</source>
+        <translation>処理中</translation>
+    </message>
+    <message>
+        <source>完了</source>
+        <translation>完了</translation>
+    </message>
+    <message>
+        <source>スキップ</source>
+        <translation>スキップ</translation>
+    </message>
+    <message>
+        <source>失敗</source>
+        <translation>失敗</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>、</translation>
+    </message>
 </context>
 <context>
     <name>JobListView</name>
@@ -118,6 +149,30 @@
     <message>
         <source>まだ何も処理していません</source>
         <translation>まだ何も処理していません</translation>
+    </message>
+    <message>
+        <source>進行状況</source>
+        <translation>進行状況</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>ファイルマネージャで表示(&amp;R)</source>
+        <translation>ファイルマネージャで表示(&amp;R)</translation>
+    </message>
+    <message>
+        <source>開く(&amp;O)</source>
+        <translation>開く(&amp;O)</translation>
+    </message>
+    <message>
+        <source>コピー(&amp;C)</source>
+        <translation>コピー(&amp;C)</translation>
+    </message>
+    <message>
+        <source>出力をゴミ箱に移動(&amp;T)</source>
+        <translation>出力をゴミ箱に移動(&amp;T)</translation>
     </message>
 </context>
 <context>
@@ -153,18 +208,6 @@
         <translation>ファイルを開く</translation>
     </message>
     <message>
-        <source>ファイル</source>
-        <translation>ファイル</translation>
-    </message>
-    <message>
-        <source>終了</source>
-        <translation>終了</translation>
-    </message>
-    <message>
-        <source>ヘルプ</source>
-        <translation>ヘルプ</translation>
-    </message>
-    <message>
         <source>ブリソラについて</source>
         <translation>ブリソラについて</translation>
     </message>
@@ -189,6 +232,46 @@
     <message>
         <source>処理が終わりました</source>
         <translation>処理が終わりました</translation>
+    </message>
+    <message>
+        <source>ファイルを開く(&amp;O)…</source>
+        <translation>ファイルを開く(&amp;O)…</translation>
+    </message>
+    <message>
+        <source>ファイル(&amp;F)</source>
+        <translation>ファイル(&amp;F)</translation>
+    </message>
+    <message>
+        <source>終了(&amp;Q)</source>
+        <translation>終了(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>ヘルプ(&amp;H)</source>
+        <translation>ヘルプ(&amp;H)</translation>
+    </message>
+    <message>
+        <source>ブリソラについて(&amp;A)</source>
+        <translation>ブリソラについて(&amp;A)</translation>
+    </message>
+    <message>
+        <source>処理中です。停止して終了しますか？</source>
+        <translation>処理中です。停止して終了しますか？</translation>
+    </message>
+    <message>
+        <source>変換中のファイルは書き終えてから終了します。まだ始まっていないファイルは処理されません。</source>
+        <translation>変換中のファイルは書き終えてから終了します。まだ始まっていないファイルは処理されません。</translation>
+    </message>
+    <message>
+        <source>停止して終了</source>
+        <translation>停止して終了</translation>
+    </message>
+    <message>
+        <source>処理を続ける</source>
+        <translation>処理を続ける</translation>
+    </message>
+    <message>
+        <source>ツールバーのその他の項目</source>
+        <translation>ツールバーのその他の項目</translation>
     </message>
 </context>
 <context>
@@ -278,6 +361,10 @@
     <message>
         <source>元画像が小さい場合はリサイズせず再エンコードのみ</source>
         <translation>元画像が小さい場合はリサイズせず再エンコードのみ</translation>
+    </message>
+    <message>
+        <source>長辺サイズ (px)</source>
+        <translation>長辺サイズ (px)</translation>
     </message>
 </context>
 <context>

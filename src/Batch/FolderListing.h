@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QString>
+
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
@@ -25,8 +27,10 @@ struct Options {
     const std::atomic<bool>* cancelled = nullptr;
 };
 
-// In the given order, each folder replaced by the regular files below it
-// (depth first, in directory order). Names starting with "." are hidden and
+// In the given order, each folder replaced by the regular files below it:
+// first its own files, then its subfolders walked in place, each in the
+// natural order of names a file manager shows ("2.jpg" before "10.jpg",
+// letter case aside). Names starting with "." are hidden and
 // left out with everything under them; links inside folders are not
 // followed; unreadable folders contribute nothing. Anything that is not a
 // folder is kept as it is, so a missing file still becomes a job.
@@ -34,5 +38,10 @@ std::vector<std::filesystem::path> list(const std::vector<std::filesystem::path>
                                         const Options& options);
 
 bool isDirectory(const std::filesystem::path& path);
+
+// The natural order of two names, as file managers sort them: runs of digits
+// by their value ("img2" before "img10"), other characters by their case-folded
+// code, letter case aside. Negative, 0 or positive.
+int compareNames(const QString& a, const QString& b);
 
 } // namespace FolderListing

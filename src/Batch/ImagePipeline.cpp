@@ -43,6 +43,11 @@ ImageProcessingOutcome failed(const QString& message, std::optional<std::int64_t
     return {sourceLongEdge, std::nullopt, std::nullopt, JobStatus::failed(message), {}, {}};
 }
 
+ImageProcessingOutcome stopped() {
+    return {std::nullopt, std::nullopt, std::nullopt,
+            JobStatus::skipped(text(QT_TRANSLATE_NOOP("ImagePipeline", "停止しました")))};
+}
+
 QString messageOf(const std::exception& error) {
     if (const auto* localized = dynamic_cast<const LocalizedError*>(&error)) {
         const QString text = localized->errorDescription();

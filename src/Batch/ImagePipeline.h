@@ -61,6 +61,8 @@ void discard(ClaimedOutput& output);
 
 ImageProcessingOutcome failed(const QString& message,
                               std::optional<std::int64_t> sourceLongEdge = std::nullopt);
+// A file the user's Stop left unstarted.
+ImageProcessingOutcome stopped();
 // The text a failed outcome carries for this exception.
 QString messageOf(const std::exception& error);
 

@@ -10,6 +10,8 @@
 #include "Runtime/VipsRuntime.h"
 #include "Settings/ResizeSettings.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <memory>
 
@@ -21,6 +23,7 @@ struct ImageProcessor::Batch {
     size_t next = 0;
     bool checking = false;
     bool ended = false;
+    bool stopped = false; // by the user
 };
 
 struct ImageProcessor::File {
@@ -38,6 +41,7 @@ struct ImageProcessor::Listing {
     ResizeSettingsSnapshot settings;
     std::vector<std::filesystem::path> files;
     bool done = false;
+    std::atomic<bool> cancelled = false;
 };
 
 namespace {
@@ -72,7 +76,7 @@ ImageProcessor::ImageProcessor(QObject* parent)
 }
 
 ImageProcessor::~ImageProcessor() {
-    m_listingCancelled->store(true);
+    cancelListings();
     m_pool.endAll();
     m_fileTasks.waitForDone();
 }
@@ -111,13 +115,14 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls, const ResizeSettingsSn
         if (auto path = FileURLs::localPath(url))
             paths.push_back(std::move(*path));
     }
+    auto listing = std::make_shared<Listing>();
+    listing->settings = settings;
+    // The walk holds the listing, and with it this flag.
     FolderListing::Options options{
         .skippedFolderName = skippedFolderName(settings),
         .keeps = hasAcceptedExtension,
         .limit = size_t(std::max<qsizetype>(0, maximumJobCount - m_jobs.size())),
-        .cancelled = m_listingCancelled.get()};
-    auto listing = std::make_shared<Listing>();
-    listing->settings = settings;
+        .cancelled = &listing->cancelled};
     if (std::none_of(paths.begin(), paths.end(), FolderListing::isDirectory)) {
         // Nothing to walk: listed here, and nothing at all happens when
         // nothing is accepted.
@@ -178,6 +183,7 @@ void ImageProcessor::startBatch(std::vector<std::filesystem::path> files,
 
     batch->settings = settings;
     batch->limit = VipsRuntime::parallelismLimit();
+    m_batches.push_back(batch);
     // The batch starts from the event loop, not inside this call.
     QMetaObject::invokeMethod(
         this, [this, batch] { startNext(batch); }, Qt::QueuedConnection);
@@ -216,6 +222,14 @@ void ImageProcessor::onPool(const std::shared_ptr<File>& file, std::function<voi
     });
 }
 
+bool ImageProcessor::skipIfStopped(const std::shared_ptr<File>& file) {
+    if (!file->batch->stopped)
+        return false;
+    file->batch->checking = false;
+    finish(file, ImagePipeline::stopped());
+    return true;
+}
+
 bool ImageProcessor::dropIfStopping(const std::shared_ptr<File>& file) {
     if (!m_stopping)
         return false;
@@ -233,7 +247,7 @@ void ImageProcessor::opened(const std::shared_ptr<File>& file) {
         finish(file, *file->source.outcome);
         return;
     }
-    if (dropIfStopping(file))
+    if (dropIfStopping(file) || skipIfStopped(file))
         return;
     WorkerProtocol::Request request;
     request.kind = WorkerProtocol::RequestKind::inspect;
@@ -253,7 +267,7 @@ void ImageProcessor::inspected(const std::shared_ptr<File>& file, const WorkerPo
         finish(file, *file->checked.outcome);
         return;
     }
-    if (dropIfStopping(file))
+    if (dropIfStopping(file) || skipIfStopped(file))
         return;
     m_waiting.push_back(file);
     admitWaiting();
@@ -348,15 +362,43 @@ void ImageProcessor::finish(const std::shared_ptr<File>& file,
 
 void ImageProcessor::endIfDrained(const std::shared_ptr<Batch>& batch) {
     const bool drained = batch->next == batch->requests.size() || m_stopping;
-    if (batch->inFlight == 0 && drained && !std::exchange(batch->ended, true))
+    if (batch->inFlight == 0 && drained && !std::exchange(batch->ended, true)) {
+        std::erase(m_batches, batch);
         endBatch();
+    }
+}
+
+void ImageProcessor::cancelListings() {
+    for (const std::shared_ptr<Listing>& listing : m_listings)
+        listing->cancelled.store(true);
+}
+
+void ImageProcessor::stopBatches() {
+    if (m_stopping)
+        return;
+    // Drops not listed yet have no jobs: they are dropped whole.
+    cancelListings();
+    for (qsizetype i = 0; i < qsizetype(m_listings.size()); ++i)
+        endBatch();
+    m_listings.clear();
+    // Files being checked end skipped once their check returns.
+    for (const std::shared_ptr<Batch>& batch : std::vector(m_batches)) {
+        batch->stopped = true;
+        for (; batch->next < batch->requests.size(); ++batch->next)
+            apply({batch->requests[batch->next].id, ImagePipeline::stopped()});
+        endIfDrained(batch);
+    }
+    // Checked files waiting for memory have not started either; their
+    // batches start nothing more now.
+    for (const std::shared_ptr<File>& waiting : std::exchange(m_waiting, {}))
+        finish(waiting, ImagePipeline::stopped());
 }
 
 void ImageProcessor::stop(std::chrono::milliseconds grace) {
     if (m_stopEnded)
         return;
     if (!std::exchange(m_stopping, true)) {
-        m_listingCancelled->store(true);
+        cancelListings();
         // Drops still being listed never start, nor files waiting for memory.
         for (qsizetype i = 0; i < qsizetype(m_listings.size()); ++i)
             endBatch();
@@ -397,6 +439,16 @@ void ImageProcessor::apply(const ImageProcessingResult& result) {
     item->setOutputURL(outcome.outputURL);
     item->setStatus(outcome.status);
     Q_EMIT jobFinished(item);
+}
+
+bool ImageProcessor::moveOutputToTrash(JobItem* job) {
+    if (!m_jobs.contains(job) || job->status() != JobStatus::succeeded() || !job->outputURL())
+        return false;
+    if (!QFile::moveToTrash(
+            QFile::decodeName(QByteArray::fromStdString(job->outputURL()->native()))))
+        return false;
+    job->setOutputURL(std::nullopt);
+    return true;
 }
 
 void ImageProcessor::clearCompleted() {

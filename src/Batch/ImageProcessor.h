@@ -69,6 +69,11 @@ public:
     std::int64_t memoryBudget() const { return m_memoryBudget; }
     void setMemoryBudget(std::int64_t bytes) { m_memoryBudget = bytes; }
 
+    // Moves the job's written output, never its source, to the desktop's
+    // trash; the job then has no output. False when there was none to move or
+    // the move failed.
+    bool moveOutputToTrash(JobItem* job);
+
     void clearCompleted();
     // Everything when idle; only completed jobs while a batch runs.
     void clearAll();
@@ -81,6 +86,10 @@ public:
     // shorten the grace. Ends with stopped().
     void stop(std::chrono::milliseconds grace);
     bool isStopping() const { return m_stopping; }
+    // The user's Stop: drops still being listed are dropped, no further file
+    // starts, files already converting finish, and every listed job that has
+    // not started ends skipped ("Stopped"). Later drops run as usual.
+    void stopBatches();
 
     // The worker processes running now: all, or those converting a file.
     std::vector<pid_t> workerProcessIds(bool convertingOnly = false) const {
@@ -135,10 +144,13 @@ private:
                 void (ImageProcessor::*then)(const std::shared_ptr<File>&));
     // Whether a file that has not started converting is to go no further.
     bool dropIfStopping(const std::shared_ptr<File>& file);
+    // Whether its batch was stopped by the user: the file then ends skipped.
+    bool skipIfStopped(const std::shared_ptr<File>& file);
     void finish(const std::shared_ptr<File>& file, const ImageProcessingOutcome& outcome);
     // Ends the batch once nothing of it is in flight and nothing more will start.
     void endIfDrained(const std::shared_ptr<Batch>& batch);
     void endStop(bool abandoned);
+    void cancelListings();
     void apply(const ImageProcessingResult& result);
     JobItem* job(const QUuid& id) const { return m_jobsByID.value(id); }
     void removeJobs(const std::function<bool(const JobItem*)>& shouldRemove);
@@ -150,7 +162,8 @@ private:
     // Batches running, and drops still being listed.
     std::int64_t m_activeBatchCount = 0;
     std::deque<std::shared_ptr<Listing>> m_listings;
-    std::shared_ptr<std::atomic<bool>> m_listingCancelled = std::make_shared<std::atomic<bool>>();
+    // Batches that have not ended, for the user's Stop.
+    std::vector<std::shared_ptr<Batch>> m_batches;
     // Files checking, waiting for memory or resizing, over all batches.
     int m_inFlight = 0;
     bool m_stopping = false;

@@ -6,7 +6,7 @@
 #include <QMenu>
 
 CheckForUpdatesView::CheckForUpdatesView(Updater* updater, QObject* parent)
-    : QAction(tr("更新を確認…"), parent), m_updater(updater) {
+    : QAction(tr("更新を確認(&U)…"), parent), m_updater(updater) {
     setMenuRole(QAction::NoRole);
     connect(this, &QAction::triggered, this, [this] {
         if (m_updater)

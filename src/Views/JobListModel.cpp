@@ -4,6 +4,8 @@
 #include "Models/FileURLs.h"
 #include "Models/JobItem.h"
 
+#include <algorithm>
+
 namespace {
 
 // Row by row, many scattered removals cost more than one reset.
@@ -11,6 +13,32 @@ constexpr qsizetype maximumRemovalRuns = 64;
 
 bool canReveal(const JobItem& job) {
     return job.status().kind() == JobStatus::Kind::succeeded && job.outputURL().has_value();
+}
+
+QString stateName(JobStatus::Kind kind) {
+    switch (kind) {
+    case JobStatus::Kind::pending:
+        return JobListModel::tr("未処理");
+    case JobStatus::Kind::running:
+        return JobListModel::tr("処理中");
+    case JobStatus::Kind::succeeded:
+        return JobListModel::tr("完了");
+    case JobStatus::Kind::skipped:
+        return JobListModel::tr("スキップ");
+    case JobStatus::Kind::failed:
+        return JobListModel::tr("失敗");
+    }
+    return {};
+}
+
+QString accessibleText(const JobItem& job) {
+    QStringList parts{FileURLs::displayName(job.sourceURL()), stateName(job.status().kind())};
+    // The second line of a waiting or running job only repeats its state.
+    if (job.status().isCompleted()) {
+        if (const std::optional<QString> detail = JobSummary::detailLine(job))
+            parts << *detail;
+    }
+    return parts.join(JobListModel::tr("、"));
 }
 
 } // namespace
@@ -84,6 +112,8 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
         return int(job.status().kind());
     case DetailLineRole:
         return JobSummary::detailLine(job).value_or(QString());
+    case Qt::AccessibleTextRole:
+        return accessibleText(job);
     case OutputPathRole:
         if (canReveal(job))
             return QByteArray::fromStdString(job.outputURL()->native());
@@ -112,6 +142,9 @@ void JobListModel::jobChanged(JobItem* job) {
     const JobStatus::Kind kind = job->status().kind();
     const bool countsMove = kind != entry.kind;
     if (countsMove) {
+        if (job->status().isCompleted() &&
+            (entry.kind == JobStatus::Kind::pending || entry.kind == JobStatus::Kind::running))
+            ++m_finished;
         m_counts.add(entry.kind, -1);
         entry.kind = kind;
         m_counts.add(entry.kind, +1);
@@ -127,4 +160,38 @@ void JobListModel::rebuildRowIndex() {
     m_rows.reserve(m_entries.size());
     for (int i = 0; i < m_entries.size(); ++i)
         m_rows.insert(m_entries[i].job, i);
+}
+
+JobItem* JobListModel::job(const QModelIndex& index) const {
+    // Views ask flags() of the invalid root too: no job, and nothing to warn about.
+    if (!index.isValid() || !checkIndex(index, CheckIndexOption::ParentIsInvalid))
+        return nullptr;
+    return m_entries[index.row()].job;
+}
+
+Qt::ItemFlags JobListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    if (const JobItem* item = job(index); item && canReveal(*item))
+        flags |= Qt::ItemIsDragEnabled;
+    return flags;
+}
+
+QStringList JobListModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* JobListModel::mimeData(const QModelIndexList& indexes) const {
+    QModelIndexList rows = indexes;
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QList<QUrl> outputs;
+    for (const QModelIndex& index : std::as_const(rows)) {
+        if (const JobItem* item = job(index); item && canReveal(*item))
+            outputs << FileURLs::fileURL(*item->outputURL());
+    }
+    if (outputs.isEmpty())
+        return nullptr;
+    auto* data = new QMimeData; // the caller takes it
+    data->setUrls(outputs);
+    return data;
 }

@@ -8,6 +8,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QMimeData>
 
 class JobItem;
 
@@ -28,9 +29,23 @@ public:
     explicit JobListModel(const ImageProcessor& processor, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
+    // Qt::AccessibleTextRole: the file, its state and its second line, as a
+    // screen reader says the row ("IMG_0001.jpg, done, 4032px → 1280px").
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // Rows with a written output can be dragged out as that file.
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    // The written outputs among `indexes` as text/uri-list, in row order;
+    // null when there are none. Drags and copies carry the same.
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
+    // The job a row shows (the owner acts on it through the processor).
+    JobItem* job(const QModelIndex& index) const;
 
     const JobCounts& counts() const { return m_counts; }
+    // Jobs that have gone from waiting or running to an outcome, ever; a
+    // run's progress is counted from it.
+    qint64 finishedCount() const { return m_finished; }
 
 Q_SIGNALS:
     void countsChanged();
@@ -52,4 +67,5 @@ private:
     QList<Entry> m_entries;
     QHash<const JobItem*, int> m_rows;
     JobCounts m_counts;
+    qint64 m_finished = 0;
 };

@@ -56,6 +56,21 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const QRect content(row.left(), row.top(), row.width(), row.height() - 1);
     const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
 
+    // Selection, and a ring around the current row while the list has focus,
+    // so that the keyboard's place is always visible.
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    if (selected) {
+        QColor fill = palette.color(QPalette::Highlight);
+        fill.setAlphaF(0.22f);
+        painter->fillRect(content, fill);
+    }
+    if (option.state.testFlag(QStyle::State_HasFocus)) {
+        QPen ring(palette.color(QPalette::Highlight), 2);
+        painter->setPen(ring);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(content).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+    }
+
     // State symbol.
     const QRect iconFrame(row.left() + Style::standardMargin, content.top(), iconFrameWidth,
                           content.height());
@@ -78,8 +93,8 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                                     Style::secondary(palette), iconSize, dpr));
         break;
     case JobStatus::Kind::failed:
-        painter->drawPixmap(
-            iconRect, Style::tinted(Style::Symbol::xmarkCircleFill, Style::red(), iconSize, dpr));
+        painter->drawPixmap(iconRect, Style::tinted(Style::Symbol::exclamationTriangleFill,
+                                                    Style::red(), iconSize, dpr));
         break;
     }
 
@@ -131,12 +146,12 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
                           caption.elidedText(detail, Qt::ElideMiddle, textWidth));
     }
 
-    // The thin line under every row, the last one included.
+    // The thin line under every row, the last one included; filled, so that
+    // it covers a device pixel at fractional scales too.
     QColor line = palette.color(QPalette::WindowText);
-    line.setAlphaF(0.12f);
+    line.setAlphaF(0.15f);
     painter->setRenderHint(QPainter::Antialiasing, false);
-    painter->setPen(line);
-    painter->drawLine(row.left(), row.bottom(), row.right(), row.bottom());
+    painter->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), line);
     painter->restore();
 }
 

@@ -6,7 +6,10 @@
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QListView>
 #include <QTreeView>
 
@@ -51,6 +54,19 @@ QString OpenImagesDialog::caseInsensitivePattern(const QString& extension) {
 }
 
 void OpenImagesDialog::accept() {
+    // Enter in the name field with a folder's name opens that folder, as in
+    // any file dialog, even though typing has selected it; the Open button
+    // still takes a selected folder as it is.
+    auto* nameField = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (nameField && focusWidget() == nameField) {
+        const QString typed = nameField->text().trimmed();
+        const QFileInfo named(QDir(directory().absolutePath()), typed);
+        if (!typed.isEmpty() && !typed.contains(QLatin1Char('"')) && named.isDir()) {
+            setDirectory(named.absoluteFilePath());
+            nameField->clear();
+            return;
+        }
+    }
     // The detail view and the list view share one selection model.
     const auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"));
     const QItemSelectionModel* selection = tree ? tree->selectionModel() : nullptr;

@@ -7,9 +7,10 @@
 #include <QUrl>
 
 // Qt's own (widget) file dialog, changed so that files and folders can be
-// chosen together: several entries of either kind can be selected, and Open
-// takes the selection as it is instead of entering a selected folder (a
-// double click still enters one). Only folders and accepted images are listed,
+// chosen together: several entries of either kind can be selected, and the
+// Open button takes the selection as it is instead of entering a selected
+// folder (a double click still enters one, and so does Enter after typing a
+// folder's name). Only folders and accepted images are listed,
 // whatever the letter case of their extension. In a sandbox (Flatpak, Snap),
 // where this dialog sees only the sandbox, the desktop's dialog is used
 // through its portal instead. Either way the chosen names reach the caller as

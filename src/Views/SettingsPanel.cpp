@@ -4,6 +4,7 @@
 #include "Settings/ResizeSettings.h"
 #include "Views/Style.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -98,6 +100,8 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setMinimumWidth(280);
     setMaximumWidth(400);
+    // The area itself is no Tab stop: focus goes to its controls.
+    setFocusPolicy(Qt::NoFocus);
 
     auto* content = new QWidget(this);
     content->setObjectName(QStringLiteral("settingsContent"));
@@ -114,6 +118,11 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_notice->setObjectName(QStringLiteral("notice"));
     m_notice->setWordWrap(true);
     Style::applyText(m_notice, Style::TextRole::caption, Style::Tone::orange);
+    // Its place is kept while it is hidden, so that the controls below do not
+    // move when a batch starts and ends.
+    QSizePolicy noticePolicy = m_notice->sizePolicy();
+    noticePolicy.setRetainSizeWhenHidden(true);
+    m_notice->setSizePolicy(noticePolicy);
     m_notice->hide();
     m_layout->addWidget(m_notice);
 
@@ -193,6 +202,15 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_skipUpscale->setObjectName(QStringLiteral("skipUpscale"));
     m_layout->addStretch(1);
     setWidget(content);
+
+    // Each control is named by the label the eye reads for it.
+    m_sizeHeader->setBuddy(m_preset);
+    m_customUnit->setBuddy(m_customLongEdge);
+    m_qualityHeader->setBuddy(m_quality);
+    m_prefixHeader->setBuddy(m_prefix);
+    m_folderHeader->setBuddy(m_folder);
+    m_preserveExifTitle->setBuddy(m_preserveExif);
+    m_skipUpscaleTitle->setBuddy(m_skipUpscale);
 
     // Controls to settings. Only what the user does writes (clicked,
     // activated, textEdited): showing a value must not write it to the store.
@@ -322,11 +340,14 @@ void SettingsPanel::retranslate() {
     m_title->setText(tr("リサイズ設定"));
     m_notice->setText(tr("処理中 — 設定変更は次のバッチから適用されます"));
     m_sizeHeader->setText(tr("長辺サイズ"));
-    m_preset->setAccessibleName(tr("長辺サイズ"));
+    m_preset->setAccessibleName(m_sizeHeader->text());
+    m_preset->view()->setAccessibleName(m_sizeHeader->text()); // its pop-up list
+    m_customLongEdge->setAccessibleName(tr("長辺サイズ (px)"));
     m_customLongEdge->setPlaceholderText(tr("px"));
     m_customUnit->setText(tr("px"));
     m_qualityHeader->setText(tr("JPEG画質"));
     m_qualityValue->setText(qualityText(m_settings.jpegQuality()));
+    m_quality->setAccessibleName(m_qualityHeader->text());
     m_formatHeader->setText(tr("出力フォーマット"));
     m_prefixHeader->setText(tr("ファイル名プレフィックス"));
     m_prefix->setPlaceholderText(tr("なし"));
@@ -338,6 +359,17 @@ void SettingsPanel::retranslate() {
     m_preserveExifCaption->setText(tr("オフにするとプライバシー情報を削除"));
     m_skipUpscaleTitle->setText(tr("拡大しない"));
     m_skipUpscaleCaption->setText(tr("元画像が小さい場合はリサイズせず再エンコードのみ"));
+    for (auto [field, header, fieldHint] : {std::tuple(m_prefix, m_prefixHeader, m_prefixHint),
+                                            std::tuple(m_folder, m_folderHeader, m_folderHint)}) {
+        field->setAccessibleName(header->text());
+        field->setAccessibleDescription(fieldHint->text());
+    }
+    for (auto [box, title, caption] :
+         {std::tuple(m_preserveExif, m_preserveExifTitle, m_preserveExifCaption),
+          std::tuple(m_skipUpscale, m_skipUpscaleTitle, m_skipUpscaleCaption)}) {
+        box->setAccessibleName(title->text());
+        box->setAccessibleDescription(caption->text());
+    }
 }
 
 void SettingsPanel::changeEvent(QEvent* event) {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace Style {
 
@@ -33,16 +34,48 @@ QColor accent(const QPalette& palette) {
     return palette.color(QPalette::Highlight);
 }
 
+namespace {
+
+double luminance(const QColor& c) {
+    const auto channel = [](float v) {
+        return v <= 0.04045f ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// The window's text colour faded to `alpha`, or less faded where that is
+// needed for text to keep a contrast of 4.5:1 to the window (WCAG AA).
+QColor fadedText(const QPalette& palette, float alpha) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor window = palette.color(QPalette::Window);
+    const double windowLuminance = luminance(window);
+    for (;; alpha = std::min(1.0f, alpha + 0.05f)) {
+        const auto mix = [&](float t, float w) { return t * alpha + w * (1.0f - alpha); };
+        const QColor shown =
+            QColor::fromRgbF(mix(text.redF(), window.redF()), mix(text.greenF(), window.greenF()),
+                             mix(text.blueF(), window.blueF()));
+        const auto [dark, light] = std::minmax({luminance(shown), windowLuminance});
+        if ((light + 0.05) / (dark + 0.05) >= minimumTextContrast || alpha >= 1.0f) {
+            QColor c = text;
+            c.setAlphaF(alpha);
+            return c;
+        }
+    }
+}
+
+} // namespace
+
+double contrast(const QColor& foreground, const QColor& background) {
+    const auto [dark, light] = std::minmax({luminance(foreground), luminance(background)});
+    return (light + 0.05) / (dark + 0.05);
+}
+
 QColor secondary(const QPalette& palette) {
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.55f);
-    return c;
+    return fadedText(palette, 0.55f);
 }
 
 QColor tertiary(const QPalette& palette) {
-    QColor c = palette.color(QPalette::WindowText);
-    c.setAlphaF(0.35f);
-    return c;
+    return fadedText(palette, 0.35f);
 }
 
 QColor color(Tone tone, const QPalette& palette) {
@@ -123,8 +156,25 @@ void applyText(QWidget* widget, TextRole role, Tone tone) {
         applyTone(widget, tone);
 }
 
+namespace {
+
+// Filled rather than stroked: at a fractional scale a one-point stroke can
+// fall between device pixels and vanish, a filled point always covers one.
+class SeparatorLine : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::WindowText));
+    }
+};
+
+} // namespace
+
 QFrame* separator(QWidget* parent) {
-    auto* line = new QFrame(parent);
+    auto* line = new SeparatorLine(parent);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
     line->setFixedHeight(1);
@@ -155,9 +205,10 @@ SymbolSource source(Symbol symbol) {
                 QStringLiteral(":/icons/checkmark-circle-fill.svg")};
     case Symbol::minusCircle:
         return {{}, QStringLiteral(":/icons/minus-circle.svg")};
-    case Symbol::xmarkCircleFill:
-        return {{QStringLiteral("dialog-error-symbolic")},
-                QStringLiteral(":/icons/xmark-circle-fill.svg")};
+    case Symbol::exclamationTriangleFill:
+        // Ours only: a failure must differ from a skip by its outline too,
+        // not by colour alone, and themes draw both as circles.
+        return {{}, QStringLiteral(":/icons/exclamationmark-triangle-fill.svg")};
     case Symbol::magnifyingGlass:
         return {{QStringLiteral("system-search-symbolic"), QStringLiteral("edit-find-symbolic")},
                 QStringLiteral(":/icons/magnifyingglass.svg")};
@@ -174,6 +225,16 @@ QIcon icon(Symbol symbol) {
             return QIcon::fromTheme(name);
     }
     return QIcon(s.resource);
+}
+
+QIcon icon(Symbol symbol, const QPalette& palette) {
+    QIcon result;
+    const QColor color = palette.color(QPalette::ButtonText);
+    for (const int size : {16, 22, 24, 32}) {
+        for (const qreal ratio : {1.0, 2.0})
+            result.addPixmap(tinted(symbol, color, size, ratio));
+    }
+    return result;
 }
 
 QPixmap tinted(Symbol symbol, const QColor& color, int logicalSize, qreal devicePixelRatio) {

@@ -22,8 +22,13 @@ enum class TextRole { body, headline, subheadline, callout, caption, title3 };
 QFont font(TextRole role, const QFont& base);
 
 QColor accent(const QPalette& palette);
+// Faded text colours; faded no further than keeps them readable on the
+// window (minimumTextContrast), in light and dark palettes alike.
 QColor secondary(const QPalette& palette);
 QColor tertiary(const QPalette& palette);
+inline constexpr double minimumTextContrast = 4.5;
+// The WCAG contrast ratio of two opaque colours, 1 to 21.
+double contrast(const QColor& foreground, const QColor& background);
 inline QColor gray() {
     return {142, 142, 147};
 }
@@ -55,12 +60,15 @@ enum class Symbol {
     clock,
     checkmarkCircleFill,
     minusCircle,
-    xmarkCircleFill,
+    exclamationTriangleFill,
     magnifyingGlass,
 };
 
-// The symbol as an icon (untinted), for buttons and actions.
+// The symbol as an icon (untinted).
 QIcon icon(Symbol symbol);
+// The symbol in the palette's button text colour, for buttons and actions:
+// it stays visible in dark palettes.
+QIcon icon(Symbol symbol, const QPalette& palette);
 // The symbol in one colour at a logical size, cached.
 QPixmap tinted(Symbol symbol, const QColor& color, int logicalSize, qreal devicePixelRatio);
 

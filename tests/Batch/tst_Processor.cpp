@@ -27,9 +27,11 @@ private Q_SLOTS:
     // A folder, a single file and another folder dropped in one go: the file
     // waits for the first folder's listing, every drop is one append, and
     // each keeps its own settings. Folders give their regular files with our
-    // extensions, in any case; hidden items and links stay out.
+    // extensions, in any case, in natural name order, a folder's own files
+    // before its subfolders'; hidden items and links stay out.
     void overlappingDropsKeepTheirOrder() {
-        for (const char* name : {"a1.png", "a2.png", "A3.JPG", ".hidden.jpg", ".secret/inner.png"})
+        for (const char* name : {"a10.png", "a2.png", "A3.JPG", "0sub/z.png", "a1.png",
+                                 ".hidden.jpg", ".secret/inner.png"})
             makeImage(file("first") / name);
         writeBytes(file("first/notes.txt"), "text");
         fs::create_symlink(file("first/a1.png"), file("first/link.jpg"));
@@ -45,13 +47,12 @@ private Q_SLOTS:
         QVERIFY(processor.isProcessing()); // the drop's settings are already taken
         QCOMPARE(processor.activeBatchCount(), 3);
         QTRY_COMPARE(appended.size(), 3);
-        QCOMPARE(QList<QVariantList>(appended), (QList<QVariantList>{{0, 3}, {3, 1}, {4, 1}}));
+        QCOMPARE(QList<QVariantList>(appended), (QList<QVariantList>{{0, 5}, {5, 1}, {6, 1}}));
         QStringList listed;
         for (const JobItem* job : processor.jobs())
             listed << FileURLs::displayName(job->sourceURL());
-        QCOMPARE(QSet<QString>(listed.begin(), listed.begin() + 3),
-                 (QSet<QString>{"a1.png", "a2.png", "A3.JPG"}));
-        QCOMPARE(listed.mid(3), (QStringList{"single.jpg", "c1.png"}));
+        QCOMPARE(listed, (QStringList{"a1.png", "a2.png", "A3.JPG", "a10.png", "z.png",
+                                      "single.jpg", "c1.png"}));
         QVERIFY(waitUntilIdle(processor));
         QCOMPARE(processing.count(), 2); // true once, false once, after all
         for (const JobItem* job : processor.jobs())
@@ -107,6 +108,74 @@ private Q_SLOTS:
         QVERIFY(waitUntilIdle(processor));
         processor.clearAll();
         QVERIFY(processor.jobs().isEmpty());
+    }
+
+    // The user's Stop: files converting finish and are written, every job
+    // not started ends skipped and leaves nothing behind, a drop still being
+    // listed is dropped, and a later drop runs as usual.
+    void stopSkipsWhatHasNotStarted_data() {
+        QTest::addColumn<bool>("whileListing");
+        QTest::newRow("while converting") << false;
+        QTest::newRow("while listing") << true;
+    }
+    void stopSkipsWhatHasNotStarted() {
+        QFETCH(bool, whileListing);
+        const fs::path folder = file(whileListing ? "stop/listing" : "stop/converting");
+        QList<QUrl> urls;
+        for (int i = 0; i < 12; ++i)
+            urls << FileURLs::fileURL(makeImage(folder / ("s" + std::to_string(i) + ".png"),
+                                                {.width = 1600, .height = 1200}));
+        ImageProcessor processor;
+        processor.enqueue(whileListing ? fileURLs({folder}) : urls, snapshot(64));
+        QList<const JobItem*> converting;
+        if (!whileListing) {
+            QTRY_VERIFY(processor.jobs().first()->status() == JobStatus::running());
+            for (const JobItem* job : processor.jobs()) {
+                if (job->status() == JobStatus::running())
+                    converting << job;
+            }
+        }
+        processor.stopBatches();
+        QVERIFY(waitUntilIdle(processor));
+        QVERIFY(!processor.isProcessing());
+        const JobStatus stopped = JobStatus::skipped(QStringLiteral("停止しました"));
+        int written = 0;
+        for (const JobItem* job : processor.jobs()) {
+            const bool wasConverting = converting.contains(job);
+            QCOMPARE(job->status(), wasConverting ? JobStatus::succeeded() : stopped);
+            QCOMPARE(job->outputURL().has_value(), wasConverting);
+            written += wasConverting;
+        }
+        QCOMPARE(processor.jobs().size(), whileListing ? 0 : urls.size());
+        QVERIFY(whileListing || (written > 0 && written < urls.size()));
+        QCOMPARE(entries(folder / "Resized"), written);
+        QVERIFY(temporaryFilesBelow(folder).isEmpty());
+
+        processor.enqueue(urls.mid(0, 1), snapshot(64));
+        QVERIFY(waitUntilIdle(processor));
+        QCOMPARE(processor.jobs().last()->status(), JobStatus::succeeded());
+    }
+
+    // Moving to the trash takes a written output, never its source, and
+    // leaves the job without an output; a job without one has nothing to move.
+    void trashTakesTheOutputOnly() {
+        // The desktop's trash for files beside the home folder: here.
+        qputenv("HOME", QFile::encodeName(m_dir.path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+        fs::create_directories(file("data"));
+        const fs::path source = makeImage(file("trash/t.jpg"));
+        ImageProcessor processor;
+        processor.enqueue(fileURLs({source, file("trash/missing.jpg")}), snapshot(64));
+        QVERIFY(waitUntilIdle(processor));
+        JobItem* written = processor.jobs()[0];
+        const fs::path output = written->outputURL().value();
+        QVERIFY(processor.moveOutputToTrash(written));
+        QVERIFY(!fs::exists(output) && fs::exists(source));
+        QVERIFY(fs::exists(file("data/Trash/files/t.jpg")));
+        QVERIFY(!written->outputURL());
+        QCOMPARE(written->status(), JobStatus::succeeded());
+        QVERIFY(!processor.moveOutputToTrash(written));
+        QVERIFY(!processor.moveOutputToTrash(processor.jobs()[1]));
     }
 
     // Files start in request order, never more than the parallelism limit at

@@ -9,12 +9,19 @@
 #include "Views/Style.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
 #include <QListView>
+#include <QMimeData>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
@@ -68,6 +75,8 @@ class JobListViewTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { initialize(); }
 
+    // What a row shows, what a screen reader says of it, and what dragging
+    // or copying it carries: its output file, only when one was written.
     void roles_data() {
         QTest::addColumn<JobStatus>("status");
         QTest::addColumn<qint64>("sourceEdge"); // -1: absent
@@ -75,17 +84,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("expected"); // null: no second line
         QTest::addColumn<bool>("revealable");
+        QTest::addColumn<QString>("spoken");
         const auto row = [](const char* tag, const JobStatus& status, qint64 source, qint64 out,
-                            const QString& output, const QString& expected, bool revealable) {
-            QTest::newRow(tag) << status << source << out << output << expected << revealable;
+                            const QString& output, const QString& expected, bool revealable,
+                            const QString& spoken) {
+            QTest::newRow(tag) << status << source << out << output << expected << revealable
+                               << QStringLiteral("IMG_0001.JPG、") + spoken;
         };
-        // With both sizes known: the window's drop test.
         const QString japanese = QStringLiteral("/photos/Resized/写真 1.jpg");
-        row("succeeded, sizes unknown", JobStatus::succeeded(), 4032, -1, japanese, japanese, true);
-        row("succeeded, nothing known", JobStatus::succeeded(), -1, -1, {}, {}, false);
-        // Only a success reveals; the list's reveal test holds a failure with an output.
+        row("pending", JobStatus::pending(), -1, -1, {}, QStringLiteral("待機中"), false,
+            QStringLiteral("未処理"));
+        row("running", JobStatus::running(), -1, -1, {}, QStringLiteral("処理中…"), false,
+            QStringLiteral("処理中"));
+        row("succeeded", JobStatus::succeeded(), 4032, 1280, japanese,
+            QStringLiteral("4032px → 1280px"), true, QStringLiteral("完了、4032px → 1280px"));
+        row("succeeded, sizes unknown", JobStatus::succeeded(), 4032, -1, japanese, japanese, true,
+            QStringLiteral("完了、") + japanese);
+        row("succeeded, nothing known", JobStatus::succeeded(), -1, -1, {}, {}, false,
+            QStringLiteral("完了"));
+        // Only a success reveals or drags.
         row("skipped, output left over", JobStatus::skipped(QStringLiteral("大きすぎ")), 90000, -1,
-            QStringLiteral("/o/a.jpg"), QStringLiteral("大きすぎ"), false);
+            QStringLiteral("/o/a.jpg"), QStringLiteral("大きすぎ"), false,
+            QStringLiteral("スキップ、大きすぎ"));
+        row("failed", JobStatus::failed(QStringLiteral("壊れています")), -1, -1, {},
+            QStringLiteral("壊れています"), false, QStringLiteral("失敗、壊れています"));
     }
 
     void roles() {
@@ -95,6 +117,7 @@ private Q_SLOTS:
         QFETCH(QString, output);
         QFETCH(QString, expected);
         QFETCH(bool, revealable);
+        QFETCH(QString, spoken);
 
         const auto processor = listed(1, "IMG_0001.JPG");
         JobItem* job = processor->jobs().first();
@@ -112,6 +135,19 @@ private Q_SLOTS:
         QCOMPARE(index.data(JobListModel::DetailLineRole).toString().isNull(), expected.isNull());
         QCOMPARE(index.data(JobListModel::OutputPathRole).toByteArray(),
                  revealable ? output.toUtf8() : QByteArray());
+
+        JobListView view(&model, {}, {});
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.listView());
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("処理結果"));
+        QCOMPARE(list->child(0)->text(QAccessible::Name), spoken);
+
+        QCOMPARE(model.flags(index).testFlag(Qt::ItemIsDragEnabled), revealable);
+        const std::unique_ptr<QMimeData> dragged(model.mimeData({index}));
+        QCOMPARE(dragged != nullptr, revealable);
+        if (revealable) {
+            QCOMPARE(model.mimeTypes(), QStringList{QStringLiteral("text/uri-list")});
+            QCOMPARE(dragged->urls(), QList<QUrl>{QUrl::fromLocalFile(output)});
+        }
     }
 
     // Rows follow the processor's appends and removals; the outcome counts
@@ -212,10 +248,35 @@ private Q_SLOTS:
         QCOMPARE(revealed.size(), 1);
         QCOMPARE(revealed[0][0].value<fs::path>(), written);
 
+        // By keyboard: the list takes focus, arrows select, Enter reveals the
+        // selected output and Ctrl+C copies it as a file.
+        QSignalSpy revealedByKey(&view, &JobListView::revealRequested);
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        list->setFocus();
+        QVERIFY(list->hasFocus());
+        for (const auto key : {Qt::Key_Down, Qt::Key_Return, Qt::Key_Up, Qt::Key_Return})
+            QTest::keyClick(list, key);
+        QCOMPARE(revealedByKey.size(), 1); // the failure's row has nothing to reveal
+        QCOMPARE(revealedByKey[0][0].value<fs::path>(), written);
+        QCOMPARE(list->selectionModel()->selectedRows(), QModelIndexList{model.index(0)});
+        QTest::keySequence(list, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->mimeData()->urls(),
+                 QList<QUrl>{FileURLs::fileURL(written)});
+
         QCOMPARE(clearCompleted->text(), QStringLiteral("完了をクリア"));
         QCOMPARE(clearAll->text(), QStringLiteral("全クリア"));
+        auto* stop = view.findChild<QToolButton*>(QStringLiteral("stop"));
+        QSignalSpy stopRequested(&view, &JobListView::stopRequested);
         for (const bool processing : {true, false}) {
             view.setIsProcessing(processing);
+            // Stop only while processing, and once.
+            QCOMPARE(stop->isVisible(), processing);
+            QCOMPARE(stop->text(), QStringLiteral("停止"));
+            if (processing)
+                QTest::mouseClick(stop, Qt::LeftButton);
+            QCOMPARE(stop->isEnabled(), !processing);
+            QCOMPARE(stopRequested.size(), 1);
             QVERIFY(clearCompleted->isEnabled());
             QCOMPARE(clearAll->isEnabled(), !processing);
             QCOMPARE(clearAll->toolTip(), processing
@@ -231,6 +292,103 @@ private Q_SLOTS:
         QVERIFY(empty->isVisible());
     }
 
+    // While processing, a row that starts running is scrolled into view,
+    // until the user scrolls the list themselves.
+    void runningRowsStayInView() {
+        const auto processor = listed(200);
+        JobListModel model(*processor);
+        JobListView view(&model, {}, {});
+        view.resize(500, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setIsProcessing(true);
+        QListView* list = view.listView();
+        const auto shown = [list](int row) {
+            return list->viewport()->rect().intersects(
+                list->visualRect(list->model()->index(row, 0)));
+        };
+        processor->jobs()[150]->setStatus(JobStatus::running());
+        QVERIFY(shown(150));
+        list->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        processor->jobs()[180]->setStatus(JobStatus::running());
+        QVERIFY(shown(0) && !shown(180));
+    }
+
+    // The rows' menu, by its mnemonics: it acts on the selected rows' written
+    // outputs only, and hands each action to the owner.
+    void rowMenu_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::newRow("reveal") << int(Qt::Key_R)
+                                << QByteArray(SIGNAL(revealRequested(std::filesystem::path)));
+        QTest::newRow("open") << int(Qt::Key_O)
+                              << QByteArray(SIGNAL(openRequested(std::filesystem::path)));
+        QTest::newRow("trash") << int(Qt::Key_T)
+                               << QByteArray(SIGNAL(trashRequested(QList<JobItem*>)));
+    }
+    void rowMenu() {
+        QFETCH(int, key);
+        QFETCH(QByteArray, signal);
+        const auto processor = listed(2);
+        const fs::path written("/photos/Resized/a.jpg");
+        processor->jobs()[0]->setOutputURL(written);
+        processor->jobs()[0]->setStatus(JobStatus::succeeded());
+        JobListModel model(*processor);
+        JobListView view(&model, {}, {});
+        view.resize(500, 400);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QListView* list = view.listView();
+        list->selectionModel()->select(model.index(0), QItemSelectionModel::Select);
+        list->selectionModel()->select(model.index(1), QItemSelectionModel::Select);
+
+        QSignalSpy asked(&view, signal.constData());
+        QTimer::singleShot(0, this, [key] {
+            if (QWidget* menu = QApplication::activePopupWidget())
+                QTest::keyClick(menu, Qt::Key(key));
+        });
+        Q_EMIT list->customContextMenuRequested(list->visualRect(model.index(0)).center());
+        QCOMPARE(asked.size(), 1);
+        if (key == Qt::Key_T)
+            QCOMPARE(asked[0][0].value<QList<JobItem*>>(), QList{processor->jobs()[0]});
+        else
+            QCOMPARE(asked[0][0].value<fs::path>(), written);
+    }
+
+    // Faded texts stay readable (4.5:1) and symbols on buttons take the
+    // palette's text colour, in light and dark palettes alike.
+    void readableInEveryPalette_data() {
+        QTest::addColumn<QColor>("window");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("light") << QColor(239, 239, 239) << QColor(Qt::black);
+        QTest::newRow("dark") << QColor(49, 54, 59) << QColor(239, 240, 241);
+        QTest::newRow("dim text on grey") << QColor(128, 128, 128) << QColor(20, 20, 20);
+    }
+    void readableInEveryPalette() {
+        QFETCH(QColor, window);
+        QFETCH(QColor, text);
+        QPalette palette(text, window);
+        palette.setColor(QPalette::WindowText, text);
+        palette.setColor(QPalette::ButtonText, text);
+        for (const QColor& faded : {Style::secondary(palette), Style::tertiary(palette)}) {
+            const float a = faded.alphaF();
+            const QColor shown = QColor::fromRgbF(text.redF() * a + window.redF() * (1 - a),
+                                                  text.greenF() * a + window.greenF() * (1 - a),
+                                                  text.blueF() * a + window.blueF() * (1 - a));
+            QVERIFY2(Style::contrast(shown, window) >= Style::minimumTextContrast,
+                     qPrintable(QString::number(Style::contrast(shown, window))));
+        }
+        const QImage plus =
+            Style::icon(Style::Symbol::plus, palette).pixmap(QSize(24, 24)).toImage();
+        QVERIFY(hasInk(plus));
+        for (int y = 0; y < plus.height(); ++y) {
+            for (int x = 0; x < plus.width(); ++x) {
+                if (qAlpha(plus.pixel(x, y)) == 255)
+                    QCOMPARE(QColor(plus.pixel(x, y)).rgb(), text.rgb());
+            }
+        }
+    }
+
     // The rows' symbols and the application icon are SVGs of our own, which
     // only Qt's SVG plugins draw (in libqt6svg6 on Debian 12, qt6-svg-plugins
     // on 13): without them every symbol is an empty square.
@@ -244,7 +402,7 @@ private Q_SLOTS:
             {"clock", Symbol::clock},
             {"checkmark-circle-fill", Symbol::checkmarkCircleFill},
             {"minus-circle", Symbol::minusCircle},
-            {"xmark-circle-fill", Symbol::xmarkCircleFill},
+            {"exclamationmark-triangle-fill", Symbol::exclamationTriangleFill},
             {"magnifyingglass", Symbol::magnifyingGlass},
         };
         for (const auto& [name, symbol] : symbols)

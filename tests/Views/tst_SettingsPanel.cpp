@@ -51,8 +51,13 @@ private Q_SLOTS:
 
         auto* notice = p.child<QLabel>("notice");
         QVERIFY(!notice->isVisible());
+        // The controls keep their place when the notice comes and goes.
+        auto* preset = p.child<QComboBox>("preset");
+        const int presetTop = preset->mapTo(&p.panel, QPoint()).y();
         p.panel.setIsProcessing(true);
         QVERIFY(notice->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCOMPARE(preset->mapTo(&p.panel, QPoint()).y(), presetTop);
         QCOMPARE(notice->text(), QStringLiteral("処理中 — 設定変更は次のバッチから適用されます"));
         // Nothing is locked meanwhile.
         for (QWidget* control : p.panel.widget()->findChildren<QWidget*>())

@@ -6,6 +6,7 @@
 #include "Models/JobSummary.h"
 #include "Platform/SingleInstance.h"
 #include "Runtime/Localization.h"
+#include "Settings/ResizeSettings.h"
 #include "Support/TestSupport.h"
 #include "Views/DropZoneView.h"
 #include "Views/JobListModel.h"
@@ -13,12 +14,18 @@
 #include "Views/OpenImagesDialog.h"
 #include "Views/SettingsPanel.h"
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QApplication>
 #include <QDBusMessage>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -49,6 +56,20 @@ public Q_SLOTS:
         return uint(shown.size());
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+};
+
+// What stands in for the dock: it keeps the launcher entry's updates.
+class LauncherListener : public QObject {
+    Q_OBJECT
+public:
+    QList<QVariantMap> updates;
+
+public Q_SLOTS:
+    void update(const QString& appURI, const QVariantMap& properties) {
+        QVariantMap update = properties;
+        update.insert(QStringLiteral("uri"), appURI);
+        updates << update;
+    }
 };
 
 constexpr char notifications[] = "org.freedesktop.Notifications";
@@ -87,6 +108,7 @@ class WindowTest : public QObject {
     QProcess m_busDaemon; // a session bus of the test's own
     QString m_bus;
     NotificationService m_notifications;
+    LauncherListener m_launcher;
     fs::path root() const { return path(m_dir); }
     QDBusConnection connectToBus(const QString& name) const {
         return QDBusConnection::connectToBus(m_bus, name);
@@ -116,6 +138,9 @@ private Q_SLOTS:
         QVERIFY(desktop.registerObject(QLatin1String(notificationsPath), &m_notifications,
                                        QDBusConnection::ExportAllSlots));
         QVERIFY(desktop.registerService(QLatin1String(notifications)));
+        QVERIFY(desktop.connect({}, {}, QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                                QStringLiteral("Update"), &m_launcher,
+                                SLOT(update(QString, QVariantMap))));
     }
     void cleanupTestCase() {
         m_busDaemon.kill();
@@ -183,12 +208,9 @@ private Q_SLOTS:
 
         QTRY_COMPARE(appended.size(), 1); // folders are listed on a worker
         const QByteArrayList listed = sources(view.processor());
-        QCOMPARE(listed.size(), 4);
-        QCOMPARE(listed.front(), bytes(root() / "b.jpg"));
-        QCOMPARE(
-            QSet<QByteArray>(listed.begin() + 1, listed.end() - 1),
-            (QSet<QByteArray>{bytes(root() / "trip/c.png"), bytes(root() / "trip/day2/d.JPG")}));
-        QCOMPARE(listed.back(), bytes(root() / "a.webp"));
+        QCOMPARE(listed,
+                 (QByteArrayList{bytes(root() / "b.jpg"), bytes(root() / "trip/c.png"),
+                                 bytes(root() / "trip/day2/d.JPG"), bytes(root() / "a.webp")}));
         // Running while the jobs arrive, with the notice and no clearing of running jobs.
         QVERIFY(runningWhenAppended);
         QTRY_VERIFY_WITH_TIMEOUT(!view.processor().isProcessing(), 60000);
@@ -202,18 +224,29 @@ private Q_SLOTS:
     }
 
     // Folders and images in any letter case are listed; a folder and a file
-    // chosen together are one batch, in the dialog's order.
+    // chosen together are one batch, in the dialog's order. A folder's name
+    // typed and entered opens it instead.
     void openDialogTakesFilesAndFoldersTogether() {
         const fs::path folder = root() / "dialog";
         ContentView view;
         QSignalSpy appended(&view.processor(), &ImageProcessor::jobsAppended);
 
         QString title;
+        bool enteredByName = false;
         int listed = 0;
         QByteArrayList chosen;
         QTimer::singleShot(0, this, [&] {
             auto* dialog = qobject_cast<OpenImagesDialog*>(QApplication::activeModalWidget());
             title = dialog->windowTitle();
+            // A typed folder name and Enter open the folder; nothing is chosen.
+            dialog->setDirectory(QString::fromStdString(folder.native()));
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            name->setFocus();
+            QTest::keyClicks(name, QStringLiteral("album"));
+            QTest::keyClick(name, Qt::Key_Return);
+            enteredByName =
+                dialog->isVisible() && dialog->directory().absolutePath() ==
+                                           QString::fromStdString((folder / "album").native());
             dialog->setDirectory(QString::fromStdString(folder.native()));
             auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
             const QAbstractItemModel* model = tree->model();
@@ -240,6 +273,7 @@ private Q_SLOTS:
         view.openFileDialog();
 
         QCOMPARE(title, QStringLiteral("リサイズする画像を選択"));
+        QVERIFY(enteredByName);
         QCOMPARE(listed, 3); // album, Mixed.Png and UPPER.JPG; not notes.txt
         QTRY_COMPARE(appended.size(), 1);
         QCOMPARE(sources(view.processor()), chosen);
@@ -327,6 +361,7 @@ private Q_SLOTS:
         if (m_bus.isEmpty())
             QSKIP("dbus-daemon is not installed");
         m_notifications.shown.clear();
+        m_launcher.updates.clear();
         const QDBusConnection bus = connectToBus(QStringLiteral("app"));
         KorrinMacApp app(bus);
         app.setLongBatch(std::chrono::milliseconds(longBatchMs));
@@ -348,12 +383,97 @@ private Q_SLOTS:
                      QLatin1String(notifications), QStringLiteral("GetCapabilities")),
                  QDBus::BlockWithGui);
         QCOMPARE(m_notifications.shown, shown);
+        // The dock showed the run's progress, and hides it at the end.
+        QTRY_VERIFY(!m_launcher.updates.isEmpty() &&
+                    !m_launcher.updates.last()[QStringLiteral("progress-visible")].toBool());
+        const QVariantMap full = m_launcher.updates.value(m_launcher.updates.size() - 2);
+        QCOMPARE(full[QStringLiteral("uri")],
+                 QStringLiteral("application://io.github.burisora.Burisora.desktop"));
+        QCOMPARE(full[QStringLiteral("progress")].toDouble(), 1.0);
+        QCOMPARE(full[QStringLiteral("progress-visible")].toBool(), true);
+    }
+
+    // Every control a person can reach is named, in both languages, after the
+    // label shown with it; the menus have mnemonics; nothing takes focus
+    // without showing it (the settings' scroll area).
+    void everyControlIsNamed_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("names"); // preset, custom, quality, prefix, folder,
+                                                // metadata toggle, upscale toggle, list
+        QTest::addColumn<QStringList>("menus");
+        QTest::newRow("Japanese") << QStringLiteral("ja_JP")
+                                  << QStringList{"長辺サイズ",       "長辺サイズ (px)",
+                                                 "JPEG画質",         "ファイル名プレフィックス",
+                                                 "保存先フォルダ名", "EXIF・GPS情報を保持",
+                                                 "拡大しない",       "処理結果"}
+                                  << QStringList{"ファイル(&F)", "ヘルプ(&H)"};
+        QTest::newRow("English") << QStringLiteral("en_US")
+                                 << QStringList{"Long Edge",          "Long Edge (px)",
+                                                "JPEG Quality",       "File Name Prefix",
+                                                "Output Folder Name", "Keep EXIF and GPS data",
+                                                "Don't enlarge",      "Results"}
+                                 << QStringList{"&File", "&Help"};
+    }
+    void everyControlIsNamed() {
+        QFETCH(QString, locale);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, menus);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        QObject translations;
+        Localization::installTranslators(&translations);
+        QLocale::setDefault(before);
+        KorrinMacApp app;
+        app.contentView()->settings().setPreset(SizePreset::custom);
+        app.show();
+        QVERIFY(QTest::qWaitForWindowExposed(app.mainWindow()));
+
+        const char* named[] = {"preset", "customLongEdge", "quality",     "prefix",
+                               "folder", "preserveExif",   "skipUpscale", "jobList"};
+        for (size_t i = 0; i < std::size(named); ++i) {
+            auto* control = app.mainWindow()->findChild<QWidget*>(QLatin1String(named[i]));
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+            const auto labels = accessible->relations(QAccessible::Label);
+            QVERIFY2(i == 7 || !labels.isEmpty(), named[i]); // the list's title is no label
+            // On Linux a combo box's name is its value: its label comes through the relation.
+            QCOMPARE(i == 0 ? labels.first().first->text(QAccessible::Name)
+                            : accessible->text(QAccessible::Name),
+                     names[i]);
+        }
+        for (QWidget* widget : app.mainWindow()->findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(app.mainWindow()) || !(widget->focusPolicy() & Qt::TabFocus))
+                continue;
+            QVERIFY2(!qobject_cast<QAbstractScrollArea*>(widget) ||
+                         qobject_cast<QAbstractItemView*>(widget),
+                     widget->metaObject()->className());
+            QVERIFY2(
+                !QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).isEmpty(),
+                qPrintable(widget->objectName() + u' ' + widget->metaObject()->className()));
+        }
+        QStringList titles;
+        for (const QAction* menu : app.mainWindow()->menuBar()->actions())
+            titles << menu->text();
+        QCOMPARE(titles, menus);
+        for (const QMenu* menu : app.mainWindow()->menuBar()->findChildren<QMenu*>()) {
+            for (const QAction* item : menu->actions())
+                QVERIFY2(item->isSeparator() || item->text().contains(u'&'),
+                         qPrintable(item->text()));
+        }
     }
 
     // Closing the window (Quit and the session's end close it too) while a
-    // batch runs: no further file starts, those in flight finish, then the
-    // program quits. Last, since the quit would end later event loops.
-    void closingWaitsForTheFilesInFlight() {
+    // batch runs asks first. Keep working: nothing changes. Stop and quit: no
+    // further file starts, those in flight finish, then the program quits.
+    // Last, since the quit would end later event loops.
+    void closingWhileProcessingAsks_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("byQuit"); // the Quit item (Ctrl+Q), or closing the window
+        QTest::newRow("Quit, keep working") << QStringLiteral("keepWorking") << true;
+        QTest::newRow("close, stop and quit") << QStringLiteral("stopAndQuit") << false;
+    }
+    void closingWhileProcessingAsks() {
+        QFETCH(QString, answer);
+        QFETCH(bool, byQuit);
         QTemporaryDir dir;
         const fs::path folder = path(dir);
         QList<QUrl> urls;
@@ -369,7 +489,34 @@ private Q_SLOTS:
                     processor.jobs().first()->status() == JobStatus::running());
         QSignalSpy stopped(&processor, &ImageProcessor::stopped);
 
-        QVERIFY(!app.mainWindow()->close());
+        QString question;
+        QTimer answering; // the question comes once the quit has reached the window
+        answering.callOnTimeout(this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                answering.stop();
+                question = box->text();
+                box->findChild<QPushButton*>(answer)->click();
+            }
+        });
+        answering.start(10);
+        if (byQuit) {
+            for (QAction* item : app.mainWindow()->findChildren<QAction*>()) {
+                if (item->menuRole() == QAction::QuitRole)
+                    item->trigger();
+            }
+            QTRY_VERIFY(!question.isEmpty());
+        } else {
+            QVERIFY(!app.mainWindow()->close());
+        }
+        QCOMPARE(question, QStringLiteral("処理中です。停止して終了しますか？"));
+        if (answer == u"keepWorking") {
+            QVERIFY(processor.isProcessing() && !processor.isStopping());
+            QVERIFY(app.mainWindow()->isVisible());
+            QVERIFY(waitUntilIdle(processor));
+            QCOMPARE(JobCounts::of(processor.jobs())[JobStatus::Kind::succeeded], urls.size());
+            QCOMPARE(stopped.size(), 0);
+            return;
+        }
         QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 30000);
         QCOMPARE(stopped.first().first().toBool(), false); // nothing abandoned
         QVERIFY(JobCounts::of(processor.jobs())[JobStatus::Kind::pending] > 0);

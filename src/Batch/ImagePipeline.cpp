@@ -44,8 +44,10 @@ ImageProcessingOutcome failed(const QString& message, std::optional<std::int64_t
 }
 
 ImageProcessingOutcome stopped() {
-    return {std::nullopt, std::nullopt, std::nullopt,
-            JobStatus::skipped(text(QT_TRANSLATE_NOOP("ImagePipeline", "停止しました")))};
+    return {
+        std::nullopt, std::nullopt,
+        std::nullopt, JobStatus::skipped(text(QT_TRANSLATE_NOOP("ImagePipeline", "停止しました"))),
+        {},           {}};
 }
 
 QString messageOf(const std::exception& error) {

@@ -43,6 +43,15 @@ ImageProcessingOutcome failed(const QString& message, std::optional<std::int64_t
     return {sourceLongEdge, std::nullopt, std::nullopt, JobStatus::failed(message), {}, {}};
 }
 
+ImageProcessingOutcome doesNotFit(std::int64_t limit, std::optional<std::int64_t> sourceLongEdge) {
+    return {sourceLongEdge,
+            std::nullopt,
+            std::nullopt,
+            JobStatus::skipped(SizeLimitError(limit).errorDescription()),
+            {},
+            {}};
+}
+
 ImageProcessingOutcome stopped() {
     return {
         std::nullopt, std::nullopt,
@@ -117,9 +126,11 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     file.conversion.type = outputTypeFor(working, settings);
     file.conversion.quality = settings.jpegQuality;
     file.conversion.preserveExif = settings.preserveExif;
+    file.conversion.maxBytes = settings.maxFileBytes;
     file.estimatedMemory = ImageIOResizer::estimatedMemory(
         source, file.conversion.targetLongEdge,
-        file.conversion.type == OutputType::tiff && file.conversion.preserveExif);
+        (file.conversion.type == OutputType::tiff && file.conversion.preserveExif) ||
+            file.conversion.maxBytes > 0);
     return file;
 }
 
@@ -207,6 +218,8 @@ ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
         const std::int64_t outputBytes = place(output);
         return {sourceLongEdge,         outputLongEdge, path,
                 JobStatus::succeeded(), source.bytes,   outputBytes};
+    } catch (const SizeLimitError& error) {
+        return doesNotFit(error.limit(), sourceLongEdge);
     } catch (const std::exception& error) {
         return failed(messageOf(error), sourceLongEdge);
     } catch (...) {

@@ -63,6 +63,9 @@ ImageProcessingOutcome failed(const QString& message,
                               std::optional<std::int64_t> sourceLongEdge = std::nullopt);
 // A file the user's Stop left unstarted.
 ImageProcessingOutcome stopped();
+// The skip of an output that fits no size up to `limit` bytes.
+ImageProcessingOutcome doesNotFit(std::int64_t limit,
+                                  std::optional<std::int64_t> sourceLongEdge = std::nullopt);
 // The text a failed outcome carries for this exception.
 QString messageOf(const std::exception& error);
 

@@ -316,7 +316,10 @@ void ImageProcessor::claimed(const std::shared_ptr<File>& file) {
 }
 
 void ImageProcessor::converted(const std::shared_ptr<File>& file, const WorkerPool::Reply& reply) {
-    if (!file->outcome && reply.ending != WorkerProtocol::Ending::done)
+    if (!file->outcome && reply.ending == WorkerProtocol::Ending::doesNotFit)
+        file->outcome = ImagePipeline::doesNotFit(file->checked.conversion.maxBytes,
+                                                  file->checked.sourceLongEdge);
+    else if (!file->outcome && reply.ending != WorkerProtocol::Ending::done)
         file->outcome =
             ImagePipeline::failed(WorkerProtocol::message(reply), file->checked.sourceLongEdge);
     file->outputLongEdge = reply.outputLongEdge;

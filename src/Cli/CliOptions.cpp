@@ -3,6 +3,8 @@
 
 #include <QJsonValue>
 
+#include <cmath>
+
 namespace {
 
 QString text(const std::string& bytes) {
@@ -15,6 +17,25 @@ std::optional<std::int64_t> wholeNumber(const QString& value) {
     if (!ok)
         return std::nullopt;
     return number;
+}
+
+// Bytes, or with a k or M suffix, 1000-based as file managers count; "off"
+// or 0 for none.
+std::optional<std::int64_t> byteCount(QString value) {
+    if (value == u"off")
+        return 0;
+    std::int64_t unit = 1;
+    if (value.endsWith(u'k') || value.endsWith(u'K'))
+        unit = 1000;
+    else if (value.endsWith(u'M'))
+        unit = 1000 * 1000;
+    if (unit > 1)
+        value.chop(1);
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok || !(number >= 0) || number * double(unit) > 1e12 || !value.front().isDigit())
+        return std::nullopt;
+    return std::int64_t(std::llround(number * double(unit)));
 }
 
 } // namespace
@@ -36,6 +57,8 @@ SettingsValues CliOptions::applied(SettingsValues values) const {
         values.outputFolderName = *outputFolderName;
     if (filenamePrefix)
         values.filenamePrefix = *filenamePrefix;
+    if (maxFileBytes)
+        values.maxFileBytes = *maxFileBytes;
     return values;
 }
 
@@ -110,6 +133,16 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
                 return CliUsageError{
                     QStringLiteral("--format takes keep, jpeg or png, not \"%1\"").arg(*v)};
             options.outputFormat = *format;
+        } else if (name == "--max-bytes") {
+            const auto v = value();
+            if (!v)
+                return missing();
+            const auto bytes = v->isEmpty() ? std::nullopt : byteCount(*v);
+            if (!bytes)
+                return CliUsageError{QStringLiteral("--max-bytes takes a size such as 250000, "
+                                                    "250k or 1.5M, or off, not \"%1\"")
+                                         .arg(*v)};
+            options.maxFileBytes = SettingsDefaults::validMaxFileBytes(*bytes);
         } else if (name == "--folder" || name == "--prefix") {
             const auto v = value();
             if (!v)
@@ -155,6 +188,8 @@ QString cliHelpText() {
         "  --size 640|800|1280|1920|2560|N   long edge in pixels\n"
         "  --quality 0-100                   JPEG and HEIC quality\n"
         "  --format keep|jpeg|png            output format\n"
+        "  --max-bytes N|Nk|NM|off           largest output file (k, M: 1000-based);\n"
+        "                                    quality, then size, give way to fit\n"
         "  --keep-metadata, --strip-metadata keep or remove EXIF, GPS, IPTC and XMP\n"
         "  --upscale, --no-upscale           enlarge smaller images, or not\n"
         "  --folder NAME                     output folder name\n"
@@ -182,5 +217,6 @@ QJsonObject settingsJson(const SettingsValues& values) {
         {QStringLiteral("skipUpscale"), values.skipUpscale},
         {QStringLiteral("outputFolderName"), values.outputFolderName},
         {QStringLiteral("filenamePrefix"), values.filenamePrefix},
+        {QStringLiteral("maxFileBytes"), qint64(values.maxFileBytes)},
     };
 }

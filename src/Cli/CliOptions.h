@@ -22,6 +22,7 @@ struct CliOptions {
     std::optional<bool> skipUpscale;
     std::optional<QString> outputFolderName;
     std::optional<QString> filenamePrefix;
+    std::optional<std::int64_t> maxFileBytes;
 
     bool json = false;
     bool showSettings = false;
@@ -42,5 +43,5 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
 
 QString cliHelpText();
 
-// The eight settings as the settings file holds them.
+// The nine settings as the settings file holds them.
 QJsonObject settingsJson(const SettingsValues& values);

@@ -26,6 +26,12 @@ namespace {
 // half as much time again, level 6 with adaptive filters 15% for ten times.
 constexpr int pngCompressionLevel = 1;
 constexpr VipsForeignPngFilter pngFilter = VIPS_FOREIGN_PNG_FILTER_UP;
+// JPEG: Huffman tables made for the image rather than the standard ones, 2.6%
+// smaller at 1280 px for 7% more encoding time (0.5 ms). libjpeg then holds
+// every DCT coefficient, two bytes a sample, until the end: only up to 8 MP,
+// where that stays within the working set. Progressive would save 2.4% more
+// but takes 3.6 times as long to encode.
+constexpr std::int64_t optimizedJpegMaximumPixels = 8'000'000;
 // x265 speed preset for HEIC. At 1280 px "ultrafast" costs a quarter of
 // "fast" for 4% more bytes; its default, "slow", takes seconds per photo.
 constexpr const char* heicEncoderPreset = "ultrafast";
@@ -315,7 +321,10 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
         const int yDensity = dotsPerInch(image.yres());
         // libvips writes the density into its Exif block only, which the policy replaces.
         streamed(flattenedOntoWhite(image), &vips::VImage::jpegsave_target,
-                 saverOptions()->set("Q", ImageEncoder::encoderQuality(quality)),
+                 saverOptions()
+                     ->set("Q", ImageEncoder::encoderQuality(quality))
+                     ->set("optimize_coding", std::int64_t(image.width()) * image.height() <=
+                                                  optimizedJpegMaximumPixels),
                  [&](const QByteArray& header) {
                      return policy(MetadataEdits::jpegWithDensity(header, xDensity, yDensity));
                  });

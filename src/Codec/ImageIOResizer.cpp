@@ -345,6 +345,15 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
     }
 }
 
+vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx) {
+    try {
+        return scaleToLongEdge(image, longEdgePx).copy_memory();
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw ResizeError(ResizeError::cannotCreateThumbnail);
+    }
+}
+
 std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
                              bool holdsEncodedOutput) {
     constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state

@@ -30,9 +30,15 @@ FileConversion::SourceInfo inspect(ByteSpan source);
 // size, and a damaged source then fails while encoding.
 vips::VImage resize(ByteSpan source, std::int64_t longEdgePx);
 
+// `image`, already decoded and resized, in memory and resized again so that
+// its long edge is `longEdgePx` (smaller).
+vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx);
+
 // A generous estimate of the memory that resizing an image of these
 // dimensions to `longEdgePx` takes at its peak, in bytes. An output whose
-// metadata are written into the encoded file (TIFF) is held whole, twice.
+// encoding holds whole, and more than once (a TIFF's metadata are written into
+// the encoded file; a size search encodes the image held in memory again and
+// again), counts twice more.
 std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
                              bool holdsEncodedOutput = false);
 

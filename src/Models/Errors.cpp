@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/Errors.h"
 
+#include "Models/ByteSizes.h"
+
 #include <QCoreApplication>
 
 #include <cstring>
@@ -47,6 +49,11 @@ QString EncoderError::errorDescription() const {
         return QCoreApplication::translate("Errors", "メタデータを出力に書き込めませんでした");
     }
     return unexpectedErrorDescription();
+}
+
+QString SizeLimitError::errorDescription() const {
+    return QCoreApplication::translate("Errors", "%1 に収まりませんでした")
+        .arg(ByteSizes::text(m_limit));
 }
 
 QString OutputPathError::errorDescription() const {

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 #include <exception>
 
 // An error the pipeline can show as it stands: every failure below the
@@ -67,6 +69,18 @@ public:
 
 private:
     Case m_case;
+};
+
+// The output cannot be made to fit the file-size limit at any quality and
+// size tried. A skip, not a failure: nothing is wrong with the file.
+class SizeLimitError : public LocalizedError {
+public:
+    explicit SizeLimitError(std::int64_t limit) : m_limit(limit) {}
+    std::int64_t limit() const { return m_limit; }
+    QString errorDescription() const override;
+
+private:
+    std::int64_t m_limit;
 };
 
 class OutputPathError : public LocalizedError {

@@ -19,6 +19,7 @@ const QString preserveExifKey = QStringLiteral("preserveExif");
 const QString skipUpscaleKey = QStringLiteral("skipUpscale");
 const QString outputFolderNameKey = QStringLiteral("outputFolderName");
 const QString filenamePrefixKey = QStringLiteral("filenamePrefix");
+const QString maxFileBytesKey = QStringLiteral("maxFileBytes");
 
 // A JSON number counts as an integer only when it holds one exactly.
 std::optional<std::int64_t> exactInteger(const QJsonValue& value) {
@@ -69,6 +70,8 @@ ResizeSettings::ResizeSettings(SettingsStore* store, QObject* parent)
 
     m_values.filenamePrefix = Characters::prefix(
         m_store.text(filenamePrefixKey).value_or(QString()), defaults::maximumPrefixCharacters);
+    m_values.maxFileBytes = defaults::validMaxFileBytes(
+        exactInteger(m_store.value(maxFileBytesKey)).value_or(defaults::maxFileBytes));
 }
 
 namespace {
@@ -135,4 +138,8 @@ void ResizeSettings::setOutputFolderName(const QString& value) {
 void ResizeSettings::setFilenamePrefix(const QString& value) {
     assign(&SettingsValues::filenamePrefix, value, filenamePrefixKey,
            &ResizeSettings::filenamePrefixChanged);
+}
+void ResizeSettings::setMaxFileBytes(std::int64_t value) {
+    assign(&SettingsValues::maxFileBytes, value, maxFileBytesKey,
+           &ResizeSettings::maxFileBytesChanged);
 }

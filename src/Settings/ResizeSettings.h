@@ -27,6 +27,7 @@ public:
     bool skipUpscale() const { return m_values.skipUpscale; }
     QString outputFolderName() const { return m_values.outputFolderName; }
     QString filenamePrefix() const { return m_values.filenamePrefix; }
+    std::int64_t maxFileBytes() const { return m_values.maxFileBytes; }
 
     void setPreset(SizePreset value);
     void setCustomLongEdge(std::int64_t value);
@@ -36,6 +37,7 @@ public:
     void setSkipUpscale(bool value);
     void setOutputFolderName(const QString& value);
     void setFilenamePrefix(const QString& value);
+    void setMaxFileBytes(std::int64_t value);
 
     const SettingsValues& values() const { return m_values; }
     ResizeSettingsSnapshot snapshot() const { return m_values.snapshot(); }
@@ -49,6 +51,7 @@ Q_SIGNALS:
     void skipUpscaleChanged(bool value);
     void outputFolderNameChanged(const QString& value);
     void filenamePrefixChanged(const QString& value);
+    void maxFileBytesChanged(std::int64_t value);
 
 private:
     template <typename Owner, typename T, typename Argument>

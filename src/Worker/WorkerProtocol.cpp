@@ -20,6 +20,8 @@ Reply failure(const std::exception& error) {
     } else if (const auto* encoder = dynamic_cast<const EncoderError*>(&error)) {
         reply.ending = Ending::encoderError;
         reply.code = encoder->errorCase();
+    } else if (dynamic_cast<const SizeLimitError*>(&error)) {
+        reply.ending = Ending::doesNotFit;
     } else if (const auto* system = dynamic_cast<const SystemError*>(&error)) {
         reply.ending = Ending::systemError;
         reply.code = system->errorNumber();
@@ -40,6 +42,7 @@ QString message(const Reply& reply) {
     case Ending::systemError:
         return SystemError(reply.code).errorDescription();
     case Ending::unexpected:
+    case Ending::doesNotFit: // a skip, whose text the batch makes with its limit
         break;
     case Ending::crashed:
         return QCoreApplication::translate("WorkerProtocol", "画像の処理が異常終了しました");

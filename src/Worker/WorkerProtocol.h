@@ -36,6 +36,7 @@ enum class Ending : std::uint32_t {
     encoderError, // `code` is an EncoderError case
     systemError,  // `code` is an errno value
     unexpected,   // anything else the codec threw
+    doesNotFit,   // no output fits the file-size limit: a skip
     crashed,      // the worker died: signal, abort, out of memory
     timedOut,     // the worker was ended after its time limit
     notStarted,   // no worker could be started

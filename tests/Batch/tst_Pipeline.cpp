@@ -154,6 +154,60 @@ private Q_SLOTS:
         QCOMPARE(sha256(source), before);
     }
 
+    // Under a file-size limit, relative to what the same image gives without
+    // one: quality gives way first, then the long edge, down to 320 px; what
+    // fits nowhere is skipped with nothing left behind. The sizes written are
+    // the files' own.
+    void fileSizeLimit_data() {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<double>("share"); // of the unlimited output's size; 0: 10 kB
+        QTest::addColumn<QString>("edge"); // same, smaller, or none
+        QTest::newRow("above the unlimited size") << "jpg" << 1.01 << "same";
+        QTest::newRow("JPEG by quality") << "jpg" << 0.7 << "same";
+        QTest::newRow("JPEG by size") << "jpg" << 0.05 << "smaller";
+        QTest::newRow("HEIC by quality") << "heic" << 0.7 << "same";
+        QTest::newRow("PNG by size only") << "png" << 0.6 << "smaller";
+        QTest::newRow("cannot fit") << "png" << 0.0 << "none";
+    }
+    void fileSizeLimit() {
+        QFETCH(QString, extension);
+        QFETCH(double, share);
+        QFETCH(QString, edge);
+        const std::string tag = QTest::currentDataTag();
+        const fs::path source = makeImage(file("fit/" + tag + "/photo." + extension.toStdString()),
+                                          {.width = 1600, .height = 1200});
+        ResizeSettingsSnapshot limited = snapshot(1200);
+        const ImageProcessingOutcome unlimited = ImagePipeline::process(source, limited);
+        QCOMPARE(unlimited.status, JobStatus::succeeded());
+        QCOMPARE(unlimited.outputBytes, std::int64_t(fs::file_size(*unlimited.outputURL)));
+        QCOMPARE(unlimited.sourceBytes, std::int64_t(fs::file_size(source)));
+        limited.maxFileBytes = share > 0 ? std::int64_t(double(*unlimited.outputBytes) * share)
+                                         : SettingsDefaults::minimumMaxFileBytes;
+        const ImageProcessingOutcome outcome = ImagePipeline::process(source, limited);
+        if (edge == u"none") {
+            QCOMPARE(outcome.status,
+                     JobStatus::skipped(QStringLiteral("10 KB に収まりませんでした")));
+            QCOMPARE(std::distance(fs::directory_iterator(source.parent_path() / "Resized"),
+                                   fs::directory_iterator()),
+                     1); // the unlimited one only
+            return;
+        }
+        QCOMPARE(outcome.status, JobStatus::succeeded());
+        const std::int64_t written = std::int64_t(fs::file_size(*outcome.outputURL));
+        QCOMPARE(outcome.outputBytes, written);
+        QVERIFY2(written <= limited.maxFileBytes, qPrintable(QString::number(written)));
+        const Decoded decoded = decode(*outcome.outputURL);
+        QCOMPARE(std::int64_t(std::max(decoded.width, decoded.height)),
+                 *outcome.outputPixelLongEdge);
+        if (edge == u"same") {
+            QCOMPARE(outcome.outputPixelLongEdge, 1200);
+            if (share > 1)
+                QCOMPARE(written, *unlimited.outputBytes);
+        } else {
+            QVERIFY(*outcome.outputPixelLongEdge < 1200 && *outcome.outputPixelLongEdge >= 320);
+        }
+    }
+
     void linkedImageIsReadFromItsTarget() {
         const fs::path target = makeImage(file("real/photo.jpg"), {.width = 300, .height = 200});
         fs::create_directories(file("links"));

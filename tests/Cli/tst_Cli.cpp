@@ -116,7 +116,7 @@ private Q_SLOTS:
         makeImage(latin1);
 
         const CliRun run = runCli({"--json", "--size", "640", "--format=png", "--prefix", "web_",
-                                   QString::fromStdString(folder.native())},
+                                   "--max-bytes", "2M", QString::fromStdString(folder.native())},
                                   file("config"), {}, loader);
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.lines.size(), 5);
@@ -131,7 +131,9 @@ private Q_SLOTS:
                               {"status", "succeeded"},
                               {"sourcePixelLongEdge", 3000},
                               {"outputPixelLongEdge", 640},
-                              {"output", QString::fromStdString(output.native())}}));
+                              {"output", QString::fromStdString(output.native())},
+                              {"sourceBytes", qint64(fs::file_size(folder / "a.jpg"))},
+                              {"outputBytes", qint64(fs::file_size(output))}}));
         QCOMPARE(decode(output).width, 640);
         QCOMPARE(bySource.value("bomb.png").value("reason").toString(),
                  QStringLiteral("画像が大きすぎます (100000x100000)"));
@@ -145,9 +147,10 @@ private Q_SLOTS:
             fs::exists(QByteArray::fromBase64(cafe.value("outputPathBytes").toString().toLatin1())
                            .toStdString()));
         QVERIFY(!bySource.value("a.jpg").contains("sourcePathBytes"));
-        const CliRun settings = cli({"--show-settings"});
-        QCOMPARE(QJsonDocument::fromJson(settings.lines.value(0).toUtf8())["preset"].toString(),
-                 QStringLiteral("1280"));
+        const CliRun settings = cli({"--show-settings", "--max-bytes", "1.5M"});
+        const QJsonDocument shown = QJsonDocument::fromJson(settings.lines.value(0).toUtf8());
+        QCOMPARE(shown["preset"].toString(), QStringLiteral("1280"));
+        QCOMPARE(shown["maxFileBytes"].toInteger(), 1500000);
         QVERIFY(!fs::exists(file("config/burisora/settings.json")));
     }
 
@@ -161,6 +164,8 @@ private Q_SLOTS:
         QTest::newRow("format") << QStringList{"--format", "gif", "x.jpg"} << 2 << "gif";
         QTest::newRow("size missing") << QStringList{"--size"} << 2 << "--size";
         QTest::newRow("size zero") << QStringList{"--size=0"} << 2 << "--size";
+        QTest::newRow("size limit unit") << QStringList{"--max-bytes", "2G"} << 2 << "--max-bytes";
+        QTest::newRow("size limit sign") << QStringList{"--max-bytes=-5k"} << 2 << "--max-bytes";
         QTest::newRow("nothing accepted")
             << QStringList{"nothing-here.txt"} << 0 << "完了 0 / スキップ 0 / 失敗 0 / 全 0";
     }

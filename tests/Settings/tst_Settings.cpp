@@ -66,6 +66,12 @@ private Q_SLOTS:
         row("folder blanks", R"({"outputFolderName":"   "})", "outputFolderName", "   ");
         row("prefix 60", prefix(QString(60, u'a')), "filenamePrefix", QString(50, u'a'));
         row("prefix flags", prefix(flags), "filenamePrefix", flags.left(200));
+        row("no size limit", "{}", "maxFileBytes", "0");
+        row("size limit 500 kB", R"({"maxFileBytes":500000})", "maxFileBytes", "500000");
+        row("size limit 5", R"({"maxFileBytes":5})", "maxFileBytes", "10000");
+        row("size limit 2 GB", R"({"maxFileBytes":2000000000})", "maxFileBytes", "1000000000");
+        row("size limit negative", R"({"maxFileBytes":-1})", "maxFileBytes", "0");
+        row("size limit as text", R"({"maxFileBytes":"500000"})", "maxFileBytes", "0");
     }
     void loadRules() {
         QFETCH(QByteArray, json);
@@ -83,7 +89,8 @@ private Q_SLOTS:
                                  {"preserveExif", batch.preserveExif},
                                  {"skipUpscale", batch.skipUpscale},
                                  {"outputFolderName", batch.outputFolderName},
-                                 {"filenamePrefix", batch.filenamePrefix}};
+                                 {"filenamePrefix", batch.filenamePrefix},
+                                 {"maxFileBytes", qint64(batch.maxFileBytes)}};
         QCOMPARE(loaded.value(key).toVariant().toString(), expected);
         // Loading never writes: what was clamped or defaulted stays as stored.
         QVERIFY(store.flush());

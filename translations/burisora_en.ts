@@ -73,6 +73,10 @@
         <source>この種類の画像には対応していません</source>
         <translation>This kind of image is not supported</translation>
     </message>
+    <message>
+        <source>%1 に収まりませんでした</source>
+        <translation>Does not fit in %1</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>
@@ -195,6 +199,14 @@
     <message>
         <source>処理中…</source>
         <translation>Processing…</translation>
+    </message>
+    <message>
+        <source>%1（%2% 削減）</source>
+        <translation>%1 (%2% smaller)</translation>
+    </message>
+    <message>
+        <source>%1（%2% 増加）</source>
+        <translation>%1 (%2% larger)</translation>
     </message>
 </context>
 <context>
@@ -365,6 +377,22 @@ already, that window takes them. For scripts, use burisora-cli.
     <message>
         <source>長辺サイズ (px)</source>
         <translation>Long Edge (px)</translation>
+    </message>
+    <message>
+        <source>ファイルサイズの上限</source>
+        <translation>File size limit</translation>
+    </message>
+    <message>
+        <source>カスタム</source>
+        <translation>Custom</translation>
+    </message>
+    <message>
+        <source>ファイルサイズの上限 (KB)</source>
+        <translation>File size limit (KB)</translation>
+    </message>
+    <message>
+        <source>KB</source>
+        <translation>KB</translation>
     </message>
 </context>
 <context>

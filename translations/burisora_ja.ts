@@ -73,6 +73,10 @@
         <source>この種類の画像には対応していません</source>
         <translation>この種類の画像には対応していません</translation>
     </message>
+    <message>
+        <source>%1 に収まりませんでした</source>
+        <translation>%1 に収まりませんでした</translation>
+    </message>
 </context>
 <context>
     <name>ImagePipeline</name>
@@ -195,6 +199,14 @@
     <message>
         <source>処理中…</source>
         <translation>処理中…</translation>
+    </message>
+    <message>
+        <source>%1（%2% 削減）</source>
+        <translation>%1（%2% 削減）</translation>
+    </message>
+    <message>
+        <source>%1（%2% 増加）</source>
+        <translation>%1（%2% 増加）</translation>
     </message>
 </context>
 <context>
@@ -365,6 +377,22 @@
     <message>
         <source>長辺サイズ (px)</source>
         <translation>長辺サイズ (px)</translation>
+    </message>
+    <message>
+        <source>ファイルサイズの上限</source>
+        <translation>ファイルサイズの上限</translation>
+    </message>
+    <message>
+        <source>カスタム</source>
+        <translation>カスタム</translation>
+    </message>
+    <message>
+        <source>ファイルサイズの上限 (KB)</source>
+        <translation>ファイルサイズの上限 (KB)</translation>
+    </message>
+    <message>
+        <source>KB</source>
+        <translation>KB</translation>
     </message>
 </context>
 <context>

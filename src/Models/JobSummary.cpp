@@ -1,13 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Models/JobSummary.h"
 
+#include "Models/ByteSizes.h"
+
 #include <QCoreApplication>
+
+#include <cmath>
 
 JobCounts JobCounts::of(const QList<JobItem*>& jobs) {
     JobCounts counts;
-    for (const JobItem* job : jobs)
+    for (const JobItem* job : jobs) {
         counts.add(job->status().kind(), +1);
+        const auto [source, output] = bytesOf(*job);
+        counts.sourceBytes += source;
+        counts.outputBytes += output;
+    }
     return counts;
+}
+
+std::pair<std::int64_t, std::int64_t> JobCounts::bytesOf(const JobItem& job) {
+    if (job.status().kind() != JobStatus::Kind::succeeded || !job.outputURL() ||
+        !job.sourceBytes() || !job.outputBytes())
+        return {0, 0};
+    return {*job.sourceBytes(), *job.outputBytes()};
 }
 
 namespace JobSummary {
@@ -38,6 +53,28 @@ std::optional<QString> detailLine(const JobItem& job) {
         return job.status().text();
     }
     Q_UNREACHABLE();
+}
+
+std::optional<QString> sizeChange(const JobItem& job) {
+    const auto [source, output] = JobCounts::bytesOf(job);
+    if (output == 0 && source == 0)
+        return std::nullopt;
+    return ByteSizes::text(source) + QStringLiteral(" → ") + ByteSizes::text(output);
+}
+
+QString saving(const JobCounts& counts) {
+    if (counts.sourceBytes <= 0)
+        return {};
+    const double ratio = double(counts.outputBytes) / double(counts.sourceBytes);
+    const QString sizes = ByteSizes::text(counts.sourceBytes) + QStringLiteral(" → ") +
+                          ByteSizes::text(counts.outputBytes);
+    if (ratio <= 1.0)
+        return QCoreApplication::translate("JobSummary", "%1（%2% 削減）")
+            .arg(sizes)
+            .arg(std::lround((1.0 - ratio) * 100));
+    return QCoreApplication::translate("JobSummary", "%1（%2% 増加）")
+        .arg(sizes)
+        .arg(std::lround((ratio - 1.0) * 100));
 }
 
 } // namespace JobSummary

@@ -20,6 +20,12 @@ struct JobCounts {
         all += sign;
         byKind[size_t(kind)] += sign;
     }
+    // The bytes of the written outputs and of their sources.
+    std::int64_t sourceBytes = 0;
+    std::int64_t outputBytes = 0;
+    // The sizes a job counts with: its source's and output's while it has an
+    // output whose size is known, else none.
+    static std::pair<std::int64_t, std::int64_t> bytesOf(const JobItem& job);
     static JobCounts of(const QList<JobItem*>& jobs);
     bool operator==(const JobCounts&) const = default;
 };
@@ -33,5 +39,10 @@ QString summary(const JobCounts& counts);
 // The second line of a job: progress, sizes ("4032px → 1920px"), the output
 // path, or the reason or message; nothing when there is nothing to say.
 std::optional<QString> detailLine(const JobItem& job);
+// "3.4 MB → 312 KB" for a job with a written output; nothing otherwise.
+std::optional<QString> sizeChange(const JobItem& job);
+// All outputs against their sources: "12 MB → 1.4 MB（88% 削減）"; empty
+// while no output is written.
+QString saving(const JobCounts& counts);
 
 } // namespace JobSummary

@@ -54,10 +54,9 @@ void JobListModel::append(qsizetype first, qsizetype count) {
     const QList<JobItem*>& jobs = m_processor.jobs();
     beginInsertRows({}, int(first), int(first + count - 1));
     for (qsizetype i = first; i < first + count; ++i) {
-        const Entry entry{jobs[i], jobs[i]->status().kind()};
-        m_rows.insert(entry.job, int(m_entries.size()));
-        m_entries.append(entry);
-        watch(entry);
+        m_rows.insert(jobs[i], int(m_entries.size()));
+        m_entries.append({jobs[i], jobs[i]->status().kind(), {}});
+        watch(m_entries.back());
     }
     endInsertRows();
     Q_EMIT countsChanged();
@@ -72,7 +71,7 @@ void JobListModel::remove(const ImageProcessor::RowRanges& rows) {
         const auto [first, count] = *run;
         beginRemoveRows({}, int(first), int(first + count - 1));
         for (qsizetype i = first; i < first + count; ++i) {
-            m_counts.add(m_entries[i].kind, -1);
+            countIn(m_entries[i], -1);
             disconnect(m_entries[i].job, nullptr, this, nullptr);
         }
         m_entries.remove(first, count);
@@ -89,7 +88,7 @@ void JobListModel::reset() {
     m_entries.clear();
     m_counts = {};
     for (JobItem* job : m_processor.jobs()) {
-        m_entries.append({job, job->status().kind()});
+        m_entries.append({job, job->status().kind(), {}});
         watch(m_entries.back());
     }
     rebuildRowIndex();
@@ -114,6 +113,8 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
         return JobSummary::detailLine(job).value_or(QString());
     case Qt::AccessibleTextRole:
         return accessibleText(job);
+    case SizeChangeRole:
+        return JobSummary::sizeChange(job).value_or(QString());
     case OutputPathRole:
         if (canReveal(job))
             return QByteArray::fromStdString(job.outputURL()->native());
@@ -123,8 +124,16 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-void JobListModel::watch(const Entry& entry) {
-    m_counts.add(entry.kind, +1);
+void JobListModel::countIn(Entry& entry, int sign) {
+    m_counts.add(entry.kind, sign);
+    if (sign > 0)
+        entry.bytes = JobCounts::bytesOf(*entry.job);
+    m_counts.sourceBytes += sign * entry.bytes.first;
+    m_counts.outputBytes += sign * entry.bytes.second;
+}
+
+void JobListModel::watch(Entry& entry) {
+    countIn(entry, +1);
     JobItem* job = entry.job;
     auto changed = [this, job] { jobChanged(job); };
     connect(job, &JobItem::statusChanged, this, changed);
@@ -140,14 +149,14 @@ void JobListModel::jobChanged(JobItem* job) {
     const int row = *it;
     Entry& entry = m_entries[row];
     const JobStatus::Kind kind = job->status().kind();
-    const bool countsMove = kind != entry.kind;
+    const bool countsMove = kind != entry.kind || JobCounts::bytesOf(*job) != entry.bytes;
     if (countsMove) {
         if (job->status().isCompleted() &&
             (entry.kind == JobStatus::Kind::pending || entry.kind == JobStatus::Kind::running))
             ++m_finished;
-        m_counts.add(entry.kind, -1);
+        countIn(entry, -1);
         entry.kind = kind;
-        m_counts.add(entry.kind, +1);
+        countIn(entry, +1);
     }
     const QModelIndex changed = index(row);
     Q_EMIT dataChanged(changed, changed);

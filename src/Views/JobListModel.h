@@ -24,6 +24,7 @@ public:
         StatusKindRole = Qt::UserRole + 1, // JobStatus::Kind as int
         DetailLineRole,                    // QString; null when the row has no second line
         OutputPathRole, // QByteArray, the path's bytes; null unless the output can be revealed
+        SizeChangeRole, // QString, "3.4 MB → 312 KB"; null without a written output
     };
 
     explicit JobListModel(const ImageProcessor& processor, QObject* parent = nullptr);
@@ -54,12 +55,14 @@ private:
     struct Entry {
         JobItem* job;
         JobStatus::Kind kind;
+        std::pair<std::int64_t, std::int64_t> bytes; // as counted: source, output
     };
+    void countIn(Entry& entry, int sign);
 
     void append(qsizetype first, qsizetype count);
     void remove(const ImageProcessor::RowRanges& rows);
     void reset();
-    void watch(const Entry& entry);
+    void watch(Entry& entry);
     void jobChanged(JobItem* job);
     void rebuildRowIndex();
 

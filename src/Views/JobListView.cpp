@@ -56,12 +56,25 @@ JobListView::JobListView(JobListModel* jobs, std::function<void()> onClearComple
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("summary"));
     Style::applyText(m_summary, Style::TextRole::caption, Style::Tone::secondary);
+    m_saving = new QLabel(this);
+    m_saving->setObjectName(QStringLiteral("saving"));
+    Style::applyText(m_saving, Style::TextRole::caption, Style::Tone::secondary);
     m_stop = smallBorderlessButton(this, "stop");
     m_clearCompleted = smallBorderlessButton(this, "clearCompleted");
     m_clearAll = smallBorderlessButton(this, "clearAll");
     header->addWidget(m_title);
     header->addStretch(1);
-    header->addWidget(m_summary);
+    // The saving goes under the summary: beside it, the header no longer
+    // fits the window's minimum width in English. Its line is kept while it
+    // is empty, so that the list does not move when the first output comes.
+    auto* counts = new QVBoxLayout;
+    counts->setSpacing(0);
+    counts->addWidget(m_summary, 0, Qt::AlignRight);
+    counts->addWidget(m_saving, 0, Qt::AlignRight);
+    QSizePolicy savingPolicy = m_saving->sizePolicy();
+    savingPolicy.setRetainSizeWhenHidden(true);
+    m_saving->setSizePolicy(savingPolicy);
+    header->addLayout(counts);
     header->addWidget(m_stop);
     header->addWidget(m_clearCompleted);
     header->addWidget(m_clearAll);
@@ -175,6 +188,8 @@ void JobListView::refresh() {
     m_clearCompleted->setVisible(!empty);
     m_clearAll->setVisible(!empty);
     m_summary->setText(JobSummary::summary(counts));
+    m_saving->setText(JobSummary::saving(counts));
+    m_saving->setVisible(!m_saving->text().isEmpty());
     m_stop->setVisible(m_isProcessing);
     m_stop->setEnabled(!m_stopPressed);
     // This run's jobs: those it finished, and those still to finish.

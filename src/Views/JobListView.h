@@ -71,6 +71,7 @@ private:
 
     QLabel* m_title;
     QLabel* m_summary;
+    QLabel* m_saving; // what the outputs saved, beside the summary
     QToolButton* m_stop;
     QProgressBar* m_progress;
     QToolButton* m_clearCompleted;

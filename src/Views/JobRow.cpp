@@ -118,14 +118,26 @@ void JobRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
         textRight = button.left() - spacing;
     }
 
+    // The change in size, at the right of the text, as the file manager
+    // would show the two sizes.
+    const QFont captionFont = Style::font(Style::TextRole::caption, option.font);
+    const QFontMetrics caption(captionFont);
+    if (const QString sizes = index.data(JobListModel::SizeChangeRole).toString();
+        !sizes.isEmpty()) {
+        const int width = caption.horizontalAdvance(sizes);
+        painter->setFont(captionFont);
+        painter->setPen(Style::secondary(palette));
+        painter->drawText(QRect(textRight - width, content.top(), width, content.height()),
+                          Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip, sizes);
+        textRight -= width + spacing;
+    }
+
     // Name and detail line, both shortened in the middle so that the start and
     // the extension of a long name stay visible.
     const int textLeft = iconFrame.right() + 1 + spacing;
     const int textWidth = std::max(0, textRight - textLeft);
     const QFont bodyFont = Style::font(Style::TextRole::body, option.font);
-    const QFont captionFont = Style::font(Style::TextRole::caption, option.font);
     const QFontMetrics body(bodyFont);
-    const QFontMetrics caption(captionFont);
     const QString detail = index.data(JobListModel::DetailLineRole).toString();
     const bool hasDetail = !detail.isNull();
     const int blockHeight = body.height() + (hasDetail ? lineSpacing + caption.height() : 0);

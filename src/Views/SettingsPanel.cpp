@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Views/SettingsPanel.h"
 
+#include "Models/ByteSizes.h"
+
 #include "Settings/ResizeSettings.h"
 #include "Views/Style.h"
 
@@ -60,6 +62,10 @@ QLabel* sectionHeader(QWidget* parent) {
     Style::applyText(label, Style::TextRole::subheadline, Style::Tone::secondary);
     return label;
 }
+
+// The file-size limits offered: none, then what upload forms and mail ask for.
+constexpr std::int64_t maxBytesPresets[] = {0,         200'000,   500'000,  1'000'000,
+                                            2'000'000, 5'000'000, 8'000'000};
 
 QVBoxLayout* section(QVBoxLayout* panel) {
     auto* box = new QVBoxLayout;
@@ -168,6 +174,31 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_quality->setPageStep(10);
     quality->addWidget(m_quality);
 
+    // The file-size limit, which gives way to quality first.
+    QVBoxLayout* limit = section(m_layout);
+    m_maxBytesHeader = sectionHeader(content);
+    limit->addWidget(m_maxBytesHeader);
+    m_maxBytes = new QComboBox(content);
+    m_maxBytes->setObjectName(QStringLiteral("maxFileBytes"));
+    for (const std::int64_t bytes : maxBytesPresets)
+        m_maxBytes->addItem(bytes ? ByteSizes::text(bytes) : QString(), qint64(bytes));
+    m_maxBytes->addItem(QString(), qint64(-1)); // custom
+    limit->addWidget(m_maxBytes);
+    m_maxBytesCustomRow = new QWidget(content);
+    m_maxBytesCustomRow->setObjectName(QStringLiteral("maxBytesCustomRow"));
+    auto* maxBytesLayout = new QHBoxLayout(m_maxBytesCustomRow);
+    maxBytesLayout->setContentsMargins(0, 0, 0, 0);
+    m_maxBytesCustom = new QLineEdit(m_maxBytesCustomRow);
+    m_maxBytesCustom->setObjectName(QStringLiteral("maxBytesCustom"));
+    m_maxBytesCustom->setFixedWidth(100);
+    m_maxBytesCustom->setAlignment(Qt::AlignRight);
+    m_maxBytesUnit = new QLabel(m_maxBytesCustomRow);
+    Style::applyText(m_maxBytesUnit, Style::TextRole::body, Style::Tone::secondary);
+    maxBytesLayout->addWidget(m_maxBytesCustom);
+    maxBytesLayout->addWidget(m_maxBytesUnit);
+    maxBytesLayout->addStretch(1);
+    limit->addWidget(m_maxBytesCustomRow);
+
     // 6, 7. Output format, as one segmented control.
     m_layout->addWidget(Style::separator(content));
     QVBoxLayout* format = section(m_layout);
@@ -207,6 +238,8 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     m_sizeHeader->setBuddy(m_preset);
     m_customUnit->setBuddy(m_customLongEdge);
     m_qualityHeader->setBuddy(m_quality);
+    m_maxBytesHeader->setBuddy(m_maxBytes);
+    m_maxBytesUnit->setBuddy(m_maxBytesCustom);
     m_prefixHeader->setBuddy(m_prefix);
     m_folderHeader->setBuddy(m_folder);
     m_preserveExifTitle->setBuddy(m_preserveExif);
@@ -221,6 +254,23 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
             &SettingsPanel::commitCustomLongEdge);
     connect(m_quality, &QSlider::valueChanged, this,
             [this](int value) { m_settings.setJpegQuality(value / 100.0); });
+    connect(m_maxBytes, &QComboBox::activated, this, [this](int index) {
+        const qint64 bytes = m_maxBytes->itemData(index).toLongLong();
+        if (bytes >= 0) {
+            m_customMaxBytesChosen = false;
+            m_settings.setMaxFileBytes(bytes);
+            showMaxFileBytes();
+            return;
+        }
+        // Custom: the row opens with the current limit, or 1 MB.
+        m_customMaxBytesChosen = true;
+        if (m_settings.maxFileBytes() == 0)
+            m_settings.setMaxFileBytes(1'000'000);
+        showMaxFileBytes();
+        m_maxBytesCustom->setFocus();
+    });
+    connect(m_maxBytesCustom, &QLineEdit::editingFinished, this,
+            &SettingsPanel::commitCustomMaxBytes);
     connect(m_format, &QButtonGroup::idClicked, this,
             [this](int id) { m_settings.setOutputFormat(OutputFormat(id)); });
     connect(m_prefix, &QLineEdit::textEdited, this,
@@ -238,6 +288,8 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     connect(&m_settings, &ResizeSettings::customLongEdgeChanged, this,
             &SettingsPanel::customLongEdgeChanged);
     connect(&m_settings, &ResizeSettings::jpegQualityChanged, this, &SettingsPanel::showQuality);
+    connect(&m_settings, &ResizeSettings::maxFileBytesChanged, this,
+            &SettingsPanel::showMaxFileBytes);
     connect(&m_settings, &ResizeSettings::outputFormatChanged, this,
             &SettingsPanel::showOutputFormat);
     connect(&m_settings, &ResizeSettings::filenamePrefixChanged, this, [this] {
@@ -256,6 +308,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     showPreset();
     showCustomLongEdge();
     showQuality();
+    showMaxFileBytes();
     showOutputFormat();
     m_prefix->setText(m_settings.filenamePrefix());
     m_folder->setText(m_settings.outputFolderName());
@@ -331,6 +384,31 @@ void SettingsPanel::showQuality() {
     m_quality->setValue(int(std::lround(quality * 100.0)));
 }
 
+void SettingsPanel::showMaxFileBytes() {
+    const std::int64_t bytes = m_settings.maxFileBytes();
+    int index = m_customMaxBytesChosen ? -1 : m_maxBytes->findData(qint64(bytes));
+    if (index < 0)
+        index = m_maxBytes->count() - 1; // custom
+    if (m_maxBytes->currentIndex() != index)
+        m_maxBytes->setCurrentIndex(index);
+    const bool custom = index == m_maxBytes->count() - 1;
+    m_maxBytesCustomRow->setVisible(custom);
+    if (custom)
+        m_maxBytesCustom->setText(QLocale().toString(double(bytes) / 1000.0, 'g', 10));
+}
+
+void SettingsPanel::commitCustomMaxBytes() {
+    const QString text = m_maxBytesCustom->text().trimmed();
+    bool ok = false;
+    double kilobytes = QLocale().toDouble(text, &ok);
+    if (!ok)
+        kilobytes = QLocale::c().toDouble(text, &ok);
+    if (ok && kilobytes > 0 && kilobytes < 1e9)
+        m_settings.setMaxFileBytes(
+            SettingsDefaults::validMaxFileBytes(std::llround(kilobytes * 1000.0)));
+    showMaxFileBytes(); // also after text that is no number
+}
+
 void SettingsPanel::showOutputFormat() {
     if (QAbstractButton* segment = m_format->button(int(m_settings.outputFormat())))
         segment->setChecked(true);
@@ -348,6 +426,13 @@ void SettingsPanel::retranslate() {
     m_qualityHeader->setText(tr("JPEG画質"));
     m_qualityValue->setText(qualityText(m_settings.jpegQuality()));
     m_quality->setAccessibleName(m_qualityHeader->text());
+    m_maxBytesHeader->setText(tr("ファイルサイズの上限"));
+    m_maxBytes->setItemText(0, tr("なし"));
+    m_maxBytes->setItemText(m_maxBytes->count() - 1, tr("カスタム"));
+    m_maxBytes->setAccessibleName(m_maxBytesHeader->text());
+    m_maxBytes->view()->setAccessibleName(m_maxBytesHeader->text());
+    m_maxBytesCustom->setAccessibleName(tr("ファイルサイズの上限 (KB)"));
+    m_maxBytesUnit->setText(tr("KB"));
     m_formatHeader->setText(tr("出力フォーマット"));
     m_prefixHeader->setText(tr("ファイル名プレフィックス"));
     m_prefix->setPlaceholderText(tr("なし"));

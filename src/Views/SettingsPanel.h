@@ -44,6 +44,8 @@ private:
     void commitCustomLongEdge();
     void customLongEdgeChanged();
     void showQuality();
+    void showMaxFileBytes();
+    void commitCustomMaxBytes();
     void showOutputFormat();
 
     ResizeSettings& m_settings;
@@ -60,6 +62,12 @@ private:
     QLabel* m_qualityHeader;
     QLabel* m_qualityValue;
     QSlider* m_quality;
+    QLabel* m_maxBytesHeader;
+    QComboBox* m_maxBytes;
+    QWidget* m_maxBytesCustomRow;
+    QLineEdit* m_maxBytesCustom;
+    QLabel* m_maxBytesUnit;
+    bool m_customMaxBytesChosen = false; // keeps the custom row open on a preset's value
     QLabel* m_formatHeader;
     QButtonGroup* m_format;
     QLabel* m_prefixHeader;

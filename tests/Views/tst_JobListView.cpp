@@ -125,6 +125,8 @@ private Q_SLOTS:
         job->setOutputPixelLongEdge(outputEdge >= 0 ? std::optional(outputEdge) : std::nullopt);
         job->setOutputURL(output.isEmpty() ? std::nullopt
                                            : std::optional(fs::path(output.toStdString())));
+        job->setSourceBytes(3'400'000);
+        job->setOutputBytes(312'000);
         job->setStatus(status);
 
         JobListModel model(*processor);
@@ -135,8 +137,13 @@ private Q_SLOTS:
         QCOMPARE(index.data(JobListModel::DetailLineRole).toString().isNull(), expected.isNull());
         QCOMPARE(index.data(JobListModel::OutputPathRole).toByteArray(),
                  revealable ? output.toUtf8() : QByteArray());
+        // Sizes for a written output only, in the row and summed in the header.
+        QCOMPARE(index.data(JobListModel::SizeChangeRole).toString(),
+                 revealable ? QStringLiteral("3.4 MB → 312 KB") : QString());
 
         JobListView view(&model, {}, {});
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("saving"))->text(),
+                 revealable ? QStringLiteral("3.4 MB → 312 KB（91% 削減）") : QString());
         QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view.listView());
         QCOMPARE(list->text(QAccessible::Name), QStringLiteral("処理結果"));
         QCOMPARE(list->child(0)->text(QAccessible::Name), spoken);

@@ -119,6 +119,21 @@ private Q_SLOTS:
         preset->setCurrentIndex(preset->count() - 1);
         Q_EMIT preset->activated(preset->count() - 1);
         QCOMPARE(p.store.text(QStringLiteral("preset")), QStringLiteral("custom"));
+
+        // The size limit: a preset, then a custom value in kB.
+        auto* limit = p.child<QComboBox>("maxFileBytes");
+        const int halfMegabyte = limit->findText(QStringLiteral("500 KB"));
+        limit->setCurrentIndex(halfMegabyte);
+        Q_EMIT limit->activated(halfMegabyte);
+        QCOMPARE(p.store.value(QStringLiteral("maxFileBytes")).toInteger(), 500000);
+        QVERIFY(!p.child<QWidget>("maxBytesCustomRow")->isVisible());
+        limit->setCurrentIndex(limit->count() - 1);
+        Q_EMIT limit->activated(limit->count() - 1);
+        QVERIFY(p.child<QWidget>("maxBytesCustomRow")->isVisible());
+        auto* custom = p.child<QLineEdit>("maxBytesCustom");
+        custom->setText(QStringLiteral("250"));
+        Q_EMIT custom->editingFinished();
+        QCOMPARE(p.store.value(QStringLiteral("maxFileBytes")).toInteger(), 250000);
     }
 
     void settingsReachTheControls() {
@@ -139,6 +154,11 @@ private Q_SLOTS:
         QVERIFY(!p.child<QWidget>("customRow")->isVisible());
         p.settings.setCustomLongEdge(50000);
         QCOMPARE(p.settings.customLongEdge(), 50000);
+        // A limit that is a preset shows as it; any other as custom kB.
+        p.settings.setMaxFileBytes(2'000'000);
+        QCOMPARE(p.child<QComboBox>("maxFileBytes")->currentText(), QStringLiteral("2 MB"));
+        p.settings.setMaxFileBytes(300'000);
+        QCOMPARE(p.child<QLineEdit>("maxBytesCustom")->text(), QLocale().toString(300));
     }
 };
 

@@ -308,6 +308,7 @@ SettingsPanel::SettingsPanel(ResizeSettings& settings, QWidget* parent)
     showPreset();
     showCustomLongEdge();
     showQuality();
+    showPlaceholders();
     showMaxFileBytes();
     showOutputFormat();
     m_prefix->setText(m_settings.filenamePrefix());
@@ -457,8 +458,24 @@ void SettingsPanel::retranslate() {
     }
 }
 
+void SettingsPanel::showPlaceholders() {
+    // Themes give placeholders as little as 2:1 against the field; they get
+    // the fields' own text faded no further than 4.5:1, as every hint here.
+    QPalette field = palette();
+    field.setColor(QPalette::WindowText, field.color(QPalette::Text));
+    field.setColor(QPalette::Window, field.color(QPalette::Base));
+    const QColor hint = Style::secondary(field);
+    for (QLineEdit* edit : {m_customLongEdge, m_maxBytesCustom, m_prefix, m_folder}) {
+        QPalette own = edit->palette();
+        own.setColor(QPalette::PlaceholderText, hint);
+        edit->setPalette(own);
+    }
+}
+
 void SettingsPanel::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange)
         retranslate();
+    else if (event->type() == QEvent::PaletteChange)
+        showPlaceholders();
     QScrollArea::changeEvent(event);
 }

@@ -45,6 +45,7 @@ private:
     void customLongEdgeChanged();
     void showQuality();
     void showMaxFileBytes();
+    void showPlaceholders();
     void commitCustomMaxBytes();
     void showOutputFormat();
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ImageIOResizer.h"
 
+#include "Codec/HeifPlaneDecoder.h"
 #include "Codec/JpegIntegrity.h"
 #include "Codec/PlaneResampler.h"
 #include "Codec/ScaledJpegDecoder.h"
@@ -306,6 +307,12 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
             std::int64_t(width) * height <= planeResamplerMaximumPixels) {
             if (auto decoded = ScaledJpegDecoder::decode(source, header, factor, width, height))
                 image = decoded->autorot(); // in memory already, and smaller than the source
+        }
+        // Upright already: libheif applies the file's turns and mirrors.
+        if (opened.container == Container::heif && longEdge > longEdgePx &&
+            std::int64_t(width) * height <= planeResamplerMaximumPixels) {
+            if (auto decoded = HeifPlaneDecoder::decode(source, header, width, height))
+                image = *decoded;
         }
         if (!image.get_image()) {
             if (opened.container == Container::jpeg)

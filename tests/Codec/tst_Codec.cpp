@@ -100,6 +100,7 @@ private Q_SLOTS:
         QTest::newRow("grey") << 900 << 701 << 1 << "jpg[Q=90]" << true << 256;
         QTest::newRow("enlarged") << 300 << 201 << 1 << "jpg[Q=90]" << false << 450;
         QTest::newRow("WebP shrunk on load") << 3001 << 2001 << 1 << "webp" << false << 640;
+        QTest::newRow("HEIC planes, odd sizes") << 1201 << 901 << 1 << "heic[Q=80]" << false << 500;
         QTest::newRow("PNG, odd sizes") << 1001 << 999 << 1 << "png" << false << 1000;
     }
     void sameAsLibvips() {

@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "Codec/HeifPlaneDecoder.h"
+
+#include "Codec/PlaneResampler.h"
+
+#include <libheif/heif.h>
+#include <zimg.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+template <auto Free> struct Deleter {
+    template <typename T> void operator()(T* p) const { Free(p); }
+};
+using Context = std::unique_ptr<heif_context, Deleter<heif_context_free>>;
+using Handle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
+using Image = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
+using Nclx = std::unique_ptr<heif_color_profile_nclx, Deleter<heif_nclx_color_profile_free>>;
+using Graph = std::unique_ptr<zimg_filter_graph, Deleter<zimg_filter_graph_free>>;
+using Memory = std::unique_ptr<void, Deleter<std::free>>;
+
+// HEVC's matrices as zimg names them; libheif's default where the file
+// names none (BT.601, full range).
+zimg_matrix_coefficients_e matrixOf(const heif_color_profile_nclx* nclx) {
+    switch (nclx ? nclx->matrix_coefficients : heif_matrix_coefficients_ITU_R_BT_601_6) {
+    case heif_matrix_coefficients_ITU_R_BT_709_5:
+        return ZIMG_MATRIX_BT709;
+    case heif_matrix_coefficients_US_FCC_T47:
+        return ZIMG_MATRIX_FCC;
+    case heif_matrix_coefficients_ITU_R_BT_470_6_System_B_G:
+        return ZIMG_MATRIX_BT470_BG;
+    case heif_matrix_coefficients_SMPTE_240M:
+        return ZIMG_MATRIX_ST240_M;
+    case heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance:
+        return ZIMG_MATRIX_BT2020_NCL;
+    case heif_matrix_coefficients_unspecified:
+    case heif_matrix_coefficients_ITU_R_BT_601_6:
+        return ZIMG_MATRIX_BT470_BG; // BT.601's matrix
+    default:
+        return ZIMG_MATRIX_UNSPECIFIED; // one zimg is not asked to do
+    }
+}
+
+zimg_image_format formatOf(int width, int height) {
+    zimg_image_format format;
+    zimg_image_format_default(&format, ZIMG_API_VERSION);
+    format.width = unsigned(width);
+    format.height = unsigned(height);
+    format.pixel_type = ZIMG_PIXEL_BYTE;
+    return format;
+}
+
+} // namespace
+
+namespace HeifPlaneDecoder {
+
+std::optional<vips::VImage> decode(ByteSpan heif, const vips::VImage& header, int width,
+                                   int height) {
+    const Context context(heif_context_alloc());
+    if (!context || width < 1 || height < 1 ||
+        heif_context_read_from_memory_without_copy(context.get(), heif.data(), heif.size(), nullptr)
+                .code != heif_error_Ok)
+        return std::nullopt;
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok)
+        return std::nullopt;
+    const Handle handle(rawHandle);
+    if (heif_image_handle_has_alpha_channel(handle.get()) ||
+        heif_image_handle_get_luma_bits_per_pixel(handle.get()) != 8 ||
+        heif_image_handle_get_chroma_bits_per_pixel(handle.get()) != 8)
+        return std::nullopt;
+    heif_color_profile_nclx* rawNclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle.get(), &rawNclx).code != heif_error_Ok)
+        rawNclx = nullptr;
+    const Nclx nclx(rawNclx);
+    const zimg_matrix_coefficients_e matrix = matrixOf(nclx.get());
+    if (matrix == ZIMG_MATRIX_UNSPECIFIED)
+        return std::nullopt;
+
+    // 4:2:0, as cameras and phones write it: libheif hands over the decoder's
+    // planes as they are. (libheif 1.15 cannot say which chroma a picture
+    // has, and asked for "its own" it converts a grid of tiles to RGB.) A
+    // 4:4:4 picture loses chroma detail here that a downscale to half its
+    // size or less would lose anyway.
+    heif_image* rawImage = nullptr;
+    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_YCbCr, heif_chroma_420, nullptr)
+            .code != heif_error_Ok)
+        return std::nullopt;
+    const Image image(rawImage);
+    const heif_chroma chroma = heif_image_get_chroma_format(image.get());
+    const int sourceWidth = heif_image_get_width(image.get(), heif_channel_Y);
+    const int sourceHeight = heif_image_get_height(image.get(), heif_channel_Y);
+    if (heif_image_get_colorspace(image.get()) != heif_colorspace_YCbCr ||
+        (chroma != heif_chroma_420 && chroma != heif_chroma_422 && chroma != heif_chroma_444) ||
+        sourceWidth != header.width() || sourceHeight != header.height())
+        return std::nullopt;
+
+    // zimg wants rows aligned as its vector code reads them; libheif's are not.
+    std::vector<Plane> planes;
+    const heif_channel channels[] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
+    for (const heif_channel channel : channels) {
+        const int w = heif_image_get_width(image.get(), channel);
+        const int h = heif_image_get_height(image.get(), channel);
+        int stride = 0;
+        const std::uint8_t* data = heif_image_get_plane_readonly(image.get(), channel, &stride);
+        if (!data || w < 1 || h < 1)
+            return std::nullopt;
+        Plane& plane = planes.emplace_back(w, h);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(plane.row(y), data + std::ptrdiff_t(y) * stride, size_t(w));
+    }
+
+    zimg_image_format from = formatOf(sourceWidth, sourceHeight);
+    from.color_family = ZIMG_COLOR_YUV;
+    from.matrix_coefficients = matrix;
+    from.pixel_range = !nclx || nclx->full_range_flag ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
+    from.subsample_w = chroma == heif_chroma_444 ? 0 : 1;
+    from.subsample_h = chroma == heif_chroma_420 ? 1 : 0;
+    from.chroma_location = ZIMG_CHROMA_LEFT; // HEVC's default siting
+    zimg_image_format to = formatOf(width, height);
+    to.color_family = ZIMG_COLOR_RGB;
+    to.matrix_coefficients = ZIMG_MATRIX_RGB;
+    to.pixel_range = ZIMG_RANGE_FULL;
+    zimg_graph_builder_params params;
+    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+    params.resample_filter = ZIMG_RESIZE_LANCZOS;
+    params.filter_param_a = 3;
+    params.resample_filter_uv = ZIMG_RESIZE_LANCZOS;
+    params.filter_param_a_uv = 3;
+    params.cpu_type = ZIMG_CPU_AUTO;
+    const Graph graph(zimg_filter_graph_build(&from, &to, &params));
+    size_t temporarySize = 0;
+    if (!graph || zimg_filter_graph_get_tmp_size(graph.get(), &temporarySize) != ZIMG_ERROR_SUCCESS)
+        return std::nullopt;
+    const Memory temporary(std::aligned_alloc(64, (temporarySize + 64) / 64 * 64));
+    if (!temporary)
+        throw std::bad_alloc();
+
+    std::vector<Plane> rgb;
+    zimg_image_buffer_const in{};
+    in.version = ZIMG_API_VERSION;
+    zimg_image_buffer out{};
+    out.version = ZIMG_API_VERSION;
+    for (int p = 0; p < 3; ++p) {
+        in.plane[p] = {planes[size_t(p)].row(0), planes[size_t(p)].stride(), ZIMG_BUFFER_MAX};
+        Plane& plane = rgb.emplace_back(width, height);
+        out.plane[p] = {plane.row(0), plane.stride(), ZIMG_BUFFER_MAX};
+    }
+    if (zimg_filter_graph_process(graph.get(), &in, &out, temporary.get(), nullptr, nullptr,
+                                  nullptr, nullptr) != ZIMG_ERROR_SUCCESS)
+        return std::nullopt;
+    planes.clear();
+
+    const vips::VImage result = PlaneResampler::memoryImage(width, height, 3);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* pixel = VIPS_IMAGE_ADDR(result.get_image(), 0, y);
+        const std::uint8_t* r = rgb[0].row(y);
+        const std::uint8_t* g = rgb[1].row(y);
+        const std::uint8_t* b = rgb[2].row(y);
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            pixel[0] = r[x];
+            pixel[1] = g[x];
+            pixel[2] = b[x];
+        }
+    }
+    return PlaneResampler::withMetadataOf(result, header);
+}
+
+} // namespace HeifPlaneDecoder

@@ -24,7 +24,7 @@ ENGLISH = {
     "ブリソラについて": "About Burisora",
     "画像": "Images",
     "ここに画像をドロップ": "Drop images here",
-    "JPEG / PNG / HEIC / TIFF / WebP / GIF": "JPEG / PNG / HEIC / TIFF / WebP / GIF",
+    "JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL": "JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL",
     "処理中は実行中の項目を保持します": "Items in progress are kept while processing",
     "すべての項目を消去": "Remove all items",
     "処理結果": "Results",

@@ -3,6 +3,7 @@
 
 #include "Batch/OutputClaims.h"
 #include "Batch/OutputPathResolver.h"
+#include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
 #include "Models/Errors.h"
 
@@ -103,7 +104,7 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     file.conversion.preserveExif = settings.preserveExif;
     file.estimatedMemory = ImageIOResizer::estimatedMemory(
         source, file.conversion.targetLongEdge,
-        file.conversion.type == OutputType::tiff && file.conversion.preserveExif);
+        ImageEncoder::heldCopies(file.conversion.type, file.conversion.preserveExif));
     return file;
 }
 

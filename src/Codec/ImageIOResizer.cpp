@@ -361,7 +361,7 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
 }
 
 std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
-                             bool holdsEncodedOutput) {
+                             int encoderCopies) {
     constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
     const std::int64_t longEdge = std::max<std::int64_t>(1, std::max(source.width, source.height));
     const double scale = double(longEdgePx) / double(longEdge);
@@ -370,9 +370,7 @@ std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int6
     // counting it for all keeps the estimate on the safe side.
     const std::int64_t pixels = source.width * source.height * bytesPerPixel;
     const std::int64_t output = std::int64_t(double(pixels) * scale * scale);
-    // Two copies of the encoded file, each about the uncompressed size at most.
-    const std::int64_t encoded = holdsEncodedOutput ? 2 * output : 0;
-    return pixels + std::min(output, wholeImageBytes) + encoded + workingSet;
+    return pixels + std::min(output, wholeImageBytes) + encoderCopies * output + workingSet;
 }
 
 } // namespace ImageIOResizer

@@ -15,8 +15,8 @@
         <translation>Drop images here</translation>
     </message>
     <message>
-        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
-        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
+        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</source>
+        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</translation>
     </message>
 </context>
 <context>
@@ -72,6 +72,14 @@
     <message>
         <source>この種類の画像には対応していません</source>
         <translation>This kind of image is not supported</translation>
+    </message>
+    <message>
+        <source>AVIF で書き出すには画像が大きすぎます</source>
+        <translation>The image is too large to write as AVIF</translation>
+    </message>
+    <message>
+        <source>WebP で書き出すには画像が大きすぎます</source>
+        <translation>The image is too large to write as WebP</translation>
     </message>
 </context>
 <context>

@@ -15,8 +15,8 @@
         <translation>ここに画像をドロップ</translation>
     </message>
     <message>
-        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
-        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
+        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</source>
+        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</translation>
     </message>
 </context>
 <context>
@@ -72,6 +72,14 @@
     <message>
         <source>この種類の画像には対応していません</source>
         <translation>この種類の画像には対応していません</translation>
+    </message>
+    <message>
+        <source>AVIF で書き出すには画像が大きすぎます</source>
+        <translation>AVIF で書き出すには画像が大きすぎます</translation>
+    </message>
+    <message>
+        <source>WebP で書き出すには画像が大きすぎます</source>
+        <translation>WebP で書き出すには画像が大きすぎます</translation>
     </message>
 </context>
 <context>

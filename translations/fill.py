@@ -120,6 +120,8 @@ ENGLISH = {
     "同名ファイルが多すぎます": "Too many files with the same name",
     "ファイル名が長すぎます": "The file name is too long",
     "HEIC で書き出すには画像が大きすぎます": "The image is too large to write as HEIC",
+    "AVIF で書き出すには画像が大きすぎます": "The image is too large to write as AVIF",
+    "WebP で書き出すには画像が大きすぎます": "The image is too large to write as WebP",
     "元の画像のメタデータを読み取れませんでした": "The source's metadata could not be read",
     "画像データが壊れているか、途中で切れています": "The image data is damaged or incomplete",
     "この種類の画像には対応していません": "This kind of image is not supported",

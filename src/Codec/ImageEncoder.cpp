@@ -31,12 +31,13 @@ constexpr VipsForeignPngFilter pngFilter = VIPS_FOREIGN_PNG_FILTER_UP;
 // "fast" for 4% more bytes; its default, "slow", takes seconds per photo.
 constexpr const char* heicEncoderPreset = "ultrafast";
 // aom speed for AVIF, 0 (slowest) to 9. A 12-MP photo at 1920 px takes 0.35 s
-// of CPU at 9, twice that at 8 for 0.3% fewer bytes, and 1.3 s at libheif's
-// default, 6, for 4% fewer; it is still a quarter smaller than JPEG.
+// of CPU at 9, twice that at 8 for no fewer bytes, and 1.3 s at libheif's
+// default, 6, for 4% fewer; at 9 it is a quarter smaller than JPEG at the
+// same quality setting.
 constexpr int avifEncoderSpeed = 9;
 // The largest pictures HEVC (level 6.2) and AV1 (level 6.3) define. Beyond
 // them an image must be a grid of tiles, which the libheif of this platform
-// (1.15) cannot write; aom holds some 25 bytes per pixel as it is.
+// (1.15) cannot write; aom holds some 20 bytes per pixel as it is.
 constexpr std::int64_t heifMaximumPixels = 35651584;
 constexpr int heicMaximumSide = 16888;
 constexpr int avifMaximumSide = 16384;

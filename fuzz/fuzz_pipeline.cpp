@@ -25,8 +25,8 @@
 
 namespace {
 
-constexpr std::array<OutputType, 4> types{OutputType::jpeg, OutputType::png, OutputType::heic,
-                                          OutputType::tiff};
+constexpr std::array<OutputType, 6> types{OutputType::jpeg, OutputType::png,  OutputType::heic,
+                                          OutputType::tiff, OutputType::webp, OutputType::avif};
 // Small outputs keep the encoders quick.
 constexpr std::int64_t largestTarget = 48;
 

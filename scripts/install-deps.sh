@@ -21,7 +21,7 @@ fi
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libvips-dev libvips-tools libheif-dev libexiv2-dev libturbojpeg0-dev libjpeg-dev libzimg-dev libseccomp-dev
+  libvips-dev libvips-tools libheif-dev libwebp-dev libexiv2-dev libturbojpeg0-dev libjpeg-dev libzimg-dev libseccomp-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   qt6-translations-l10n qt6-svg-dev qt6-image-formats-plugins
   libssl-dev openssl
@@ -40,9 +40,11 @@ case $release in
     ;;
   *)
     # Debian 13 on: libheif's codecs are plugins of their own, only
-    # recommended; x265 writes HEIC, libde265 reads it. Qt's SVG image and icon
-    # plugins (the window's symbols) left libqt6svg6.
-    packages+=(libheif-plugin-x265 libheif-plugin-libde265 qt6-svg-plugins)
+    # recommended; x265 writes HEIC, libde265 reads it, aom writes AVIF and
+    # dav1d reads it. Qt's SVG image and icon plugins (the window's symbols)
+    # left libqt6svg6.
+    packages+=(libheif-plugin-x265 libheif-plugin-libde265 libheif-plugin-aomenc
+      libheif-plugin-dav1d qt6-svg-plugins)
     ;;
 esac
 if [[ "${BURISORA_EXTRA_PACKAGES:-}" ]]; then

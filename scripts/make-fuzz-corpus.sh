@@ -42,6 +42,10 @@ v rgb.v plain.gif
 v rgba.v alpha.gif
 v rgb.v lossy.webp
 v rgba.v "lossless.webp[lossless]"
+v rgb.v "plain.avif[compression=av1]"
+v rgba.v "alpha.avif[compression=av1]"
+v rgb.v lossy.jxl
+v rgba.v "lossless.jxl[lossless]"
 
 # Several frames or pages, and the less common colour models.
 convert -size 16x12 xc:red xc:green xc:blue -set delay 5 -loop 0 "$out/animated.gif"

@@ -15,8 +15,8 @@
         <translation>Drop images here</translation>
     </message>
     <message>
-        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
-        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
+        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</source>
+        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</translation>
     </message>
 </context>
 <context>
@@ -72,6 +72,14 @@
     <message>
         <source>この種類の画像には対応していません</source>
         <translation>This kind of image is not supported</translation>
+    </message>
+    <message>
+        <source>AVIF で書き出すには画像が大きすぎます</source>
+        <translation>The image is too large to write as AVIF</translation>
+    </message>
+    <message>
+        <source>WebP で書き出すには画像が大きすぎます</source>
+        <translation>The image is too large to write as WebP</translation>
     </message>
     <message>
         <source>%1 に収まりませんでした</source>
@@ -250,6 +258,10 @@ already, that window takes them. For scripts, use burisora-cli.
         <translation>&amp;Open Files…</translation>
     </message>
     <message>
+        <source>ツールバーのその他の項目</source>
+        <translation>More Toolbar Items</translation>
+    </message>
+    <message>
         <source>ファイル(&amp;F)</source>
         <translation>&amp;File</translation>
     </message>
@@ -280,10 +292,6 @@ already, that window takes them. For scripts, use burisora-cli.
     <message>
         <source>処理を続ける</source>
         <translation>Keep Working</translation>
-    </message>
-    <message>
-        <source>ツールバーのその他の項目</source>
-        <translation>More Toolbar Items</translation>
     </message>
 </context>
 <context>

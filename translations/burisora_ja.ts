@@ -15,8 +15,8 @@
         <translation>ここに画像をドロップ</translation>
     </message>
     <message>
-        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF</source>
-        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF</translation>
+        <source>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</source>
+        <translation>JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL</translation>
     </message>
 </context>
 <context>
@@ -72,6 +72,14 @@
     <message>
         <source>この種類の画像には対応していません</source>
         <translation>この種類の画像には対応していません</translation>
+    </message>
+    <message>
+        <source>AVIF で書き出すには画像が大きすぎます</source>
+        <translation>AVIF で書き出すには画像が大きすぎます</translation>
+    </message>
+    <message>
+        <source>WebP で書き出すには画像が大きすぎます</source>
+        <translation>WebP で書き出すには画像が大きすぎます</translation>
     </message>
     <message>
         <source>%1 に収まりませんでした</source>
@@ -250,6 +258,10 @@
         <translation>ファイルを開く(&amp;O)…</translation>
     </message>
     <message>
+        <source>ツールバーのその他の項目</source>
+        <translation>ツールバーのその他の項目</translation>
+    </message>
+    <message>
         <source>ファイル(&amp;F)</source>
         <translation>ファイル(&amp;F)</translation>
     </message>
@@ -280,10 +292,6 @@
     <message>
         <source>処理を続ける</source>
         <translation>処理を続ける</translation>
-    </message>
-    <message>
-        <source>ツールバーのその他の項目</source>
-        <translation>ツールバーのその他の項目</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 
 #include "Batch/OutputClaims.h"
 #include "Batch/OutputPathResolver.h"
+#include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
 #include "Models/Errors.h"
 
@@ -129,8 +130,8 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     file.conversion.maxBytes = settings.maxFileBytes;
     file.estimatedMemory = ImageIOResizer::estimatedMemory(
         source, file.conversion.targetLongEdge,
-        (file.conversion.type == OutputType::tiff && file.conversion.preserveExif) ||
-            file.conversion.maxBytes > 0);
+        ImageEncoder::heldCopies(file.conversion.type, file.conversion.preserveExif) +
+            (file.conversion.maxBytes > 0 ? 1 : 0)); // a size search holds the image whole
     return file;
 }
 

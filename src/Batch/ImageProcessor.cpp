@@ -82,11 +82,11 @@ ImageProcessor::~ImageProcessor() {
 }
 
 const QSet<QString>& ImageProcessor::acceptedExtensions() {
-    static const QSet<QString> extensions{QStringLiteral("jpg"),  QStringLiteral("jpeg"),
-                                          QStringLiteral("jpe"),  QStringLiteral("png"),
-                                          QStringLiteral("heic"), QStringLiteral("heif"),
-                                          QStringLiteral("tif"),  QStringLiteral("tiff"),
-                                          QStringLiteral("gif"),  QStringLiteral("webp")};
+    static const QSet<QString> extensions{
+        QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
+        QStringLiteral("png"),  QStringLiteral("heic"), QStringLiteral("heif"),
+        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("gif"),
+        QStringLiteral("webp"), QStringLiteral("avif"), QStringLiteral("jxl")};
     return extensions;
 }
 

@@ -131,7 +131,8 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
             const auto format = OutputFormats::fromStorageValue(*v);
             if (!format)
                 return CliUsageError{
-                    QStringLiteral("--format takes keep, jpeg or png, not \"%1\"").arg(*v)};
+                    QStringLiteral("--format takes keep, jpeg, png, webp or avif, not \"%1\"")
+                        .arg(*v)};
             options.outputFormat = *format;
         } else if (name == "--max-bytes") {
             const auto v = value();
@@ -186,8 +187,8 @@ QString cliHelpText() {
         "this run only.\n"
         "\n"
         "  --size 640|800|1280|1920|2560|N   long edge in pixels\n"
-        "  --quality 0-100                   JPEG and HEIC quality\n"
-        "  --format keep|jpeg|png            output format\n"
+        "  --quality 0-100                   JPEG, HEIC, WebP and AVIF quality\n"
+        "  --format keep|jpeg|png|webp|avif  output format\n"
         "  --max-bytes N|Nk|NM|off           largest output file (k, M: 1000-based);\n"
         "                                    quality, then size, give way to fit\n"
         "  --keep-metadata, --strip-metadata keep or remove EXIF, GPS, IPTC and XMP\n"

@@ -29,7 +29,8 @@ std::int64_t longEdgeOf(const vips::VImage& image) {
 }
 
 bool hasQuality(OutputType type) {
-    return type == OutputType::jpeg || type == OutputType::heic;
+    return type == OutputType::jpeg || type == OutputType::heic || type == OutputType::webp ||
+           type == OutputType::avif;
 }
 
 std::int64_t fileSize(int fd) {

@@ -32,7 +32,7 @@ struct Settings {
 // Reads, resizes and encodes the source into `outputFd` (an empty file open
 // for writing), metadata as the settings say. Returns the output's long edge.
 // Under a file-size limit, the highest quality not above the chosen one that
-// fits is searched (JPEG, HEIC); then the long edge steps down, to 320 px at
+// fits is searched (JPEG, HEIC, WebP, AVIF); then the long edge steps down, to 320 px at
 // least. Throws SizeLimitError when nothing fits.
 // On a throw the output holds nothing worth keeping; the caller discards it.
 std::int64_t convert(int sourceFd, int outputFd, const Settings& settings);

@@ -11,12 +11,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
 namespace {
 
-enum class Container { jpeg, png, heif, tiff, gif, webp };
+enum class Container { jpeg, png, heif, tiff, gif, webp, jxl };
 
 struct OpenedSource {
     vips::VSource source;
@@ -24,7 +25,7 @@ struct OpenedSource {
 };
 
 std::optional<Container> containerForLoader(const char* loader) {
-    // Class names such as "VipsForeignLoadJpegSource": only our six families.
+    // Class names such as "VipsForeignLoadJpegSource": only our seven families.
     const std::string name = loader ? loader : "";
     const auto family = [&](const char* stem) {
         return name.rfind(std::string("VipsForeignLoad") + stem, 0) == 0;
@@ -41,6 +42,8 @@ std::optional<Container> containerForLoader(const char* loader) {
         return Container::gif;
     if (family("Webp"))
         return Container::webp;
+    if (family("Jxl"))
+        return Container::jxl;
     return std::nullopt;
 }
 
@@ -95,14 +98,26 @@ vips::VImage load(const OpenedSource& opened, vips::VOption* options = nullptr) 
     case Container::png:
         return vips::VImage::pngload_source(opened.source, options);
     // Always the primary image itself, never its embedded thumbnail.
-    case Container::heif:
-        return vips::VImage::heifload_source(opened.source, options->set("thumbnail", false));
+    case Container::heif: {
+        vips::VImage image =
+            vips::VImage::heifload_source(opened.source, options->set("thumbnail", false));
+        // HEIC and AVIF only: libheif may grow decoders for other kinds of
+        // HEIF that have not been looked at here.
+        const char* compression = image.get_typeof("heif-compression") == VIPS_TYPE_REF_STRING
+                                      ? image.get_string("heif-compression")
+                                      : "";
+        if (std::strcmp(compression, "hevc") != 0 && std::strcmp(compression, "av1") != 0)
+            throw ResizeError(ResizeError::unsupportedKind);
+        return image;
+    }
     case Container::tiff:
         return vips::VImage::tiffload_source(opened.source, options);
     case Container::gif:
         return vips::VImage::gifload_source(opened.source, options);
     case Container::webp:
         return vips::VImage::webpload_source(opened.source, options);
+    case Container::jxl:
+        return vips::VImage::jxlload_source(opened.source, options);
     }
     Q_UNREACHABLE();
 }
@@ -362,7 +377,7 @@ vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx) {
 }
 
 std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
-                             bool holdsEncodedOutput) {
+                             int encoderCopies) {
     constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
     const std::int64_t longEdge = std::max<std::int64_t>(1, std::max(source.width, source.height));
     const double scale = double(longEdgePx) / double(longEdge);
@@ -371,9 +386,7 @@ std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int6
     // counting it for all keeps the estimate on the safe side.
     const std::int64_t pixels = source.width * source.height * bytesPerPixel;
     const std::int64_t output = std::int64_t(double(pixels) * scale * scale);
-    // Two copies of the encoded file, each about the uncompressed size at most.
-    const std::int64_t encoded = holdsEncodedOutput ? 2 * output : 0;
-    return pixels + std::min(output, wholeImageBytes) + encoded + workingSet;
+    return pixels + std::min(output, wholeImageBytes) + encoderCopies * output + workingSet;
 }
 
 } // namespace ImageIOResizer

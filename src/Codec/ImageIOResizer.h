@@ -35,12 +35,11 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx);
 vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx);
 
 // A generous estimate of the memory that resizing an image of these
-// dimensions to `longEdgePx` takes at its peak, in bytes. An output whose
-// encoding holds whole, and more than once (a TIFF's metadata are written into
-// the encoded file; a size search encodes the image held in memory again and
-// again), counts twice more.
+// dimensions to `longEdgePx` takes at its peak, in bytes, with an encoder
+// that holds `encoderCopies` more copies of the whole resized image
+// (ImageEncoder::heldCopies).
 std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
-                             bool holdsEncodedOutput = false);
+                             int encoderCopies = 0);
 
 // The power-of-two factor (1, 2, 4 or 8) to shrink a JPEG or WebP by while
 // decoding, leaving the resampler the remainder: the largest that keeps the

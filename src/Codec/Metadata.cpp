@@ -469,7 +469,9 @@ QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& so
         case OutputType::jpeg:
         case OutputType::tiff:
             return rewritten(std::move(encoded), type, source, preserve, width, height);
-        case OutputType::heic: // its metadata are items of the container: payloads()
+        case OutputType::heic: // their metadata are items or chunks of the container: payloads()
+        case OutputType::avif:
+        case OutputType::webp:
             return encoded;
         }
     } catch (const std::exception&) { // Exiv2's errors too, in 0.27 and 0.28

@@ -39,7 +39,8 @@ QByteArray applied(QByteArray encoded, OutputType type, const SourceMetadata& so
                    int width, int height);
 
 // The Exif (TIFF structure) and XMP payloads for a format that stores them as
-// items (HEIF); IPTC, which it cannot hold, is carried over into the XMP.
+// items or chunks (HEIF, AVIF, WebP); IPTC, which it cannot hold, is carried
+// over into the XMP.
 struct Payloads {
     QByteArray exif;
     QByteArray xmp;

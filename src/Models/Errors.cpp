@@ -47,6 +47,10 @@ QString EncoderError::errorDescription() const {
         return QCoreApplication::translate("Errors", "元の画像のメタデータを読み取れませんでした");
     case metadataNotWritten:
         return QCoreApplication::translate("Errors", "メタデータを出力に書き込めませんでした");
+    case tooLargeForAvif:
+        return QCoreApplication::translate("Errors", "AVIF で書き出すには画像が大きすぎます");
+    case tooLargeForWebp:
+        return QCoreApplication::translate("Errors", "WebP で書き出すには画像が大きすぎます");
     }
     return unexpectedErrorDescription();
 }

@@ -59,6 +59,8 @@ public:
         tooLargeForHeic,
         metadataUnreadable, // kept metadata: the source's could not be read
         metadataNotWritten, // kept metadata: the output cannot hold what was read
+        tooLargeForAvif,
+        tooLargeForWebp,
     };
     explicit EncoderError(Case errorCase) : m_case(errorCase) {}
     Case errorCase() const { return m_case; }

@@ -12,11 +12,14 @@ struct TypeRow {
 };
 
 // In the order of OutputType.
-constexpr std::array<TypeRow, 4> typeRows{{
+constexpr std::array<TypeRow, 6> typeRows{{
     {"jpg", {"jpg", "jpeg", "jpe"}},
     {"png", {"png", nullptr, nullptr}},
     {"heic", {"heic", "heif", nullptr}},
     {"tif", {"tif", "tiff", nullptr}},
+    // Sources of these two become JPEG under "same as original".
+    {"webp", {nullptr, nullptr, nullptr}},
+    {"avif", {nullptr, nullptr, nullptr}},
 }};
 
 const TypeRow& row(OutputType type) {

@@ -18,20 +18,20 @@
 
 namespace {
 
-std::string heifModulePath() {
+std::string modulePath(const char* name) {
     return std::string(BURISORA_VIPS_LIBDIR) + "/vips-modules-" + std::to_string(vips_version(0)) +
-           "." + std::to_string(vips_version(1)) + "/vips-heif.so";
+           "." + std::to_string(vips_version(1)) + "/vips-" + name + ".so";
 }
 
 // libvips opens every module in its folder while it starts: ImageMagick,
-// poppler, OpenSlide and JPEG XL cost each run some 60 ms of dynamic linking,
-// half of our start-up, for loaders that stay blocked. A home folder that
-// cannot exist keeps libvips from looking; the one module we read with, HEIF,
-// is opened by hand. Called before any other thread runs, so that changing the
-// environment for a moment is safe.
-void startVipsWithHeifModuleOnly() {
-    const std::string module = heifModulePath();
-    if (::access(module.c_str(), R_OK) != 0) { // built in, or elsewhere: libvips finds it
+// poppler and OpenSlide cost each run some 60 ms of dynamic linking, half of
+// our start-up, for loaders that stay blocked. A home folder that cannot
+// exist keeps libvips from looking; the modules we read with, HEIF and JPEG
+// XL, are opened by hand. Called before any other thread runs, so that
+// changing the environment for a moment is safe.
+void startVipsWithOurModulesOnly() {
+    const std::string heif = modulePath("heif");
+    if (::access(heif.c_str(), R_OK) != 0) { // built in, or elsewhere: libvips finds them
         if (VIPS_INIT("burisora") != 0)
             std::abort();
         return;
@@ -48,8 +48,10 @@ void startVipsWithHeifModuleOnly() {
     if (status != 0)
         std::abort(); // nothing can be read or written without it
     // Kept for the life of the process, as libvips keeps its own.
-    if (GModule* heif = g_module_open(module.c_str(), G_MODULE_BIND_LAZY))
-        g_module_make_resident(heif);
+    for (const std::string& module : {heif, modulePath("jxl")}) {
+        if (GModule* opened = g_module_open(module.c_str(), G_MODULE_BIND_LAZY))
+            g_module_make_resident(opened);
+    }
 }
 
 } // namespace
@@ -86,7 +88,7 @@ std::int64_t memoryBudget() {
 void initialize() {
     static std::once_flag once;
     std::call_once(once, [] {
-        startVipsWithHeifModuleOnly();
+        startVipsWithOurModulesOnly();
         heif_init(nullptr);
         // Per-file problems reach the user as job results; libvips' own
         // warnings (a damaged tile, a short file) would only repeat them on
@@ -100,11 +102,15 @@ void initialize() {
 
         // Only these loaders ever see a file, whatever its name says.
         vips_operation_block_set("VipsForeignLoad", TRUE);
+        vips_block_untrusted_set(TRUE);
+        // libvips counts its JPEG XL loader as untrusted, as it does every
+        // loader that has seen less fuzzing than its own; it runs only in a
+        // sandboxed worker, as every other loader does.
         for (const char* allowed :
              {"VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadHeif",
-              "VipsForeignLoadTiff", "VipsForeignLoadNsgif", "VipsForeignLoadWebp"})
+              "VipsForeignLoadTiff", "VipsForeignLoadNsgif", "VipsForeignLoadWebp",
+              "VipsForeignLoadJxl"})
             vips_operation_block_set(allowed, FALSE);
-        vips_block_untrusted_set(TRUE);
 
         // Files already run side by side; each gets its share of the cores.
         vips_concurrency_set(std::max(1, availableCores() / parallelismLimit()));

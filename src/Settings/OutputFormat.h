@@ -9,12 +9,13 @@
 #include <optional>
 
 // What the user asked an output to be encoded as.
-enum class OutputFormat { keepOriginal, jpeg, png };
+enum class OutputFormat { keepOriginal, jpeg, png, webp, avif };
 
 namespace OutputFormats {
 
-inline constexpr std::array<OutputFormat, 3> allCases{OutputFormat::keepOriginal,
-                                                      OutputFormat::jpeg, OutputFormat::png};
+inline constexpr std::array<OutputFormat, 5> allCases{OutputFormat::keepOriginal,
+                                                      OutputFormat::jpeg, OutputFormat::png,
+                                                      OutputFormat::webp, OutputFormat::avif};
 
 QString storageValue(OutputFormat format);
 QString displayName(OutputFormat format);
@@ -22,7 +23,7 @@ std::optional<OutputFormat> fromStorageValue(const std::optional<QString>& stora
 
 // The type an output is written in, given the source's extension (without the
 // dot, any letter case). Keeping the original keeps JPEG, PNG, HEIC/HEIF and
-// TIFF; everything else becomes JPEG.
+// TIFF; everything else (GIF, WebP, AVIF, JPEG XL) becomes JPEG.
 OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension);
 
 } // namespace OutputFormats

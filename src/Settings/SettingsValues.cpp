@@ -28,10 +28,12 @@ struct FormatRow {
     const char* storageValue;
     const char* displayName; // UTF-8, a translation key
 };
-constexpr std::array<FormatRow, 3> formatRows{{
+constexpr std::array<FormatRow, 5> formatRows{{
     {"keep", QT_TRANSLATE_NOOP("OutputFormat", "元と同じ")},
     {"jpeg", "JPEG"},
     {"png", "PNG"},
+    {"webp", "WebP"},
+    {"avif", "AVIF"},
 }};
 
 // The case whose storage value is exactly `value`.
@@ -92,6 +94,10 @@ OutputType resolvedUTType(OutputFormat format, const QString& sourceExtension) {
         return OutputType::jpeg;
     case OutputFormat::png:
         return OutputType::png;
+    case OutputFormat::webp:
+        return OutputType::webp;
+    case OutputFormat::avif:
+        return OutputType::avif;
     case OutputFormat::keepOriginal:
         break;
     }

@@ -151,7 +151,7 @@ void DropZoneView::paintEvent(QPaintEvent*) {
 
 void DropZoneView::retranslate() {
     m_title->setText(tr("ここに画像をドロップ"));
-    m_caption->setText(tr("JPEG / PNG / HEIC / TIFF / WebP / GIF"));
+    m_caption->setText(tr("JPEG / PNG / HEIC / TIFF / WebP / GIF / AVIF / JPEG XL"));
 }
 
 void DropZoneView::changeEvent(QEvent* event) {

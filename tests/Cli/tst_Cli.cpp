@@ -154,11 +154,24 @@ private Q_SLOTS:
         QVERIFY(!fs::exists(file("config/burisora/settings.json")));
     }
 
-    // Usage errors exit with 2 and name what was wrong; nothing to do is no error.
+    // Usage errors exit with 2 and name what was wrong; nothing to do is no
+    // error. What is written, in a sandboxed worker, another decoder reads at
+    // the size reported.
     void exitStatus_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("mentions");
+        const auto source = [&](const char* name) {
+            return QString::fromStdString(
+                makeImage(file(std::string("formats/") + name), {.width = 900, .height = 600})
+                    .native());
+        };
+        QTest::newRow("AVIF source to WebP")
+            << QStringList{"--format", "webp", "--size", "300", source("a.avif")} << 0
+            << "900px → 300px";
+        QTest::newRow("JPEG XL source to AVIF")
+            << QStringList{"--format", "avif", "--size", "300", source("b.jxl")} << 0
+            << "900px → 300px";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << "--bogus";
         QTest::newRow("quality range") << QStringList{"--quality", "101"} << 2 << "--quality";
         QTest::newRow("format") << QStringList{"--format", "gif", "x.jpg"} << 2 << "gif";
@@ -177,6 +190,16 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, exitCode);
         const QString output = run.errors + run.lines.join(u'\n');
         QVERIFY2(output.contains(mentions), qPrintable(output));
+        for (const QString& line : run.lines) {
+            // succeeded, source, "900px → 300px", output
+            const QStringList fields = line.split(u'\t');
+            if (fields.size() != 4)
+                continue;
+            const Decoded decoded = decode(fields[3].toStdString());
+            QCOMPARE(std::max(decoded.width, decoded.height),
+                     fields[2].section(u' ', -1).chopped(2).toInt());
+            QCOMPARE(decoded.loader, QStringList({"webp", "heic"}).at(fields[3].endsWith(u"avif")));
+        }
     }
 
     // The window's program answers --help and --version without a display. In

@@ -52,13 +52,15 @@ private Q_SLOTS:
                           OutputFormats::storageValue(format).toUtf8().data())
                 << int(format) << QString::fromLatin1(extension) << int(type);
         };
-        for (const char* jpeg : {"JPG", "Jpe", "webp", "gif", ""})
+        for (const char* jpeg : {"JPG", "Jpe", "webp", "gif", "AVIF", "jxl", ""})
             row(jpeg, OutputType::jpeg, OutputFormat::keepOriginal);
         row("PNG", OutputType::png, OutputFormat::keepOriginal);
         row("HEIF", OutputType::heic, OutputFormat::keepOriginal);
         row("tif", OutputType::tiff, OutputFormat::keepOriginal);
         row("jpg", OutputType::png, OutputFormat::png);
         row("png", OutputType::jpeg, OutputFormat::jpeg);
+        row("heic", OutputType::webp, OutputFormat::webp);
+        row("webp", OutputType::avif, OutputFormat::avif);
     }
     void outputType() {
         QFETCH(int, format);
@@ -102,6 +104,8 @@ private Q_SLOTS:
         QTest::newRow("WebP shrunk on load") << 3001 << 2001 << 1 << "webp" << false << 640;
         QTest::newRow("HEIC planes, odd sizes") << 1201 << 901 << 1 << "heic[Q=80]" << false << 500;
         QTest::newRow("PNG, odd sizes") << 1001 << 999 << 1 << "png" << false << 1000;
+        QTest::newRow("AVIF") << 1201 << 799 << 1 << "avif" << false << 600;
+        QTest::newRow("JPEG XL") << 999 << 1401 << 1 << "jxl" << false << 700;
     }
     void sameAsLibvips() {
         QFETCH(int, width);

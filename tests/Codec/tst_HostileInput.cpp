@@ -166,10 +166,12 @@ private Q_SLOTS:
         };
         // Where a reader notices the damage differs by format: a header cut
         // short fails before the size is known, broken pixel data after. TIFF
-        // keeps its directory at the end; GIF reads its frames up front.
+        // keeps its directory at the end; GIF reads its frames up front, and
+        // libheif checks that the AVIF's data are all there.
         const char* cuts[][3] = {{"jpg", "damaged", "header"}, {"png", "decode", "decode"},
                                  {"heic", "header", "header"}, {"tif", "open", "open"},
-                                 {"gif", "header", "header"},  {"webp", "header", "header"}};
+                                 {"gif", "header", "header"},  {"webp", "header", "header"},
+                                 {"avif", "header", "header"}, {"jxl", "decode", "decode"}};
         const QMap<QString, QString> messages{{"decode", decodeFailed},
                                               {"damaged", damagedData},
                                               {"header", headerFailed},

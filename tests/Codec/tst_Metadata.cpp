@@ -146,7 +146,8 @@ void plantPngColourChunks(const fs::path& path) {
 //   exiftool.tif the same groups but maker note, comment and thumbnail
 //   magick.png   ImageMagick's copy of camera.jpg ("Raw profile type" chunks)
 //   exif.png     eXIf, iTXt XMP, tEXt, gAMA, cHRM, sRGB, pHYs 300 dpi
-//   phone.heic   Exif and XMP, sRGB profile; web.webp likewise
+//   phone.heic   Exif and XMP, sRGB profile; web.webp, phone.avif and
+//                camera.jxl likewise
 //   comment.gif  a comment and XMP
 //   the rest     camera facts in files that once lost them all or in part:
 //                see their rows
@@ -172,8 +173,10 @@ fs::path makeMetadataSource(const fs::path& folder, const QString& name) {
                                      << "-PNG-pHYs:PixelsPerUnitX=11811"
                                      << "-PNG-pHYs:PixelsPerUnitY=11811"
                                      << "-PNG-pHYs:PixelUnits=meters");
-    } else if (name == u"phone.heic" || name == u"web.webp") {
+    } else if (name == u"phone.heic" || name == u"web.webp" || name == u"phone.avif") {
         exiftool(makeImage(path, photo), cameraFacts());
+    } else if (name == u"camera.jxl") { // exiftool puts the codestream into a container first
+        exiftool(makeImage(path, photo), cameraFacts() << "-m");
     } else if (name == u"icc-size.heic" || name == u"icc-padded.heic") {
         makeHeicWithProfile(path, name == u"icc-padded.heic");
     } else if (name == u"app5.jpg") {
@@ -252,6 +255,8 @@ constexpr Source sources[] = {
     {"exif.png",        false, true,  true,  true},
     {"phone.heic",      true,  false, false, false}, // HEIF ignores Exif orientation
     {"web.webp",        true,  true,  false, true},
+    {"phone.avif",      true,  false, false, false}, // HEIF ignores Exif orientation
+    {"camera.jxl",      false, false, false, false}, // sRGB as libjxl names it; upright codestream
     {"comment.gif",     false, false, false, false},
     {"icc-size.heic",   false, false, false, false}, // a profile exiftool cannot read either
     {"icc-padded.heic", true,  false, false, false},
@@ -268,8 +273,8 @@ constexpr Source sources[] = {
 // What a stripped output may hold: the file itself, its colour profile and
 // chunks, density and (TIFF) layout. Any PNG text chunk shows as another tag.
 bool allowedWhenStripped(const QString& key, OutputType type) {
-    static const QStringList groups{"ExifTool", "System",   "File",      "Composite",
-                                    "JFIF",     "PNG-pHYs", "QuickTime", "Meta"};
+    static const QStringList groups{"ExifTool", "System",    "File", "Composite", "JFIF",
+                                    "PNG-pHYs", "QuickTime", "Meta", "RIFF"};
     // ICC_Profile: the kept profile, as newer exiftool names one it cannot parse.
     static const QStringList pngTags{"ImageWidth",  "ImageHeight",   "BitDepth",    "ColorType",
                                      "Compression", "Filter",        "Interlace",   "ProfileName",
@@ -298,7 +303,7 @@ bool carried(const QString& key, OutputType type) {
     const QString group = key.section(u':', 0, 0);
     if (!groups.contains(group) || ownTags.contains(key.section(u':', 1)))
         return false;
-    // PNG and HEIF hold no IPTC; its facts go into the XMP instead.
+    // PNG, HEIF and WebP hold no IPTC; its facts go into the XMP instead.
     return group != u"IPTC" || type == OutputType::jpeg || type == OutputType::tiff;
 }
 
@@ -326,8 +331,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("type");
         QTest::addColumn<bool>("preserve");
         for (int s = 0; s < int(std::size(sources)); ++s)
-            for (OutputType type :
-                 {OutputType::jpeg, OutputType::png, OutputType::tiff, OutputType::heic})
+            for (OutputType type : {OutputType::jpeg, OutputType::png, OutputType::tiff,
+                                    OutputType::heic, OutputType::webp, OutputType::avif})
                 for (bool preserve : {false, true})
                     QTest::addRow("%s to %s, %s", sources[s].name,
                                   qPrintable(OutputTypes::preferredFilenameExtension(type)),
@@ -364,7 +369,9 @@ private Q_SLOTS:
         // decoder and upright, the source untouched; orientation 1, profile,
         // density, PNG colour.
         const Decoded decoded = decode(out);
-        QCOMPARE(decoded.loader, QStringList({"jpeg", "png", "heic", "tiff"}).at(type));
+        // ImageMagick 6 reads AVIF with its HEIC coder.
+        QCOMPARE(decoded.loader,
+                 QStringList({"jpeg", "png", "heic", "tiff", "webp", "heic"}).at(type));
         QCOMPARE(QSize(decoded.width, decoded.height),
                  from.turned ? QSize(150, 200) : QSize(200, 150));
         QCOMPARE(sha256(path(m_dir) / from.name), m_sourceHashes[QString::fromLatin1(from.name)]);

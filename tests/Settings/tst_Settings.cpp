@@ -59,6 +59,9 @@ private Q_SLOTS:
         row("quality text", R"({"jpegQuality":"0.5"})", "jpegQuality", "0.85");
         row("format png", R"({"outputFormat":"png"})", "outputFormat", "png");
         row("format in capitals", R"({"outputFormat":"PNG"})", "outputFormat", "keep");
+        row("format webp", R"({"outputFormat":"webp"})", "outputFormat", "webp");
+        row("format avif", R"({"outputFormat":"avif"})", "outputFormat", "avif");
+        row("format display name", R"({"outputFormat":"WebP"})", "outputFormat", "keep");
         row("exif true", R"({"preserveExif":true})", "preserveExif", "true");
         row("exif as number", R"({"preserveExif":1})", "preserveExif", "false");
         row("upscale false", R"({"skipUpscale":false})", "skipUpscale", "false");

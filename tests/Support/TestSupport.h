@@ -39,7 +39,7 @@ struct ImageSpec {
 // Runs a tool to its end and gives its output; complains and gives none when it fails.
 QString runTool(const QString& program, const QStringList& arguments);
 // A photo-like image (gradients and texture) encoded by the file's extension:
-// jpg, png, heic, tif, gif or webp.
+// jpg, png, heic, tif, gif, webp, avif or jxl.
 fs::path makeImage(const fs::path& path, const ImageSpec& recipe = {});
 // A tiny valid PNG whose header claims `width` x `height`: readers see the
 // claimed size, and decoding fails. Stands in for decompression bombs.

@@ -34,7 +34,7 @@ BURISORA_EXTRA_PACKAGES="time libvips-tools imagemagick libimage-exiftool-perl" 
 build=${BURISORA_BENCH_BUILD_DIR:-$root/build-bench}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DBURISORA_BUILD_GUI=OFF -DBURISORA_BUILD_TESTS=OFF >&2
-cmake --build "$build" --parallel 2 --target burisora-cli burisora-bench burisora-bench-main-thread >&2
+cmake --build "$build" --parallel 2 --target burisora-cli burisora-worker burisora-bench burisora-bench-main-thread >&2
 
 cli=$build/src/burisora-cli
 bench=$build/bench/burisora-bench

@@ -87,6 +87,10 @@ Decoded decode(const fs::path& path) {
     decoded.width = fields[0].toInt();
     decoded.height = fields[1].toInt();
     decoded.loader = fields[2].toLower();
+    // ImageMagick 6 (Debian 12) reads AVIF with its HEIC coder, 7 (Debian 13)
+    // with an AVIF one: the same libheif underneath, one name here.
+    if (decoded.loader == u"avif")
+        decoded.loader = QStringLiteral("heic");
     decoded.bitDepth = fields[3].trimmed().toInt();
     return decoded;
 }

@@ -1,41 +1,41 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/JpegIntegrity.h"
 
-#include <csetjmp>
-#include <cstdio> // jpeglib.h needs FILE
-
-#include <jpeglib.h>
-// jpeglib.h first: jerror.h needs its types.
+// After jpeglib.h, which the header brings: jerror.h needs its types.
 #include <jerror.h>
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf exit;
-    bool damaged = false;
-};
+// jpeg_create_decompress keeps client_data, as it keeps err.
+JpegIntegrity::Decompressor& owner(j_common_ptr info) {
+    return *static_cast<JpegIntegrity::Decompressor*>(info->client_data);
+}
 
 [[noreturn]] void leave(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->exit, 1);
+    std::longjmp(owner(info).exit, 1);
 }
 
-void sortWarning(j_common_ptr info, int level) {
-    auto* errors = reinterpret_cast<ErrorManager*>(info->err);
+void stopAtDamage(j_common_ptr info, int level) {
     if (level < 0 && JpegIntegrity::isDamage(info->err->msg_code)) {
-        errors->damaged = true;
-        std::longjmp(errors->exit, 1); // one is enough
+        owner(info).damaged = true;
+        std::longjmp(owner(info).exit, 1); // one is enough
     }
 }
-
-struct Decompressor {
-    jpeg_decompress_struct info{};
-    ~Decompressor() { jpeg_destroy_decompress(&info); }
-};
 
 } // namespace
 
 namespace JpegIntegrity {
+
+Decompressor::Decompressor() {
+    info.client_data = this;
+    info.err = jpeg_std_error(&errors);
+    errors.error_exit = leave;
+    errors.emit_message = stopAtDamage;
+}
+
+Decompressor::~Decompressor() {
+    jpeg_destroy_decompress(&info);
+}
 
 bool isDamage(int warningCode) {
     switch (warningCode) {
@@ -51,17 +51,13 @@ bool isDamage(int warningCode) {
 }
 
 Verdict check(ByteSpan jpeg) {
-    ErrorManager errors;
     Decompressor decompressor;
     jpeg_decompress_struct& info = decompressor.info;
-    info.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = leave;
-    errors.pub.emit_message = sortWarning;
     // Nothing with a destructor is made from here on: the jump skips them.
-    if (setjmp(errors.exit)) {
-        if (errors.damaged)
+    if (setjmp(decompressor.exit)) {
+        if (decompressor.damaged)
             return Verdict::damaged;
-        const int code = errors.pub.msg_code;
+        const int code = decompressor.errors.msg_code;
         return code == JERR_BAD_PRECISION || code == JERR_SOF_UNSUPPORTED ? Verdict::unsupported
                                                                           : Verdict::unreadable;
     }

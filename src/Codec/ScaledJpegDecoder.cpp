@@ -11,11 +11,8 @@
 #include <array>
 #include <csetjmp>
 #include <cstdint>
-#include <cstdio> // jpeglib.h needs FILE
 #include <memory>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -23,29 +20,7 @@ struct HandleFree {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf exit;
-    bool damaged = false;
-};
-
-[[noreturn]] void leave(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->exit, 1);
-}
-
-void stopAtDamage(j_common_ptr info, int level) {
-    auto* errors = reinterpret_cast<ErrorManager*>(info->err);
-    if (level < 0 && JpegIntegrity::isDamage(info->err->msg_code)) {
-        errors->damaged = true;
-        std::longjmp(errors->exit, 1);
-    }
-}
-
-struct Decompressor {
-    jpeg_decompress_struct info{};
-    ErrorManager errors;
-    ~Decompressor() { jpeg_destroy_decompress(&info); }
-};
+using JpegIntegrity::Decompressor;
 
 enum class Outcome { decoded, unsuitable, damaged };
 
@@ -60,11 +35,8 @@ struct DecodedPlane {
 Outcome decodePlanes(Decompressor& decompressor, ByteSpan jpeg, const vips::VImage& header,
                      int shrink, std::vector<DecodedPlane>& planes) {
     jpeg_decompress_struct& info = decompressor.info;
-    info.err = jpeg_std_error(&decompressor.errors.pub);
-    decompressor.errors.pub.error_exit = leave;
-    decompressor.errors.pub.emit_message = stopAtDamage;
-    if (setjmp(decompressor.errors.exit))
-        return decompressor.errors.damaged ? Outcome::damaged : Outcome::unsuitable;
+    if (setjmp(decompressor.exit))
+        return decompressor.damaged ? Outcome::damaged : Outcome::unsuitable;
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&info, TRUE);

@@ -7,7 +7,6 @@
 #include <zimg.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -21,8 +20,6 @@ using Context = std::unique_ptr<heif_context, Deleter<heif_context_free>>;
 using Handle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
 using Image = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
 using Nclx = std::unique_ptr<heif_color_profile_nclx, Deleter<heif_nclx_color_profile_free>>;
-using Graph = std::unique_ptr<zimg_filter_graph, Deleter<zimg_filter_graph_free>>;
-using Memory = std::unique_ptr<void, Deleter<std::free>>;
 
 // HEVC's matrices as zimg names them; libheif's default where the file
 // names none (BT.601, full range).
@@ -44,15 +41,6 @@ zimg_matrix_coefficients_e matrixOf(const heif_color_profile_nclx* nclx) {
     default:
         return ZIMG_MATRIX_UNSPECIFIED; // one zimg is not asked to do
     }
-}
-
-zimg_image_format formatOf(int width, int height) {
-    zimg_image_format format;
-    zimg_image_format_default(&format, ZIMG_API_VERSION);
-    format.width = unsigned(width);
-    format.height = unsigned(height);
-    format.pixel_type = ZIMG_PIXEL_BYTE;
-    return format;
 }
 
 } // namespace
@@ -115,60 +103,13 @@ std::optional<vips::VImage> decode(ByteSpan heif, const vips::VImage& header, in
             std::memcpy(plane.row(y), data + std::ptrdiff_t(y) * stride, size_t(w));
     }
 
-    zimg_image_format from = formatOf(sourceWidth, sourceHeight);
-    from.color_family = ZIMG_COLOR_YUV;
-    from.matrix_coefficients = matrix;
-    from.pixel_range = !nclx || nclx->full_range_flag ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
-    from.subsample_w = chroma == heif_chroma_444 ? 0 : 1;
-    from.subsample_h = chroma == heif_chroma_420 ? 1 : 0;
-    from.chroma_location = ZIMG_CHROMA_LEFT; // HEVC's default siting
-    zimg_image_format to = formatOf(width, height);
-    to.color_family = ZIMG_COLOR_RGB;
-    to.matrix_coefficients = ZIMG_MATRIX_RGB;
-    to.pixel_range = ZIMG_RANGE_FULL;
-    zimg_graph_builder_params params;
-    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
-    params.resample_filter = ZIMG_RESIZE_LANCZOS;
-    params.filter_param_a = 3;
-    params.resample_filter_uv = ZIMG_RESIZE_LANCZOS;
-    params.filter_param_a_uv = 3;
-    params.cpu_type = ZIMG_CPU_AUTO;
-    const Graph graph(zimg_filter_graph_build(&from, &to, &params));
-    size_t temporarySize = 0;
-    if (!graph || zimg_filter_graph_get_tmp_size(graph.get(), &temporarySize) != ZIMG_ERROR_SUCCESS)
+    const PlaneResampler::YCbCrKind kind{
+        matrix, !nclx || nclx->full_range_flag != 0, chroma == heif_chroma_444 ? 0u : 1u,
+        chroma == heif_chroma_420 ? 1u : 0u, ZIMG_CHROMA_LEFT}; // HEVC's default siting
+    const vips::VImage result = PlaneResampler::rgbFromYCbCr(planes, kind, width, height, header);
+    if (!result.get_image())
         return std::nullopt;
-    const Memory temporary(std::aligned_alloc(64, (temporarySize + 64) / 64 * 64));
-    if (!temporary)
-        throw std::bad_alloc();
-
-    std::vector<Plane> rgb;
-    zimg_image_buffer_const in{};
-    in.version = ZIMG_API_VERSION;
-    zimg_image_buffer out{};
-    out.version = ZIMG_API_VERSION;
-    for (int p = 0; p < 3; ++p) {
-        in.plane[p] = {planes[size_t(p)].row(0), planes[size_t(p)].stride(), ZIMG_BUFFER_MAX};
-        Plane& plane = rgb.emplace_back(width, height);
-        out.plane[p] = {plane.row(0), plane.stride(), ZIMG_BUFFER_MAX};
-    }
-    if (zimg_filter_graph_process(graph.get(), &in, &out, temporary.get(), nullptr, nullptr,
-                                  nullptr, nullptr) != ZIMG_ERROR_SUCCESS)
-        return std::nullopt;
-    planes.clear();
-
-    const vips::VImage result = PlaneResampler::memoryImage(width, height, 3);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* pixel = VIPS_IMAGE_ADDR(result.get_image(), 0, y);
-        const std::uint8_t* r = rgb[0].row(y);
-        const std::uint8_t* g = rgb[1].row(y);
-        const std::uint8_t* b = rgb[2].row(y);
-        for (int x = 0; x < width; ++x, pixel += 3) {
-            pixel[0] = r[x];
-            pixel[1] = g[x];
-            pixel[2] = b[x];
-        }
-    }
-    return PlaneResampler::withMetadataOf(result, header);
+    return result;
 }
 
 } // namespace HeifPlaneDecoder

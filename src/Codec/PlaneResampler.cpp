@@ -26,15 +26,42 @@ struct StringsFree {
     void operator()(gchar** strings) const { g_strfreev(strings); }
 };
 
-zimg_image_format greyFormat(int width, int height) {
+zimg_image_format byteFormat(int width, int height, zimg_color_family_e family) {
     zimg_image_format format;
     zimg_image_format_default(&format, ZIMG_API_VERSION);
     format.width = unsigned(width);
     format.height = unsigned(height);
     format.pixel_type = ZIMG_PIXEL_BYTE;
-    format.color_family = ZIMG_COLOR_GREY;
+    format.color_family = family;
     format.pixel_range = ZIMG_RANGE_FULL;
     return format;
+}
+
+zimg_image_format greyFormat(int width, int height) {
+    return byteFormat(width, height, ZIMG_COLOR_GREY);
+}
+
+zimg_graph_builder_params lanczos3() {
+    zimg_graph_builder_params params;
+    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+    params.resample_filter = ZIMG_RESIZE_LANCZOS;
+    params.filter_param_a = 3;
+    params.resample_filter_uv = ZIMG_RESIZE_LANCZOS;
+    params.filter_param_a_uv = 3;
+    params.cpu_type = ZIMG_CPU_AUTO;
+    return params;
+}
+
+// The scratch memory `graph` needs; null when zimg cannot say.
+std::unique_ptr<void, MemoryFree> scratchFor(const zimg_filter_graph& graph) {
+    size_t size = 0;
+    if (zimg_filter_graph_get_tmp_size(&graph, &size) != ZIMG_ERROR_SUCCESS)
+        return nullptr;
+    std::unique_ptr<void, MemoryFree> scratch(
+        std::aligned_alloc(alignment, size_t(alignedUp(std::ptrdiff_t(size) + 1))));
+    if (!scratch)
+        throw std::bad_alloc();
+    return scratch;
 }
 
 // What a filter graph depends on. Photos of one camera share their size, so a
@@ -64,11 +91,7 @@ std::unique_ptr<zimg_filter_graph, GraphFree> buildGraph(const GraphKey& key) {
     from.active_region.height = key.regionHeight;
     const zimg_image_format to = greyFormat(key.targetWidth, key.targetHeight);
 
-    zimg_graph_builder_params params;
-    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
-    params.resample_filter = ZIMG_RESIZE_LANCZOS;
-    params.filter_param_a = 3;
-    params.cpu_type = ZIMG_CPU_AUTO;
+    const zimg_graph_builder_params params = lanczos3();
     return std::unique_ptr<zimg_filter_graph, GraphFree>(
         zimg_filter_graph_build(&from, &to, &params));
 }
@@ -88,13 +111,9 @@ const CachedGraph* graphFor(const GraphKey& key) {
             return &cached;
     }
     auto graph = buildGraph(key);
-    size_t temporarySize = 0;
-    if (!graph || zimg_filter_graph_get_tmp_size(graph.get(), &temporarySize) != ZIMG_ERROR_SUCCESS)
-        return nullptr;
-    std::unique_ptr<void, MemoryFree> temporary(
-        std::aligned_alloc(alignment, size_t(alignedUp(std::ptrdiff_t(temporarySize) + 1))));
+    auto temporary = graph ? scratchFor(*graph) : nullptr;
     if (!temporary)
-        throw std::bad_alloc();
+        return nullptr;
     CachedGraph entry{key, std::move(graph), std::move(temporary)};
     if (graphs.size() < kept) {
         graphs.push_back(std::move(entry));
@@ -121,6 +140,27 @@ void Plane::Free::operator()(std::uint8_t* p) const {
 }
 
 namespace PlaneResampler {
+
+namespace {
+
+// The planes, one per band, as one interleaved image with `metadataSource`'s
+// fields.
+vips::VImage interleaved(const std::vector<Plane>& planes, int width, int height,
+                         const vips::VImage& metadataSource) {
+    const int bands = int(planes.size());
+    const vips::VImage image = memoryImage(width, height, bands);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* out = VIPS_IMAGE_ADDR(image.get_image(), 0, y);
+        for (int band = 0; band < bands; ++band) {
+            const std::uint8_t* in = planes[size_t(band)].row(y);
+            for (int x = 0; x < width; ++x)
+                out[x * bands + band] = in[x];
+        }
+    }
+    return withMetadataOf(image, metadataSource);
+}
+
+} // namespace
 
 bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,
               int targetWidth, int targetHeight) {
@@ -200,17 +240,40 @@ vips::VImage resize(const vips::VImage& image, int width, int height) {
             return {};
     }
     from.clear();
+    return interleaved(to, width, height, image);
+}
 
-    const vips::VImage scaled = memoryImage(width, height, bands);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* out = VIPS_IMAGE_ADDR(scaled.get_image(), 0, y);
-        for (int band = 0; band < bands; ++band) {
-            const std::uint8_t* in = to[size_t(band)].row(y);
-            for (int x = 0; x < width; ++x)
-                out[x * bands + band] = in[x];
-        }
+vips::VImage rgbFromYCbCr(const std::vector<Plane>& planes, const YCbCrKind& kind, int width,
+                          int height, const vips::VImage& metadataSource) {
+    zimg_image_format from = byteFormat(planes[0].width(), planes[0].height(), ZIMG_COLOR_YUV);
+    from.matrix_coefficients = kind.matrix;
+    from.pixel_range = kind.fullRange ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
+    from.subsample_w = kind.subsampleWidth;
+    from.subsample_h = kind.subsampleHeight;
+    from.chroma_location = kind.siting;
+    zimg_image_format to = byteFormat(width, height, ZIMG_COLOR_RGB);
+    to.matrix_coefficients = ZIMG_MATRIX_RGB;
+    const zimg_graph_builder_params params = lanczos3();
+    const std::unique_ptr<zimg_filter_graph, GraphFree> graph(
+        zimg_filter_graph_build(&from, &to, &params));
+    const auto temporary = graph ? scratchFor(*graph) : nullptr;
+    if (!temporary)
+        return {};
+
+    std::vector<Plane> rgb;
+    zimg_image_buffer_const in{};
+    in.version = ZIMG_API_VERSION;
+    zimg_image_buffer out{};
+    out.version = ZIMG_API_VERSION;
+    for (int p = 0; p < 3; ++p) {
+        in.plane[p] = {planes[size_t(p)].row(0), planes[size_t(p)].stride(), ZIMG_BUFFER_MAX};
+        Plane& plane = rgb.emplace_back(width, height);
+        out.plane[p] = {plane.row(0), plane.stride(), ZIMG_BUFFER_MAX};
     }
-    return withMetadataOf(scaled, image);
+    if (zimg_filter_graph_process(graph.get(), &in, &out, temporary.get(), nullptr, nullptr,
+                                  nullptr, nullptr) != ZIMG_ERROR_SUCCESS)
+        return {};
+    return interleaved(rgb, width, height, metadataSource);
 }
 
 } // namespace PlaneResampler

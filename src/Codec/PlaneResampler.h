@@ -2,10 +2,12 @@
 #pragma once
 
 #include <vips/vips8>
+#include <zimg.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // One 8-bit image plane whose rows start on 64-byte boundaries, as zimg's
 // vector code needs them.
@@ -45,6 +47,22 @@ vips::VImage memoryImage(int width, int height, int bands);
 // `pixels` with the interpretation, resolution and every metadata field of
 // `source`, as if the loader had made it.
 vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& source);
+
+// How a picture's YCbCr planes relate to RGB and to one another.
+struct YCbCrKind {
+    zimg_matrix_coefficients_e matrix;
+    bool fullRange;
+    unsigned subsampleWidth; // log2 of the chroma planes' subsampling
+    unsigned subsampleHeight;
+    zimg_chroma_location_e siting;
+};
+
+// Y, Cb and Cr planes (chroma subsampled as `kind` says) resampled and
+// converted to 8-bit RGB at exactly `width` x `height`, in one zimg pass;
+// `metadataSource`'s fields as withMetadataOf gives them. Empty when zimg
+// refuses.
+vips::VImage rgbFromYCbCr(const std::vector<Plane>& planes, const YCbCrKind& kind, int width,
+                          int height, const vips::VImage& metadataSource);
 
 // An 8-bit image of one to four bands, without alpha, scaled to exactly
 // `width` x `height`; its metadata is kept. Empty when zimg refuses.

@@ -3,6 +3,7 @@
 
 #include "Codec/Metadata.h"
 #include "Codec/MetadataEdits.h"
+#include "Codec/PngCodec.h"
 #include "Models/Errors.h"
 
 #include <libheif/heif.h>
@@ -21,10 +22,9 @@
 
 namespace {
 
-// PNG: zlib level 1 with every row "up"-filtered. On photos at 1280 px
-// (bench/) that is 7% smaller than level 6 without filters, libvips' default,
-// and a third of its time; choosing the filter row by row saves 2% more for
-// half as much time again, level 6 with adaptive filters 15% for ten times.
+// PNG too large for PngCodec to hold: zlib level 1 with every row
+// "up"-filtered. On photos at 1280 px (bench/) that is 7% smaller than level
+// 6 without filters, libvips' default, and a third of its time.
 constexpr int pngCompressionLevel = 1;
 constexpr VipsForeignPngFilter pngFilter = VIPS_FOREIGN_PNG_FILTER_UP;
 // JPEG: Huffman tables made for the image rather than the standard ones, 2.6%
@@ -395,6 +395,11 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
         return;
     }
     case OutputType::png:
+        if (QByteArray png = PngCodec::encode(image); !png.isEmpty()) {
+            const QByteArray bytes = policy(std::move(png));
+            writeAll(fd, bytes.constData(), size_t(bytes.size()));
+            return;
+        }
         streamed(image, &vips::VImage::pngsave_target,
                  saverOptions()->set("compression", pngCompressionLevel)->set("filter", pngFilter),
                  policy);

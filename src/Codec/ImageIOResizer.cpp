@@ -4,6 +4,7 @@
 #include "Codec/HeifPlaneDecoder.h"
 #include "Codec/JpegIntegrity.h"
 #include "Codec/PlaneResampler.h"
+#include "Codec/PngCodec.h"
 #include "Codec/ScaledJpegDecoder.h"
 #include "Models/Errors.h"
 
@@ -328,6 +329,12 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
             std::int64_t(width) * height <= planeResamplerMaximumPixels) {
             if (auto decoded = HeifPlaneDecoder::decode(source, header, width, height))
                 image = *decoded;
+        }
+        if (opened.container == Container::png && longEdge > longEdgePx &&
+            suitsPlaneResampler(header)) {
+            if (vips::VImage decoded = PngCodec::decodeResized(source, header, width, height);
+                decoded.get_image())
+                image = decoded.autorot(); // in memory already, and smaller than the source
         }
         if (!image.get_image()) {
             if (opened.container == Container::jpeg)

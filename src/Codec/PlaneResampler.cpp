@@ -213,11 +213,8 @@ vips::VImage resize(const vips::VImage& image, int width, int height) {
     const int sourceHeight = image.height();
 
     std::vector<Plane> from;
-    std::vector<Plane> to;
-    for (int band = 0; band < bands; ++band) {
+    for (int band = 0; band < bands; ++band)
         from.emplace_back(sourceWidth, sourceHeight);
-        to.emplace_back(width, height);
-    }
     // Strip by strip, top to bottom, as a sequential loader delivers them:
     // the decoded image is never held whole besides its planes.
     const vips::VRegion region = vips::VRegion::new_from_image(image);
@@ -234,13 +231,19 @@ vips::VImage resize(const vips::VImage& image, int width, int height) {
             }
         }
     }
-    for (int band = 0; band < bands; ++band) {
-        if (!resample(from[size_t(band)], sourceWidth, sourceHeight, to[size_t(band)], width,
-                      height))
+    return resampled(std::move(from), width, height, image);
+}
+
+vips::VImage resampled(std::vector<Plane> planes, int width, int height,
+                       const vips::VImage& metadataSource) {
+    std::vector<Plane> to;
+    for (const Plane& plane : planes) {
+        Plane& target = to.emplace_back(width, height);
+        if (!resample(plane, plane.width(), plane.height(), target, width, height))
             return {};
     }
-    from.clear();
-    return interleaved(to, width, height, image);
+    planes.clear();
+    return interleaved(to, width, height, metadataSource);
 }
 
 vips::VImage rgbFromYCbCr(const std::vector<Plane>& planes, const YCbCrKind& kind, int width,

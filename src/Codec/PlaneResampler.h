@@ -64,6 +64,12 @@ struct YCbCrKind {
 vips::VImage rgbFromYCbCr(const std::vector<Plane>& planes, const YCbCrKind& kind, int width,
                           int height, const vips::VImage& metadataSource);
 
+// The planes of one image, a band each, resampled to `width` x `height` and
+// interleaved, with `metadataSource`'s fields as withMetadataOf gives them.
+// Empty when zimg refuses.
+vips::VImage resampled(std::vector<Plane> planes, int width, int height,
+                       const vips::VImage& metadataSource);
+
 // An 8-bit image of one to four bands, without alpha, scaled to exactly
 // `width` x `height`; its metadata is kept. Empty when zimg refuses.
 vips::VImage resize(const vips::VImage& image, int width, int height);

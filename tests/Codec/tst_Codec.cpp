@@ -4,10 +4,12 @@
 // output folders that cannot be written or were swapped for links or files
 // are in tst_Pipeline, where the whole pipeline meets them.
 #include "Batch/OutputPathResolver.h"
+#include "Codec/ContainerWalk.h"
 #include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
 #include "Models/Characters.h"
 #include "Models/Errors.h"
+#include "Runtime/FileDescriptor.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
 
@@ -104,6 +106,15 @@ private Q_SLOTS:
         QTest::newRow("WebP shrunk on load") << 3001 << 2001 << 1 << "webp" << false << 640;
         QTest::newRow("HEIC planes, odd sizes") << 1201 << 901 << 1 << "heic[Q=80]" << false << 500;
         QTest::newRow("PNG, odd sizes") << 1001 << 999 << 1 << "png" << false << 1000;
+        // Every row filter, chosen row by row; one pixel a byte in grey.
+        QTest::newRow("PNG, adaptive filters")
+            << 1203 << 801 << 1 << "png[filter=all,compression=9]" << false << 600;
+        QTest::newRow("PNG grey, adaptive filters")
+            << 801 << 1203 << 1 << "png[filter=all]" << true << 600;
+        QTest::newRow("PNG, paeth") << 640 << 480 << 1 << "png[filter=paeth]" << false << 300;
+        QTest::newRow("PNG grey, average") << 640 << 480 << 1 << "png[filter=avg]" << true << 300;
+        QTest::newRow("PNG interlaced, turned 6")
+            << 700 << 500 << 6 << "png[interlace=true]" << false << 300;
         QTest::newRow("AVIF") << 1201 << 799 << 1 << "avif" << false << 600;
         QTest::newRow("JPEG XL") << 999 << 1401 << 1 << "jxl" << false << 700;
     }
@@ -176,6 +187,79 @@ private Q_SLOTS:
         // The header's size is the upright one too.
         const FileConversion::SourceInfo dimensions = ImageIOResizer::inspect(span(bytes));
         QCOMPARE(dimensions.width > dimensions.height, actual.width() > actual.height());
+    }
+
+    // PNGs written by our own deflate writer read back exactly, with the
+    // chunks libvips' own writer gives: profile, resolution, nothing else.
+    void pngWrittenAsLibvipsWrites_data() {
+        QTest::addColumn<int>("bands");
+        QTest::addColumn<bool>("sixteenBit");
+        QTest::addColumn<bool>("flat"); // a drawing rather than a photo
+        QTest::addColumn<bool>("profile");
+        QTest::newRow("grey") << 1 << false << false << false;
+        QTest::newRow("grey and alpha, flat") << 2 << false << true << false;
+        QTest::newRow("RGB with profile") << 3 << false << false << true;
+        QTest::newRow("RGB, flat") << 3 << false << true << false;
+        QTest::newRow("RGBA") << 4 << false << false << true;
+        QTest::newRow("grey 16") << 1 << true << false << false;
+        QTest::newRow("RGB 16, flat") << 3 << true << true << true;
+        QTest::newRow("RGBA 16") << 4 << true << false << false;
+    }
+    void pngWrittenAsLibvipsWrites() {
+        QFETCH(int, bands);
+        QFETCH(bool, sixteenBit);
+        QFETCH(bool, flat);
+        QFETCH(bool, profile);
+        const std::string name = QTest::currentDataTag();
+        vips::VImage image = vips::VImage::new_from_file(
+            makeImage(file(name + "-source.png"), {.width = 301, .height = 203}).c_str());
+        if (flat) // large areas of one colour, hard edges
+            image = (image / 64).floor() * 64;
+        image = image.cast(VIPS_FORMAT_UCHAR);
+        if (bands < 3)
+            image = image.colourspace(VIPS_INTERPRETATION_B_W);
+        if (bands % 2 == 0)
+            image = image.bandjoin(image.extract_band(0).linear(-1, 255).cast(VIPS_FORMAT_UCHAR));
+        if (sixteenBit)
+            image = image.colourspace(bands < 3 ? VIPS_INTERPRETATION_GREY16
+                                                : VIPS_INTERPRETATION_RGB16);
+        image =
+            image.copy(vips::VImage::option()->set("xres", 300 / 25.4)->set("yres", 150 / 25.4));
+        if (profile) {
+            VipsBlob* srgb = vips::VImage::profile_load("srgb");
+            size_t size = 0;
+            const void* icc = vips_blob_get(srgb, &size);
+            vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, icc, size);
+            vips_area_unref(VIPS_AREA(srgb));
+        }
+        image = image.copy_memory();
+
+        const fs::path ours = file(name + ".png");
+        {
+            const FileDescriptor fd(::open(ours.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+            ImageEncoder::encode(image, {}, fd.get(), OutputType::png, 0.8, false);
+        }
+        const fs::path theirs = file(name + "-libvips.png");
+        image.pngsave(theirs.c_str());
+        const auto chunkTypes = [](const fs::path& png) {
+            const QByteArray bytes = readBytes(png);
+            QStringList types;
+            ContainerWalk::PngChunks walk(span(bytes));
+            while (const auto chunk = walk.next())
+                if (types.isEmpty() || types.last() != QLatin1String(chunk->type))
+                    types << QString::fromLatin1(chunk->type);
+            return types;
+        };
+        QCOMPARE(chunkTypes(ours), chunkTypes(theirs));
+        const vips::VImage read = vips::VImage::new_from_file(ours.c_str());
+        const vips::VImage expected = vips::VImage::new_from_file(theirs.c_str());
+        QCOMPARE(read.bands(), expected.bands());
+        QCOMPARE(read.format(), expected.format());
+        QCOMPARE(read.interpretation(), expected.interpretation());
+        QCOMPARE(read.xres(), expected.xres());
+        QCOMPARE(read.yres(), expected.yres());
+        QCOMPARE((read - expected).abs().max(), 0.0);
+        QCOMPARE(readBytes(file(name + ".png")).contains("iCCP"), profile);
     }
 
     void transparencyBecomesWhiteInJpeg() {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -141,10 +142,6 @@ void Plane::Free::operator()(std::uint8_t* p) const {
 
 namespace PlaneResampler {
 
-namespace {
-
-// The planes, one per band, as one interleaved image with `metadataSource`'s
-// fields.
 vips::VImage interleaved(const std::vector<Plane>& planes, int width, int height,
                          const vips::VImage& metadataSource) {
     const int bands = int(planes.size());
@@ -159,8 +156,6 @@ vips::VImage interleaved(const std::vector<Plane>& planes, int width, int height
     }
     return withMetadataOf(image, metadataSource);
 }
-
-} // namespace
 
 bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,
               int targetWidth, int targetHeight) {
@@ -177,6 +172,38 @@ bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plan
     out.plane[0] = {target.row(0), target.stride(), ZIMG_BUFFER_MAX};
     return zimg_filter_graph_process(cached->graph.get(), &in, &out, cached->temporary.get(),
                                      nullptr, nullptr, nullptr, nullptr) == ZIMG_ERROR_SUCCESS;
+}
+
+bool resample(const ForeignPlane& source, Plane& target, int targetWidth, int targetHeight) {
+    const GraphKey key{source.width,          source.height, double(source.width),
+                       double(source.height), targetWidth,   targetHeight};
+    const CachedGraph* cached = graphFor(key);
+    unsigned lines = 0;
+    if (!cached ||
+        zimg_filter_graph_get_input_buffering(cached->graph.get(), &lines) != ZIMG_ERROR_SUCCESS)
+        return false;
+    const unsigned mask = zimg_select_buffer_mask(lines);
+    Plane window(source.width, mask == ZIMG_BUFFER_MAX ? source.height : int(mask + 1));
+    struct Rows {
+        const ForeignPlane& source;
+        Plane& window;
+        unsigned mask;
+        static int copy(void* user, unsigned i, unsigned left, unsigned right) {
+            const auto* rows = static_cast<const Rows*>(user);
+            std::memcpy(rows->window.row(int(i & rows->mask)) + left,
+                        rows->source.data + std::ptrdiff_t(i) * rows->source.stride + left,
+                        right - left);
+            return 0;
+        }
+    } rows{source, window, mask};
+    zimg_image_buffer_const in{};
+    in.version = ZIMG_API_VERSION;
+    in.plane[0] = {window.row(0), window.stride(), mask};
+    zimg_image_buffer out{};
+    out.version = ZIMG_API_VERSION;
+    out.plane[0] = {target.row(0), target.stride(), ZIMG_BUFFER_MAX};
+    return zimg_filter_graph_process(cached->graph.get(), &in, &out, cached->temporary.get(),
+                                     &Rows::copy, &rows, nullptr, nullptr) == ZIMG_ERROR_SUCCESS;
 }
 
 vips::VImage memoryImage(int width, int height, int bands) {

@@ -40,6 +40,19 @@ namespace PlaneResampler {
 bool resample(const Plane& source, double sourceWidth, double sourceHeight, Plane& target,
               int targetWidth, int targetHeight);
 
+// 8-bit rows of any alignment, as another library holds them.
+struct ForeignPlane {
+    const std::uint8_t* data;
+    std::ptrdiff_t stride;
+    int width;
+    int height;
+};
+
+// `source` whole resampled onto `target`, `targetWidth` x `targetHeight`.
+// Its rows are copied into an aligned window of the few that the filter
+// needs at a time, not into a plane of their own. False when zimg refuses.
+bool resample(const ForeignPlane& source, Plane& target, int targetWidth, int targetHeight);
+
 // A new 8-bit image of `bands` bands whose pixels are allocated, not set, to
 // be written in place (rows of width * bands bytes, without padding).
 vips::VImage memoryImage(int width, int height, int bands);
@@ -63,6 +76,11 @@ struct YCbCrKind {
 // refuses.
 vips::VImage rgbFromYCbCr(const std::vector<Plane>& planes, const YCbCrKind& kind, int width,
                           int height, const vips::VImage& metadataSource);
+
+// The planes, one per band, as one interleaved image of `width` x `height`
+// with `metadataSource`'s fields as withMetadataOf gives them.
+vips::VImage interleaved(const std::vector<Plane>& planes, int width, int height,
+                         const vips::VImage& metadataSource);
 
 // The planes of one image, a band each, resampled to `width` x `height` and
 // interleaved, with `metadataSource`'s fields as withMetadataOf gives them.

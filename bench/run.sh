@@ -143,25 +143,29 @@ run_floor() {
 export root corpus work cli magick size quality sharp_folder
 export -f count extension run_burisora run_sharp run_vipsthumbnail run_magick run_floor
 
-# KB resident in the process tree under $1 now, into $rss_now: bash builtins
-# only, walking the children lists, so that sampling every 50 ms does not take
-# CPU from the run it measures (awk over every /proc/*/status took a fifth of
-# a core).
+# KB resident in the process tree under $1 now, into $rss_now. Bash builtins
+# only, one read per process (statm's second field: resident pages), so that
+# sampling takes next to no CPU from the run it measures: reading each
+# status file line by line took a fifth of a core, a sixth of the run.
+page_kb=$(($(getconf PAGESIZE) / 1024))
 tree_rss() {
-  local pending=("$1") pid key value rest children
+  local pending=("$1") pid size resident rest children
   rss_now=0
   while ((${#pending[@]})); do
     pid=${pending[-1]}
     unset 'pending[-1]'
-    while read -r key value rest; do
-      [[ $key == VmRSS: ]] && rss_now=$((rss_now + value))
-    done 2>/dev/null <"/proc/$pid/status"
+    read -r size resident rest 2>/dev/null <"/proc/$pid/statm" &&
+      rss_now=$((rss_now + resident * page_kb))
     children=()
     # The list ends without a newline: read fills it and still says "no more".
     read -r -a children 2>/dev/null <"/proc/$pid/task/$pid/children" || true
     pending+=("${children[@]}")
   done
 }
+# A pause without starting a process: a read that times out on a pipe that
+# never delivers.
+exec {never_ready}<> <(:)
+pause() { read -r -t "$1" -u "$never_ready" || true; }
 
 # The tools timed on a set; sharp's prebuilt libvips reads no HEVC.
 tools_for() {
@@ -195,7 +199,7 @@ for set in "${sets[@]}"; do
       while [[ $tool == burisora ]] && kill -0 "$timed" 2>/dev/null; do
         tree_rss "$timed"
         ((rss_now > peak)) && peak=$rss_now
-        sleep 0.05
+        pause 0.05
       done
       wait "$timed" || { echo "$tool failed on the $set set" >&2; exit 1; }
       if [[ $tool == burisora && $set == jpeg ]]; then
@@ -290,7 +294,7 @@ for set in "${sets[@]}"; do
       r=$(ratio "${kb[burisora.jpeg]}" "${kb[sharp.jpeg]}")
       target "JPEG bytes per image <= sharp's" "${r}x" "$r <= 1"
     else
-      echo "  JPEG->JPEG images/s >= 1.3x sharp: not measured (sharp could not be installed)"
+      echo "  JPEG->JPEG images/s >= 1.5x sharp: not measured (sharp could not be installed)"
     fi
     r=$(ratio "${rate[burisora.jpeg]}" "${rate[vipsthumbnail.jpeg]}")
     target "JPEG->JPEG images/s >= 2x vipsthumbnail" "${r}x" "$r >= 2"
@@ -299,12 +303,20 @@ for set in "${sets[@]}"; do
   png)
     r=$(ratio "${rate[burisora.png]}" "${rate[vipsthumbnail.png]}")
     target "PNG->PNG images/s >= 1.3x vipsthumbnail" "${r}x" "$r >= 1.3"
+    if [[ $have_sharp -eq 1 ]]; then
+      r=$(ratio "${rate[burisora.png]}" "${rate[sharp.png]}")
+      target "PNG->PNG images/s >= 1.2x sharp" "${r}x" "$r >= 1.2"
+      r=$(ratio "${kb[burisora.png]}" "${kb[sharp.png]}")
+      target "PNG bytes per image <= sharp's" "${r}x" "$r <= 1"
+    else
+      echo "  PNG->PNG images/s >= 1.2x sharp: not measured (sharp could not be installed)"
+    fi
     r=$(ratio "${kb[burisora.png]}" "${kb[vipsthumbnail.png]}")
-    target "PNG output size within 10% of vipsthumbnail's" "${r}x" "$r >= 0.9 && $r <= 1.1"
+    target "PNG bytes per image at most 10% above vipsthumbnail's" "${r}x" "$r <= 1.1"
     ;;
   heic)
     s=$(awk -v r="${rate[burisora.heic]}" 'BEGIN {printf "%.2f", 1 / r}')
-    target "HEIC->HEIC <= 0.8 s per 12-MP image (wall, batch)" "$s s/image" "$s <= 0.8"
+    target "HEIC->HEIC <= 0.6 s per 12-MP image (wall, batch)" "$s s/image" "$s <= 0.6"
     ;;
   esac
   target "PSNR of burisora-cli's $set output >= 38 dB (worst file)" "${psnr_min[burisora.$set]} dB" \

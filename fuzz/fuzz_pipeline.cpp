@@ -9,6 +9,7 @@
 // reported.
 #include "Codec/FileConversion.h"
 #include "Codec/ImageIOResizer.h"
+#include "Codec/ResizeBudget.h"
 #include "Models/Errors.h"
 #include "Runtime/FileDescriptor.h"
 #include "Runtime/VipsRuntime.h"
@@ -71,14 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     try {
         const FileConversion::SourceInfo info = FileConversion::inspect(source.get());
-        if (!ImageIOResizer::withinSizeLimits(info.width, info.height))
+        if (!ResizeBudget::withinSizeLimits(info.width, info.height))
             return 0;
         const std::int64_t longEdge = std::max(info.width, info.height);
         // From an eighth to one and a half of the long edge.
         const std::int64_t share = 1 + (last >> 2) % 12;
         const std::int64_t target =
             std::clamp<std::int64_t>(longEdge * share / 8, 1, largestTarget);
-        (void)ImageIOResizer::estimatedMemory(info, target);
+        (void)ResizeBudget::estimatedMemory(info, target);
 
         FileConversion::Settings settings;
         settings.targetLongEdge = target;

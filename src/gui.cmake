@@ -24,4 +24,5 @@ qt_add_resources(burisora_widgets burisora_icons
 
 add_executable(burisora main.cpp)
 target_link_libraries(burisora PRIVATE burisora_widgets)
+burisora_without_codec_libraries(burisora)
 install(TARGETS burisora RUNTIME DESTINATION bin)

@@ -3,8 +3,7 @@
 
 #include "Batch/OutputClaims.h"
 #include "Batch/OutputPathResolver.h"
-#include "Codec/ImageEncoder.h"
-#include "Codec/ImageIOResizer.h"
+#include "Codec/ResizeBudget.h"
 #include "Models/Errors.h"
 
 #include <QCoreApplication>
@@ -108,7 +107,7 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     const std::int64_t w = source.width;
     const std::int64_t h = source.height;
     file.sourceLongEdge = std::max(w, h);
-    if (!ImageIOResizer::withinSizeLimits(w, h)) {
+    if (!ResizeBudget::withinSizeLimits(w, h)) {
         file.outcome = {file.sourceLongEdge,
                         std::nullopt,
                         std::nullopt,
@@ -128,9 +127,9 @@ CheckedFile check(const std::filesystem::path& working, const FileConversion::So
     file.conversion.quality = settings.jpegQuality;
     file.conversion.preserveExif = settings.preserveExif;
     file.conversion.maxBytes = settings.maxFileBytes;
-    file.estimatedMemory = ImageIOResizer::estimatedMemory(
+    file.estimatedMemory = ResizeBudget::estimatedMemory(
         source, file.conversion.targetLongEdge,
-        ImageEncoder::heldCopies(file.conversion.type, file.conversion.preserveExif) +
+        ResizeBudget::heldCopies(file.conversion.type, file.conversion.preserveExif) +
             (file.conversion.maxBytes > 0 ? 1 : 0)); // a size search holds the image whole
     return file;
 }
@@ -192,40 +191,6 @@ void discard(ClaimedOutput& output) {
         OutputClaims::remove(output.path);
     output.temporary.clear();
     output.path.clear();
-}
-
-ImageProcessingOutcome process(const std::filesystem::path& sourceURL,
-                               const ResizeSettingsSnapshot& settings) {
-    OpenedSource source = open(sourceURL);
-    if (source.outcome)
-        return *source.outcome;
-    std::optional<std::int64_t> sourceLongEdge;
-    try {
-        const CheckedFile file =
-            check(source.working, FileConversion::inspect(source.descriptor.get()), settings);
-        sourceLongEdge = file.sourceLongEdge;
-        if (file.outcome)
-            return *file.outcome;
-        ClaimedOutput output = claimOutput(source, settings);
-        const std::filesystem::path path = output.path;
-        std::int64_t outputLongEdge = 0;
-        try {
-            outputLongEdge = FileConversion::convert(source.descriptor.get(), output.file.get(),
-                                                     file.conversion);
-        } catch (...) {
-            discard(output);
-            throw;
-        }
-        const std::int64_t outputBytes = place(output);
-        return {sourceLongEdge,         outputLongEdge, path,
-                JobStatus::succeeded(), source.bytes,   outputBytes};
-    } catch (const SizeLimitError& error) {
-        return doesNotFit(error.limit(), sourceLongEdge);
-    } catch (const std::exception& error) {
-        return failed(messageOf(error), sourceLongEdge);
-    } catch (...) {
-        return failed(unexpectedErrorDescription(), sourceLongEdge);
-    }
 }
 
 } // namespace ImagePipeline

@@ -7,7 +7,7 @@
 #include "Batch/OutputPathResolver.h"
 #include "Models/Errors.h"
 #include "Models/FileURLs.h"
-#include "Runtime/VipsRuntime.h"
+#include "Runtime/ProcessLimits.h"
 #include "Settings/ResizeSettings.h"
 
 #include <QFile>
@@ -61,7 +61,7 @@ std::string skippedFolderName(const ResizeSettingsSnapshot& settings) {
 } // namespace
 
 ImageProcessor::ImageProcessor(QObject* parent)
-    : QObject(parent), m_memoryBudget(VipsRuntime::memoryBudget()) {
+    : QObject(parent), m_memoryBudget(ProcessLimits::memoryBudget()) {
     // Each batch bounds itself; the pool only has to never be the limit.
     m_fileTasks.setMaxThreadCount(1024);
     // A worker's own share, plus room for its libraries and threads: one
@@ -182,7 +182,7 @@ void ImageProcessor::startBatch(std::vector<std::filesystem::path> files,
     Q_EMIT jobsChanged();
 
     batch->settings = settings;
-    batch->limit = VipsRuntime::parallelismLimit();
+    batch->limit = ProcessLimits::parallelismLimit();
     m_batches.push_back(batch);
     // The batch starts from the event loop, not inside this call.
     QMetaObject::invokeMethod(

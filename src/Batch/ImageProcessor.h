@@ -65,7 +65,7 @@ public:
 
     // Files start resizing only while the memory they are estimated to take,
     // with that of the files already resizing, stays within this many bytes
-    // (a file beyond it runs alone). VipsRuntime::memoryBudget() by default.
+    // (a file beyond it runs alone). ProcessLimits::memoryBudget() by default.
     std::int64_t memoryBudget() const { return m_memoryBudget; }
     void setMemoryBudget(std::int64_t bytes) { m_memoryBudget = bytes; }
 

@@ -439,25 +439,6 @@ int encoderQuality(double quality) {
     return std::clamp(int(std::lround(clamped * 100.0)), 1, 100);
 }
 
-int heldCopies(OutputType type, bool preserveExif) {
-    // Peak memory of burisora-cli writing a 12-MP photo at full size, less
-    // that of writing it as JPEG, in 36-MB copies of its pixels.
-    switch (type) {
-    case OutputType::jpeg:
-    case OutputType::png:
-        return 0;
-    case OutputType::tiff: // the encoded file, about the pixels' size, held twice when kept
-        return preserveExif ? 2 : 0;
-    case OutputType::webp: // libwebp's ARGB and YUV pictures
-        return 2;
-    case OutputType::heic: // libheif's plane, x265's pictures
-        return 5;
-    case OutputType::avif: // libheif's plane, aom's pictures
-        return 7;
-    }
-    Q_UNREACHABLE();
-}
-
 void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,
             double quality, bool preserveExif) {
     if (preserveExif && metadata.unreadable)

@@ -18,10 +18,6 @@ namespace ImageEncoder {
 void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,
             double quality, bool preserveExif);
 
-// How much memory the encoder of `type` takes beyond the image it is given,
-// in copies of that image, uncompressed: 0 for those that stream it.
-int heldCopies(OutputType type, bool preserveExif);
-
 // 0...1 (NaN counts as 0) onto the lossy encoders' 1...100 scale.
 int encoderQuality(double quality);
 

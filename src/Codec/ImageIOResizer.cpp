@@ -5,6 +5,7 @@
 #include "Codec/JpegIntegrity.h"
 #include "Codec/PlaneResampler.h"
 #include "Codec/PngCodec.h"
+#include "Codec/ResizeBudget.h"
 #include "Codec/ScaledJpegDecoder.h"
 #include "Models/Errors.h"
 
@@ -233,10 +234,6 @@ bool tellsItsOwnStory(const ResizeError& error) {
            error.errorCase() == ResizeError::unsupportedKind;
 }
 
-// Outputs up to this size are decoded into memory before anything is
-// written; larger ones are streamed from the decoder to the encoder.
-constexpr std::int64_t wholeImageBytes = 64 * 1024 * 1024;
-
 std::int64_t pixelBytes(const vips::VImage& image) {
     return std::int64_t(image.width()) * image.height() * image.bands() *
            std::int64_t(vips_format_sizeof(image.format()));
@@ -266,13 +263,6 @@ int loadShrinkFactor(std::int64_t width, std::int64_t height, std::int64_t targe
     return factor;
 }
 
-bool withinSizeLimits(std::int64_t width, std::int64_t height) {
-    constexpr std::int64_t maximumSide = 200000;
-    constexpr std::int64_t maximumPixels = 200000000;
-    return width >= 1 && width <= maximumSide && height >= 1 && height <= maximumSide &&
-           width * height <= maximumPixels;
-}
-
 FileConversion::SourceInfo inspect(ByteSpan source) {
     const OpenedSource opened = openSource(source);
     try {
@@ -299,12 +289,12 @@ FileConversion::SourceInfo inspect(ByteSpan source) {
 }
 
 vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
-    if (!withinSizeLimits(longEdgePx, 1))
+    if (!ResizeBudget::withinSizeLimits(longEdgePx, 1))
         throw ResizeError(ResizeError::cannotCreateThumbnail);
     const OpenedSource opened = openSource(source);
     try {
         vips::VImage header = load(opened);
-        if (!withinSizeLimits(header.width(), header.height()))
+        if (!ResizeBudget::withinSizeLimits(header.width(), header.height()))
             throw ResizeError(ResizeError::cannotCreateThumbnail);
 
         vips::VImage image;
@@ -348,7 +338,7 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
                               : load(again, vips::VImage::option()->set("scale", 1.0 / factor));
             }
             image = scaleToLongEdge(decoded, longEdgePx);
-            if (pixelBytes(image) <= wholeImageBytes) {
+            if (pixelBytes(image) <= ResizeBudget::wholeImageBytes) {
                 // Decoded here, once: a file that cannot be decoded fails now, not
                 // later while encoding. Rotating after the downscale touches far
                 // fewer pixels, and the long edge is the same either way round.
@@ -381,19 +371,6 @@ vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx) {
         vips_error_clear();
         throw ResizeError(ResizeError::cannotCreateThumbnail);
     }
-}
-
-std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
-                             int encoderCopies) {
-    constexpr std::int64_t workingSet = 64 * 1024 * 1024; // threads' strips, codec state
-    const std::int64_t longEdge = std::max<std::int64_t>(1, std::max(source.width, source.height));
-    const double scale = double(longEdgePx) / double(longEdge);
-    const std::int64_t bytesPerPixel = std::max(1, source.bytesPerPixel);
-    // Some decoders (HEIF, WebP, progressive JPEG) hold the whole source;
-    // counting it for all keeps the estimate on the safe side.
-    const std::int64_t pixels = source.width * source.height * bytesPerPixel;
-    const std::int64_t output = std::int64_t(double(pixels) * scale * scale);
-    return pixels + std::min(output, wholeImageBytes) + encoderCopies * output + workingSet;
 }
 
 } // namespace ImageIOResizer

@@ -13,10 +13,6 @@
 // those must outlive them.
 namespace ImageIOResizer {
 
-// The size limits of the pipeline: each side from 1 to 200000 pixels, at most
-// 200 million pixels in all.
-bool withinSizeLimits(std::int64_t width, std::int64_t height);
-
 // Header only: no pixel data is decoded. Throws ResizeError.
 FileConversion::SourceInfo inspect(ByteSpan source);
 
@@ -33,13 +29,6 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx);
 // `image`, already decoded and resized, in memory and resized again so that
 // its long edge is `longEdgePx` (smaller).
 vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx);
-
-// A generous estimate of the memory that resizing an image of these
-// dimensions to `longEdgePx` takes at its peak, in bytes, with an encoder
-// that holds `encoderCopies` more copies of the whole resized image
-// (ImageEncoder::heldCopies).
-std::int64_t estimatedMemory(const FileConversion::SourceInfo& source, std::int64_t longEdgePx,
-                             int encoderCopies = 0);
 
 // The power-of-two factor (1, 2, 4 or 8) to shrink a JPEG or WebP by while
 // decoding, leaving the resampler the remainder: the largest that keeps the

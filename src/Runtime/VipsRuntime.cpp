@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Runtime/VipsRuntime.h"
 
+#include "Runtime/ProcessLimits.h"
+
 #include <gmodule.h>
 #include <libheif/heif.h>
 #include <vips/vips.h>
 
 #include <malloc.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,33 +58,6 @@ void startVipsWithOurModulesOnly() {
 
 namespace VipsRuntime {
 
-bool kernelGivesHugePagesOnRequest() {
-    std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
-    std::string line;
-    return std::getline(mode, line) && line.find("[madvise]") != std::string::npos;
-}
-
-int availableCores() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        return std::max(1, CPU_COUNT(&set));
-    return 1;
-}
-
-int parallelismLimit() {
-    return std::max(2, availableCores() - 1);
-}
-
-std::int64_t memoryBudget() {
-    constexpr std::int64_t ceiling = std::int64_t(2) * 1024 * 1024 * 1024;
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return ceiling;
-    return std::min(ceiling, std::int64_t(pages) * pageSize / 2);
-}
-
 void initialize() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -113,7 +86,8 @@ void initialize() {
             vips_operation_block_set(allowed, FALSE);
 
         // Files already run side by side; each gets its share of the cores.
-        vips_concurrency_set(std::max(1, availableCores() / parallelismLimit()));
+        vips_concurrency_set(
+            std::max(1, ProcessLimits::availableCores() / ProcessLimits::parallelismLimit()));
 
 #ifdef __GLIBC__
         // Every file allocates the same large buffers (a 12-MP HEIC decode
@@ -122,7 +96,7 @@ void initialize() {
         // back to the kernel, so every file pays the page faults again. One
         // arena per file in flight, kept warm, reuses them: 12% less CPU time
         // and lower peak memory on HEIC, lower peak memory on JPEG (bench/).
-        mallopt(M_ARENA_MAX, parallelismLimit());
+        mallopt(M_ARENA_MAX, ProcessLimits::parallelismLimit());
         mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
         mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 #endif

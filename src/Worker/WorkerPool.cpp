@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Worker/WorkerPool.h"
 
-#include "Runtime/VipsRuntime.h"
+#include "Runtime/ProcessLimits.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -45,7 +45,7 @@ std::vector<std::string> workerEnvironment() {
         else
             environment.emplace_back(variable);
     }
-    if (VipsRuntime::kernelGivesHugePagesOnRequest() &&
+    if (ProcessLimits::kernelGivesHugePagesOnRequest() &&
         tunables.find("glibc.malloc.hugetlb") == std::string::npos)
         tunables += (tunables.empty() ? "" : ":") + std::string("glibc.malloc.hugetlb=1");
     if (!tunables.empty())
@@ -68,7 +68,7 @@ bool isExecutable(const std::filesystem::path& path) {
 } // namespace
 
 WorkerPool::WorkerPool(QObject* parent)
-    : QObject(parent), m_idleLimit(VipsRuntime::parallelismLimit()) {}
+    : QObject(parent), m_idleLimit(ProcessLimits::parallelismLimit()) {}
 
 WorkerPool::~WorkerPool() {
     endAll();

@@ -4,9 +4,10 @@
 // run within the parallelism limit and the memory budget.
 #include "Batch/ImageProcessor.h"
 #include "Codec/ImageIOResizer.h"
+#include "Codec/ResizeBudget.h"
 #include "Models/FileURLs.h"
 #include "Runtime/FileDescriptor.h"
-#include "Runtime/VipsRuntime.h"
+#include "Runtime/ProcessLimits.h"
 
 #include "Support/TestSupport.h"
 #include <fcntl.h>
@@ -203,8 +204,8 @@ private Q_SLOTS:
             const fs::path image = makeImage(folder / ("b" + std::to_string(i) + ".png"),
                                              {.width = edges[i], .height = edges[i] * 2 / 3});
             list.append(FileURLs::fileURL(image));
-            memory.push_back(ImageIOResizer::estimatedMemory(
-                ImageIOResizer::inspect(span(readBytes(image))), 64));
+            memory.push_back(
+                ResizeBudget::estimatedMemory(ImageIOResizer::inspect(span(readBytes(image))), 64));
         }
         const auto [smallest, largest] = std::minmax_element(memory.begin(), memory.end());
         const std::int64_t bytes = budget == u"unbounded"  ? std::int64_t(1) << 50
@@ -234,7 +235,7 @@ private Q_SLOTS:
             });
         }
         QVERIFY(waitUntilIdle(processor));
-        const int limit = VipsRuntime::parallelismLimit();
+        const int limit = ProcessLimits::parallelismLimit();
         if (mostRunning >= 0)
             QCOMPARE(most, mostRunning == 0 ? limit : mostRunning);
         QVERIFY(most <= limit);

@@ -11,6 +11,7 @@
 #include "Batch/ImageProcessor.h"
 #include "Codec/FileConversion.h"
 #include "Codec/ImageIOResizer.h"
+#include "Codec/ResizeBudget.h"
 #include "Models/Errors.h"
 #include "Runtime/FileDescriptor.h"
 #include "Support/TestSupport.h"
@@ -249,7 +250,7 @@ private Q_SLOTS:
         try {
             const FileConversion::SourceInfo info = FileConversion::inspect(input.get());
             edge = std::max(info.width, info.height);
-            if (!ImageIOResizer::withinSizeLimits(info.width, info.height)) {
+            if (!ResizeBudget::withinSizeLimits(info.width, info.height)) {
                 ended = tooLarge;
             } else {
                 outputEdge = FileConversion::convert(

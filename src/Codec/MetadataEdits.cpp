@@ -41,6 +41,14 @@ ByteSpan spanOf(const QByteArray& bytes) {
     return {reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())};
 }
 
+bool crcHolds(ByteSpan png, const ContainerWalk::PngChunk& chunk) {
+    const unsigned char* typeAndData = png.data() + chunk.offset + 4;
+    const unsigned char* crc = typeAndData + 4 + chunk.length;
+    const std::uint32_t stored = std::uint32_t(crc[0]) << 24 | std::uint32_t(crc[1]) << 16 |
+                                 std::uint32_t(crc[2]) << 8 | crc[3];
+    return ::crc32(0, typeAndData, uInt(chunk.length + 4)) == stored;
+}
+
 } // namespace
 
 namespace MetadataEdits {
@@ -54,7 +62,10 @@ QByteArray pngColourChunks(ByteSpan png) {
     while (const std::optional<ContainerWalk::PngChunk> chunk = walk.next()) {
         if (endsHeader(*chunk) || !chunk->whole)
             break;
-        if ((chunk->is("gAMA") || chunk->is("cHRM") || chunk->is("sRGB")) && chunk->length <= 32)
+        // One whose CRC fails is one libpng skips: copied, it would carry the
+        // damage into the output.
+        if ((chunk->is("gAMA") || chunk->is("cHRM") || chunk->is("sRGB")) && chunk->length <= 32 &&
+            crcHolds(png, *chunk))
             chunks.append(reinterpret_cast<const char*>(png.data() + chunk->offset),
                           qsizetype(chunk->end() - chunk->offset));
     }

@@ -326,6 +326,21 @@ private Q_SLOTS:
         }
     }
 
+    // A colour chunk whose CRC fails is one libpng skips: it is not copied.
+    void damagedColourChunkStaysBehind() {
+        const fs::path source = makeImage(path(m_dir) / "damaged-gama.png", {});
+        plantPngColourChunks(source);
+        QByteArray bytes = readBytes(source);
+        const qsizetype gama = bytes.indexOf("gAMA");
+        bytes[gama + 4 + 4] = char(bytes[gama + 4 + 4] ^ 0x5A); // its CRC
+        TestSupport::writeBytes(source, bytes);
+        const fs::path out = path(m_dir) / "damaged-gama-out.png";
+        convertFile(source, out, {64, OutputType::png, 0.8, false});
+        const QByteArray written = readBytes(out);
+        QVERIFY(written.contains("cHRM"));
+        QVERIFY(!written.contains("gAMA"));
+    }
+
     void policy_data() {
         QTest::addColumn<int>("source");
         QTest::addColumn<int>("type");

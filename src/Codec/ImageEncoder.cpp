@@ -11,6 +11,11 @@
 
 #include <unistd.h>
 
+#include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE
+
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -19,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -235,6 +241,96 @@ heif_error writeToDescriptor(heif_context*, const void* data, size_t size, void*
     }
 }
 
+// libjpeg's compressor, whose errors jump to `exit` rather than end the
+// process. Set up by compress(), after its setjmp.
+struct Compressor {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    std::jmp_buf exit{};
+    bool created = false;
+    unsigned char* output = nullptr; // libjpeg's, malloc'd
+    unsigned long outputSize = 0;
+
+    Compressor() = default;
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+    ~Compressor() {
+        if (created)
+            jpeg_destroy_compress(&info);
+        std::free(output);
+    }
+};
+
+// Everything between the setjmp and the end is plain data: libjpeg's error
+// exit jumps over it.
+bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width, int height,
+              int bands, int quality, bool optimized, const unsigned char* icc, size_t iccSize) {
+    jpeg_compress_struct& info = compressor.info;
+    info.err = jpeg_std_error(&compressor.errors);
+    compressor.errors.error_exit = [](j_common_ptr common) {
+        std::longjmp(static_cast<Compressor*>(common->client_data)->exit, 1);
+    };
+    compressor.errors.emit_message = [](j_common_ptr, int) {};
+    info.client_data = &compressor;
+    if (setjmp(compressor.exit))
+        return false;
+    jpeg_create_compress(&info);
+    compressor.created = true;
+    jpeg_mem_dest(&info, &compressor.output, &compressor.outputSize);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = bands;
+    info.in_color_space = bands == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.optimize_coding = optimized ? TRUE : FALSE;
+    // As libvips' saver does by default: no chroma subsampling from 90 up.
+    if (bands == 3 && quality >= 90) {
+        for (int c = 0; c < 3; ++c)
+            info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    }
+    jpeg_start_compress(&info, TRUE);
+    if (icc)
+        jpeg_write_icc_profile(&info, icc, unsigned(iccSize));
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows[info.next_scanline]);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    return true;
+}
+
+// Up to this many bytes of pixels a JPEG is compressed here, into memory.
+constexpr std::int64_t largestDirectJpegPixels = 16 * 1024 * 1024;
+
+// 8-bit grey or RGB compressed by libjpeg straight from the pixels, with the
+// same settings libvips' saver uses and without its pipeline around it: a
+// third less time at 1280 px. The colour profile goes in as libvips writes
+// it; the density and every other block are the policy's. Empty for any
+// other image, which libvips' saver then streams.
+QByteArray jpegBytes(const vips::VImage& image, int quality, bool optimized) {
+    const int bands = image.bands();
+    if (image.format() != VIPS_FORMAT_UCHAR || (bands != 1 && bands != 3) ||
+        std::int64_t(image.width()) * image.height() * bands > largestDirectJpegPixels ||
+        (bands == 3) != (image.interpretation() == VIPS_INTERPRETATION_sRGB))
+        return {};
+    const unsigned char* icc = nullptr;
+    size_t iccSize = 0;
+    if (image.get_typeof(VIPS_META_ICC_NAME))
+        icc = static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &iccSize));
+    const vips::VRegion region = vips::VRegion::new_from_image(image);
+    region.prepare(0, 0, image.width(), image.height());
+    std::vector<const std::uint8_t*> rows(static_cast<size_t>(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        rows[size_t(y)] = reinterpret_cast<const std::uint8_t*>(region.addr(0, y));
+    Compressor compressor;
+    if (!compress(compressor, rows.data(), image.width(), image.height(), bands, quality, optimized,
+                  icc, iccSize))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(compressor.output),
+                      qsizetype(compressor.outputSize));
+}
+
 // libvips' HEIF writer adds an EXIF block whether asked or not, so HEIC and
 // AVIF are written with libheif directly.
 void encodeHeif(vips::VImage image, int fd, OutputType type, double quality,
@@ -383,12 +479,19 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
     case OutputType::jpeg: {
         const int xDensity = dotsPerInch(image.xres());
         const int yDensity = dotsPerInch(image.yres());
+        const vips::VImage flat = flattenedOntoWhite(image);
+        const int encoderQuality = ImageEncoder::encoderQuality(quality);
+        const bool optimized =
+            std::int64_t(image.width()) * image.height() <= optimizedJpegMaximumPixels;
+        if (const QByteArray jpeg = jpegBytes(flat, encoderQuality, optimized); !jpeg.isEmpty()) {
+            const QByteArray bytes =
+                policy(MetadataEdits::jpegWithDensity(jpeg, xDensity, yDensity));
+            writeAll(fd, bytes.constData(), size_t(bytes.size()));
+            return;
+        }
         // libvips writes the density into its Exif block only, which the policy replaces.
-        streamed(flattenedOntoWhite(image), &vips::VImage::jpegsave_target,
-                 saverOptions()
-                     ->set("Q", ImageEncoder::encoderQuality(quality))
-                     ->set("optimize_coding", std::int64_t(image.width()) * image.height() <=
-                                                  optimizedJpegMaximumPixels),
+        streamed(flat, &vips::VImage::jpegsave_target,
+                 saverOptions()->set("Q", encoderQuality)->set("optimize_coding", optimized),
                  [&](const QByteArray& header) {
                      return policy(MetadataEdits::jpegWithDensity(header, xDensity, yDensity));
                  });

@@ -189,27 +189,38 @@ private Q_SLOTS:
         QCOMPARE(dimensions.width > dimensions.height, actual.width() > actual.height());
     }
 
-    // PNGs written by our own deflate writer read back exactly, with the
-    // chunks libvips' own writer gives: profile, resolution, nothing else.
-    void pngWrittenAsLibvipsWrites_data() {
+    // PNGs from our own deflate writer and JPEGs from libjpeg called
+    // directly read back exactly as libvips' own savers' do, with the same
+    // chunks or the same chroma sampling, and the profile and resolution.
+    void writtenAsLibvipsWrites_data() {
+        QTest::addColumn<int>("type");
         QTest::addColumn<int>("bands");
         QTest::addColumn<bool>("sixteenBit");
         QTest::addColumn<bool>("flat"); // a drawing rather than a photo
         QTest::addColumn<bool>("profile");
-        QTest::newRow("grey") << 1 << false << false << false;
-        QTest::newRow("grey and alpha, flat") << 2 << false << true << false;
-        QTest::newRow("RGB with profile") << 3 << false << false << true;
-        QTest::newRow("RGB, flat") << 3 << false << true << false;
-        QTest::newRow("RGBA") << 4 << false << false << true;
-        QTest::newRow("grey 16") << 1 << true << false << false;
-        QTest::newRow("RGB 16, flat") << 3 << true << true << true;
-        QTest::newRow("RGBA 16") << 4 << true << false << false;
+        QTest::addColumn<double>("quality");
+        const int png = int(OutputType::png), jpeg = int(OutputType::jpeg);
+        QTest::newRow("PNG grey") << png << 1 << false << false << false << 0.8;
+        QTest::newRow("PNG grey and alpha, flat") << png << 2 << false << true << false << 0.8;
+        QTest::newRow("PNG RGB with profile") << png << 3 << false << false << true << 0.8;
+        QTest::newRow("PNG RGB, flat") << png << 3 << false << true << false << 0.8;
+        QTest::newRow("PNG RGBA") << png << 4 << false << false << true << 0.8;
+        QTest::newRow("PNG grey 16") << png << 1 << true << false << false << 0.8;
+        QTest::newRow("PNG RGB 16, flat") << png << 3 << true << true << true << 0.8;
+        QTest::newRow("PNG RGBA 16") << png << 4 << true << false << false << 0.8;
+        QTest::newRow("JPEG RGB with profile") << jpeg << 3 << false << false << true << 0.85;
+        QTest::newRow("JPEG RGB at 90, unsubsampled")
+            << jpeg << 3 << false << false << false << 0.9;
+        QTest::newRow("JPEG grey") << jpeg << 1 << false << true << false << 0.5;
     }
-    void pngWrittenAsLibvipsWrites() {
+    void writtenAsLibvipsWrites() {
+        QFETCH(int, type);
         QFETCH(int, bands);
         QFETCH(bool, sixteenBit);
         QFETCH(bool, flat);
         QFETCH(bool, profile);
+        QFETCH(double, quality);
+        const bool isPng = OutputType(type) == OutputType::png;
         const std::string name = QTest::currentDataTag();
         vips::VImage image = vips::VImage::new_from_file(
             makeImage(file(name + "-source.png"), {.width = 301, .height = 203}).c_str());
@@ -234,23 +245,42 @@ private Q_SLOTS:
         }
         image = image.copy_memory();
 
-        const fs::path ours = file(name + ".png");
+        const std::string extension = isPng ? ".png" : ".jpg";
+        const fs::path ours = file(name + extension);
         {
             const FileDescriptor fd(::open(ours.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-            ImageEncoder::encode(image, {}, fd.get(), OutputType::png, 0.8, false);
+            ImageEncoder::encode(image, {}, fd.get(), OutputType(type), quality, false);
         }
-        const fs::path theirs = file(name + "-libvips.png");
-        image.pngsave(theirs.c_str());
-        const auto chunkTypes = [](const fs::path& png) {
-            const QByteArray bytes = readBytes(png);
-            QStringList types;
-            ContainerWalk::PngChunks walk(span(bytes));
-            while (const auto chunk = walk.next())
-                if (types.isEmpty() || types.last() != QLatin1String(chunk->type))
-                    types << QString::fromLatin1(chunk->type);
-            return types;
+        const fs::path theirs = file(name + "-libvips" + extension);
+        if (isPng)
+            image.pngsave(theirs.c_str());
+        else
+            image.jpegsave(theirs.c_str(), vips::VImage::option()
+                                               ->set("Q", ImageEncoder::encoderQuality(quality))
+                                               ->set("optimize_coding", true));
+        // PNG: the chunks in order; JPEG: each component's sampling factors.
+        const auto layout = [isPng](const fs::path& path) {
+            const QByteArray bytes = readBytes(path);
+            QStringList parts;
+            if (isPng) {
+                ContainerWalk::PngChunks walk(span(bytes));
+                while (const auto chunk = walk.next())
+                    if (parts.isEmpty() || parts.last() != QLatin1String(chunk->type))
+                        parts << QString::fromLatin1(chunk->type);
+                return parts;
+            }
+            ContainerWalk::JpegSegments walk(span(bytes));
+            while (const auto segment = walk.next()) {
+                if (segment->marker != 0xC0 && segment->marker != 0xC1) // the frame header
+                    continue;
+                const qsizetype components = bytes[qsizetype(segment->offset) + 9];
+                for (qsizetype c = 0; c < components; ++c)
+                    parts << QString::number(quint8(bytes[qsizetype(segment->offset) + 11 + 3 * c]),
+                                             16);
+            }
+            return parts;
         };
-        QCOMPARE(chunkTypes(ours), chunkTypes(theirs));
+        QCOMPARE(layout(ours), layout(theirs));
         const vips::VImage read = vips::VImage::new_from_file(ours.c_str());
         const vips::VImage expected = vips::VImage::new_from_file(theirs.c_str());
         QCOMPARE(read.bands(), expected.bands());
@@ -259,7 +289,7 @@ private Q_SLOTS:
         QCOMPARE(read.xres(), expected.xres());
         QCOMPARE(read.yres(), expected.yres());
         QCOMPARE((read - expected).abs().max(), 0.0);
-        QCOMPARE(readBytes(file(name + ".png")).contains("iCCP"), profile);
+        QCOMPARE(bool(read.get_typeof(VIPS_META_ICC_NAME)), profile);
     }
 
     void transparencyBecomesWhiteInJpeg() {

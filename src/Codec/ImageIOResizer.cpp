@@ -144,6 +144,13 @@ void ownMetadataBlobs(vips::VImage& image) {
     }
 }
 
+// `image` turned upright, or `image` itself where it is upright already:
+// turning even by nothing makes a pipeline stage that each reader renders.
+vips::VImage upright(const vips::VImage& image) {
+    const std::optional<int> orientation = orientationOf(image);
+    return orientation && *orientation >= 2 && *orientation <= 8 ? image.autorot() : image;
+}
+
 bool needsConversionToRGB(VipsInterpretation interpretation) {
     switch (interpretation) {
     case VIPS_INTERPRETATION_sRGB:
@@ -312,7 +319,7 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
         if (opened.container == Container::jpeg && longEdge > longEdgePx &&
             std::int64_t(width) * height <= planeResamplerMaximumPixels) {
             if (auto decoded = ScaledJpegDecoder::decode(source, header, factor, width, height))
-                image = decoded->autorot(); // in memory already, and smaller than the source
+                image = upright(*decoded); // in memory already, and smaller than the source
         }
         // Upright already: libheif applies the file's turns and mirrors.
         if (opened.container == Container::heif && longEdge > longEdgePx &&
@@ -324,7 +331,7 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
             suitsPlaneResampler(header)) {
             if (vips::VImage decoded = PngCodec::decodeResized(source, header, width, height);
                 decoded.get_image())
-                image = decoded.autorot(); // in memory already, and smaller than the source
+                image = upright(decoded); // in memory already, and smaller than the source
         }
         if (!image.get_image()) {
             if (opened.container == Container::jpeg)
@@ -342,7 +349,7 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
                 // Decoded here, once: a file that cannot be decoded fails now, not
                 // later while encoding. Rotating after the downscale touches far
                 // fewer pixels, and the long edge is the same either way round.
-                image = image.copy_memory().autorot();
+                image = upright(image.copy_memory());
             } else if (turnsOrFlipsRows(header)) {
                 // Turning needs the whole image: turn the smaller side in memory.
                 image = pixelBytes(decoded) < pixelBytes(image)

@@ -217,10 +217,14 @@ vips::VImage memoryImage(int width, int height, int bands) {
 }
 
 vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& source) {
-    vips::VImage image = pixels.copy(vips::VImage::option()
-                                         ->set("interpretation", source.interpretation())
-                                         ->set("xres", source.xres())
-                                         ->set("yres", source.yres()));
+    // Set on the image itself rather than on a copy of it: a copy is a
+    // pipeline stage, and every reader of it would render the whole image
+    // into a new buffer again.
+    vips::VImage image = pixels;
+    VipsImage* raw = image.get_image();
+    raw->Type = source.interpretation();
+    raw->Xres = source.xres();
+    raw->Yres = source.yres();
     const std::unique_ptr<gchar*, StringsFree> fields(vips_image_get_fields(source.get_image()));
     for (gchar** field = fields.get(); *field; ++field) {
         if (image.get_typeof(*field)) // a header field every image has

@@ -57,8 +57,9 @@ bool resample(const ForeignPlane& source, Plane& target, int targetWidth, int ta
 // be written in place (rows of width * bands bytes, without padding).
 vips::VImage memoryImage(int width, int height, int bands);
 
-// `pixels` with the interpretation, resolution and every metadata field of
-// `source`, as if the loader had made it.
+// `pixels`, a memory image made here and not yet shared, given the
+// interpretation, resolution and every metadata field of `source`, as if the
+// loader had made it.
 vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& source);
 
 // How a picture's YCbCr planes relate to RGB and to one another.

@@ -25,7 +25,8 @@ using JpegIntegrity::Decompressor;
 enum class Outcome { decoded, unsuitable, damaged };
 
 struct DecodedPlane {
-    Plane plane;
+    Plane plane;  // exactly the rows and columns libjpeg writes
+    Plane unused; // a row for libjpeg's row pointers past those
     double width; // the image's share of it, in its own samples
     double height;
 };
@@ -54,13 +55,16 @@ Outcome decodePlanes(Decompressor& decompressor, ByteSpan jpeg, const vips::VIma
     info.dct_method = JDCT_ISLOW;
     jpeg_start_decompress(&info);
 
-    const int iMCURows = int(info.total_iMCU_rows);
     std::array<JSAMPARRAY, 3> rows{}; // per component: its rows of one iMCU row
     for (int c = 0; c < info.num_components; ++c) {
         const jpeg_component_info& component = info.comp_info[c];
         const int size = component.DCT_scaled_size;
         const int rowsPerIMCU = component.v_samp_factor * size;
-        planes.push_back({Plane(int(component.width_in_blocks) * size, iMCURows * rowsPerIMCU),
+        // The last iMCU row may hold fewer block rows than it has room for:
+        // libjpeg leaves the rest unwritten, and a plane that included them
+        // would hand the resampler's lowest taps whatever memory held before.
+        const int width = int(component.width_in_blocks) * size;
+        planes.push_back({Plane(width, int(component.height_in_blocks) * size), Plane(width, 1),
                           double(info.image_width) * component.h_samp_factor * size /
                               (info.max_h_samp_factor * DCTSIZE),
                           double(info.image_height) * component.v_samp_factor * size /
@@ -73,8 +77,12 @@ Outcome decodePlanes(Decompressor& decompressor, ByteSpan jpeg, const vips::VIma
         for (int c = 0; c < info.num_components; ++c) {
             const jpeg_component_info& component = info.comp_info[c];
             const int rowsPerIMCU = component.v_samp_factor * component.DCT_scaled_size;
-            for (int y = 0; y < rowsPerIMCU; ++y)
-                rows[size_t(c)][y] = planes[size_t(c)].plane.row(iMCURow * rowsPerIMCU + y);
+            DecodedPlane& decoded = planes[size_t(c)];
+            for (int y = 0; y < rowsPerIMCU; ++y) {
+                const int row = iMCURow * rowsPerIMCU + y;
+                rows[size_t(c)][y] =
+                    row < decoded.plane.height() ? decoded.plane.row(row) : decoded.unused.row(0);
+            }
         }
         if (jpeg_read_raw_data(&info, rows.data(), lines) == 0)
             return Outcome::unsuitable;

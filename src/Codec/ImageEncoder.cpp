@@ -81,47 +81,18 @@ void writeAll(int fd, const void* data, size_t size) {
     }
 }
 
-// A new image over `source`'s pixels: where they are in memory, a header of
-// its own over that memory, which readers take in place; else a copy stage.
-vips::VImage sharedPixels(const vips::VImage& source) {
-    VipsImage* raw = source.get_image();
-    if ((raw->dtype != VIPS_IMAGE_SETBUF && raw->dtype != VIPS_IMAGE_SETBUF_FOREIGN) || !raw->data)
-        return source.copy();
-    VipsImage* shared = vips_image_new_from_memory(
-        raw->data, VIPS_IMAGE_SIZEOF_IMAGE(raw), raw->Xsize, raw->Ysize, raw->Bands, raw->BandFmt);
-    if (!shared)
-        return source.copy();
-    // The memory stays `source`'s: held until the new image closes.
-    g_object_ref(raw);
-    g_signal_connect(shared, "postclose",
-                     G_CALLBACK(+[](VipsImage*, gpointer held) { g_object_unref(held); }), raw);
-    vips::VImage image(shared);
-    shared->Type = raw->Type;
-    shared->Xres = raw->Xres;
-    shared->Yres = raw->Yres;
-    shared->Coding = raw->Coding;
-    const std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(vips_image_get_fields(raw));
-    for (gchar** field = fields.get(); *field; ++field) {
-        if (image.get_typeof(*field)) // a header field every image has
-            continue;
-        GValue value = G_VALUE_INIT;
-        if (vips_image_get(raw, *field, &value) == 0) {
-            vips_image_set(shared, *field, &value);
-            g_value_unset(&value);
-        }
-    }
-    return image;
-}
-
 // The pixels with only what libvips is to write besides them: the colour
 // profile, the resolution and orientation 1. Every other block (Exif, XMP,
 // IPTC, comments, PNG text) is the metadata policy's, applied afterwards.
 vips::VImage pixelsOnly(const vips::VImage& source) {
-    vips::VImage image = sharedPixels(source);
+    vips::VImage image = source.copy();
+    // libvips 8.16 lists the header fields too (resolution, interpretation):
+    // they are the image's own, not metadata, and stay.
+    static const vips::VImage blank = vips::VImage::black(1, 1);
     std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(vips_image_get_fields(image.get_image()));
     for (gchar** field = fields.get(); *field; ++field) {
         if (std::strcmp(*field, VIPS_META_ICC_NAME) != 0 &&
-            std::strcmp(*field, VIPS_META_RESOLUTION_UNIT) != 0)
+            std::strcmp(*field, VIPS_META_RESOLUTION_UNIT) != 0 && !blank.get_typeof(*field))
             vips_image_remove(image.get_image(), *field);
     }
     image.set(VIPS_META_ORIENTATION, 1);

@@ -318,6 +318,10 @@ QByteArray encode(const vips::VImage& image) {
     const VipsBandFormat format = image.format();
     if (bands < 1 || bands > 4 || (format != VIPS_FORMAT_UCHAR && format != VIPS_FORMAT_USHORT))
         return {};
+    // Read before any region: libvips 8.16 sets a memory image's header
+    // afresh when its first region is made, and ours was set after it was.
+    const double xres = image.xres();
+    const double yres = image.yres();
     const int sampleBytes = format == VIPS_FORMAT_USHORT ? 2 : 1;
     const int bytesPerPixel = bands * sampleBytes;
     const std::size_t rowBytes = std::size_t(image.width()) * std::size_t(bytesPerPixel);
@@ -408,8 +412,8 @@ QByteArray encode(const vips::VImage& image) {
     }
     // libvips keeps the resolution in pixels per millimetre.
     std::array<unsigned char, 9> phys{};
-    put32(phys.data(), std::uint32_t(std::lround(std::clamp(image.xres() * 1000, 0.0, 2e9))));
-    put32(phys.data() + 4, std::uint32_t(std::lround(std::clamp(image.yres() * 1000, 0.0, 2e9))));
+    put32(phys.data(), std::uint32_t(std::lround(std::clamp(xres * 1000, 0.0, 2e9))));
+    put32(phys.data() + 4, std::uint32_t(std::lround(std::clamp(yres * 1000, 0.0, 2e9))));
     phys[8] = 1; // per metre
     appendChunk(png, "pHYs", phys.data(), phys.size());
 

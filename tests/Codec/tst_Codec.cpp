@@ -252,11 +252,16 @@ private Q_SLOTS:
             ImageEncoder::encode(image, {}, fd.get(), OutputType(type), quality, false);
         }
         const fs::path theirs = file(name + "-libvips" + extension);
+        // Since 8.15 libvips' savers write an Exif block unless told to keep
+        // only the profile, as ours keep it.
+        vips::VOption* options = vips::VImage::option();
+#if VIPS_MAJOR_VERSION > 8 || (VIPS_MAJOR_VERSION == 8 && VIPS_MINOR_VERSION >= 15)
+        options->set("keep", int(VIPS_FOREIGN_KEEP_ICC));
+#endif
         if (isPng)
-            image.pngsave(theirs.c_str());
+            image.pngsave(theirs.c_str(), options);
         else
-            image.jpegsave(theirs.c_str(), vips::VImage::option()
-                                               ->set("Q", ImageEncoder::encoderQuality(quality))
+            image.jpegsave(theirs.c_str(), options->set("Q", ImageEncoder::encoderQuality(quality))
                                                ->set("optimize_coding", true));
         // PNG: the chunks in order; JPEG: each component's sampling factors.
         const auto layout = [isPng](const fs::path& path) {
@@ -286,8 +291,10 @@ private Q_SLOTS:
         QCOMPARE(read.bands(), expected.bands());
         QCOMPARE(read.format(), expected.format());
         QCOMPARE(read.interpretation(), expected.interpretation());
-        QCOMPARE(read.xres(), expected.xres());
-        QCOMPARE(read.yres(), expected.yres());
+        // Against what was asked: libvips 8.16 writes a PNG's vertical
+        // resolution as its horizontal one.
+        QVERIFY(std::abs(read.xres() - image.xres()) < 0.01);
+        QVERIFY(std::abs(read.yres() - image.yres()) < 0.01);
         QCOMPARE((read - expected).abs().max(), 0.0);
         QCOMPARE(bool(read.get_typeof(VIPS_META_ICC_NAME)), profile);
     }

@@ -281,6 +281,18 @@ done
 echo
 echo "Targets"
 target() { printf '  %-58s %-22s %s\n' "$1" "$2" "$(awk "BEGIN {print ($3) ? \"met\" : \"MISSED\"}")"; }
+# Our images/s, at least `minimum` times sharp's, and bytes, no more than its.
+sharp_targets() {
+  local set=$1 label=$2 minimum=$3 r
+  if [[ $have_sharp -ne 1 ]]; then
+    echo "  $label->$label images/s >= ${minimum}x sharp: not measured (sharp could not be installed)"
+    return
+  fi
+  r=$(ratio "${rate[burisora.$set]}" "${rate[sharp.$set]}")
+  target "$label->$label images/s >= ${minimum}x sharp" "${r}x" "$r >= $minimum"
+  r=$(ratio "${kb[burisora.$set]}" "${kb[sharp.$set]}")
+  target "$label bytes per image <= sharp's" "${r}x" "$r <= 1"
+}
 for set in "${sets[@]}"; do
   case $set in
   jpeg)
@@ -288,14 +300,7 @@ for set in "${sets[@]}"; do
       'BEGIN {printf "%.2f", n / t}')
     r=$(ratio "${rate[burisora.jpeg]}" "$floor")
     target "JPEG->JPEG images/s >= 0.9x the decode floor ($floor/s)" "${r}x" "$r >= 0.9"
-    if [[ $have_sharp -eq 1 ]]; then
-      r=$(ratio "${rate[burisora.jpeg]}" "${rate[sharp.jpeg]}")
-      target "JPEG->JPEG images/s >= 1.5x sharp" "${r}x" "$r >= 1.5"
-      r=$(ratio "${kb[burisora.jpeg]}" "${kb[sharp.jpeg]}")
-      target "JPEG bytes per image <= sharp's" "${r}x" "$r <= 1"
-    else
-      echo "  JPEG->JPEG images/s >= 1.5x sharp: not measured (sharp could not be installed)"
-    fi
+    sharp_targets jpeg JPEG 1.5
     r=$(ratio "${rate[burisora.jpeg]}" "${rate[vipsthumbnail.jpeg]}")
     target "JPEG->JPEG images/s >= 2x vipsthumbnail" "${r}x" "$r >= 2"
     target "peak RSS of burisora-cli on the JPEG set < 250 MB" "${rss[burisora.jpeg]} MB" "${rss[burisora.jpeg]} < 250"
@@ -303,14 +308,7 @@ for set in "${sets[@]}"; do
   png)
     r=$(ratio "${rate[burisora.png]}" "${rate[vipsthumbnail.png]}")
     target "PNG->PNG images/s >= 1.3x vipsthumbnail" "${r}x" "$r >= 1.3"
-    if [[ $have_sharp -eq 1 ]]; then
-      r=$(ratio "${rate[burisora.png]}" "${rate[sharp.png]}")
-      target "PNG->PNG images/s >= 1.2x sharp" "${r}x" "$r >= 1.2"
-      r=$(ratio "${kb[burisora.png]}" "${kb[sharp.png]}")
-      target "PNG bytes per image <= sharp's" "${r}x" "$r <= 1"
-    else
-      echo "  PNG->PNG images/s >= 1.2x sharp: not measured (sharp could not be installed)"
-    fi
+    sharp_targets png PNG 1.2
     r=$(ratio "${kb[burisora.png]}" "${kb[vipsthumbnail.png]}")
     target "PNG bytes per image at most 10% above vipsthumbnail's" "${r}x" "$r <= 1.1"
     ;;

@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ContainerWalk.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <cstring>
 
-namespace {
+namespace ContainerWalk {
 
 std::uint32_t read32(const unsigned char* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-} // namespace
-
-namespace ContainerWalk {
+bool crcHolds(ByteSpan png, const PngChunk& chunk) {
+    const unsigned char* typeAndData = png.data() + chunk.offset + 4;
+    return libdeflate_crc32(0, typeAndData, std::size_t(chunk.length) + 4) ==
+           read32(typeAndData + 4 + chunk.length);
+}
 
 bool isPng(ByteSpan bytes) {
     return bytes.size() >= pngSignature.size() &&

@@ -17,6 +17,9 @@ namespace ContainerWalk {
 constexpr std::string_view pngSignature{"\x89PNG\r\n\x1a\n", 8};
 bool isPng(ByteSpan bytes);
 
+// The big-endian 32-bit number at `p`, as PNG and JPEG store them.
+std::uint32_t read32(const unsigned char* p);
+
 struct PngChunk {
     std::size_t offset = 0;   // of its length field
     std::uint32_t length = 0; // of its data, as declared
@@ -25,6 +28,9 @@ struct PngChunk {
     std::size_t end() const { return offset + 12 + length; } // past the CRC
     bool is(std::string_view name) const { return type == name; }
 };
+
+// Whether a whole `chunk` of `png` carries the CRC of its type and data.
+bool crcHolds(ByteSpan png, const PngChunk& chunk);
 
 // The chunks after the signature (not checked: the caller has), in file
 // order, for as long as a chunk's length and type lie within the bytes. A

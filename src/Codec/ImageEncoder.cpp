@@ -311,24 +311,27 @@ constexpr std::int64_t largestDirectJpegPixels = 16 * 1024 * 1024;
 // third less time at 1280 px. The colour profile goes in as libvips writes
 // it; the density and every other block are the policy's. Empty for any
 // other image, which libvips' saver then streams.
-QByteArray jpegBytes(const vips::VImage& image, int quality, bool optimized) {
-    const int bands = image.bands();
-    if (image.format() != VIPS_FORMAT_UCHAR || (bands != 1 && bands != 3) ||
-        std::int64_t(image.width()) * image.height() * bands > largestDirectJpegPixels ||
-        (bands == 3) != (image.interpretation() == VIPS_INTERPRETATION_sRGB))
+// `pixels` are read for the rows; `image`, the same pixels with the metadata
+// to write, gives the profile.
+QByteArray jpegBytes(const vips::VImage& pixels, const vips::VImage& image, int quality,
+                     bool optimized) {
+    const int bands = pixels.bands();
+    if (pixels.format() != VIPS_FORMAT_UCHAR || (bands != 1 && bands != 3) ||
+        std::int64_t(pixels.width()) * pixels.height() * bands > largestDirectJpegPixels ||
+        (bands == 3) != (pixels.interpretation() == VIPS_INTERPRETATION_sRGB))
         return {};
     const unsigned char* icc = nullptr;
     size_t iccSize = 0;
     if (image.get_typeof(VIPS_META_ICC_NAME))
         icc = static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &iccSize));
-    const vips::VRegion region = vips::VRegion::new_from_image(image);
-    region.prepare(0, 0, image.width(), image.height());
-    std::vector<const std::uint8_t*> rows(static_cast<size_t>(image.height()));
-    for (int y = 0; y < image.height(); ++y)
+    const vips::VRegion region = vips::VRegion::new_from_image(pixels);
+    region.prepare(0, 0, pixels.width(), pixels.height());
+    std::vector<const std::uint8_t*> rows(static_cast<size_t>(pixels.height()));
+    for (int y = 0; y < pixels.height(); ++y)
         rows[size_t(y)] = reinterpret_cast<const std::uint8_t*>(region.addr(0, y));
     Compressor compressor;
-    if (!compress(compressor, rows.data(), image.width(), image.height(), bands, quality, optimized,
-                  icc, iccSize))
+    if (!compress(compressor, rows.data(), pixels.width(), pixels.height(), bands, quality,
+                  optimized, icc, iccSize))
         return {};
     return QByteArray(reinterpret_cast<const char*>(compressor.output),
                       qsizetype(compressor.outputSize));
@@ -461,6 +464,9 @@ void encodeWebp(const vips::VImage& image, int fd, double quality, const SourceM
 void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd, OutputType type,
               double quality, bool preserveExif) {
     const vips::VImage image = pixelsOnly(pixels);
+    // The encoders that read rows themselves read them from `pixels`, held
+    // in memory as a rule: `image` is a copy stage over them, which a reader
+    // would render into a new buffer first.
     const auto policy = [&](QByteArray encoded) { // its one holder: a TIFF is the whole image
         return Metadata::applied(std::move(encoded), type, metadata, preserveExif, image.width(),
                                  image.height());
@@ -486,7 +492,9 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
         const int encoderQuality = ImageEncoder::encoderQuality(quality);
         const bool optimized =
             std::int64_t(image.width()) * image.height() <= optimizedJpegMaximumPixels;
-        if (const QByteArray jpeg = jpegBytes(flat, encoderQuality, optimized); !jpeg.isEmpty()) {
+        if (const QByteArray jpeg =
+                jpegBytes(image.has_alpha() ? flat : pixels, image, encoderQuality, optimized);
+            !jpeg.isEmpty()) {
             const QByteArray bytes =
                 policy(MetadataEdits::jpegWithDensity(jpeg, xDensity, yDensity));
             writeAll(fd, bytes.constData(), size_t(bytes.size()));
@@ -501,7 +509,7 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
         return;
     }
     case OutputType::png:
-        if (QByteArray png = PngCodec::encode(image); !png.isEmpty()) {
+        if (QByteArray png = PngCodec::encode(pixels, image); !png.isEmpty()) {
             const QByteArray bytes = policy(std::move(png));
             writeAll(fd, bytes.constData(), size_t(bytes.size()));
             return;

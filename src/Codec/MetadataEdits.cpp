@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/MetadataEdits.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -26,10 +26,6 @@ constexpr qsizetype guidSize = 32;
 // Signature, GUID, full length and offset before each extension portion.
 constexpr qsizetype extensionHeader = qsizetype(sizeof extensionSignature) + guidSize + 8;
 
-std::uint32_t read32(const unsigned char* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
 QByteArray app1(const char* signature, qsizetype signatureSize, const QByteArray& data) {
     QByteArray segment("\xFF\xE1", 2);
     const qsizetype length = 2 + signatureSize + data.size();
@@ -39,14 +35,6 @@ QByteArray app1(const char* signature, qsizetype signatureSize, const QByteArray
 
 ByteSpan spanOf(const QByteArray& bytes) {
     return {reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())};
-}
-
-bool crcHolds(ByteSpan png, const ContainerWalk::PngChunk& chunk) {
-    const unsigned char* typeAndData = png.data() + chunk.offset + 4;
-    const unsigned char* crc = typeAndData + 4 + chunk.length;
-    const std::uint32_t stored = std::uint32_t(crc[0]) << 24 | std::uint32_t(crc[1]) << 16 |
-                                 std::uint32_t(crc[2]) << 8 | crc[3];
-    return ::crc32(0, typeAndData, uInt(chunk.length + 4)) == stored;
 }
 
 } // namespace
@@ -65,7 +53,7 @@ QByteArray pngColourChunks(ByteSpan png) {
         // One whose CRC fails is one libpng skips: copied, it would carry the
         // damage into the output.
         if ((chunk->is("gAMA") || chunk->is("cHRM") || chunk->is("sRGB")) && chunk->length <= 32 &&
-            crcHolds(png, *chunk))
+            ContainerWalk::crcHolds(png, *chunk))
             chunks.append(reinterpret_cast<const char*>(png.data() + chunk->offset),
                           qsizetype(chunk->end() - chunk->offset));
     }
@@ -89,12 +77,16 @@ bool holdsWholeHeader(ByteSpan bytes, bool png) {
     return !walk.exhausted(); // something other than a marker: nothing more to wait for
 }
 
+void appendPngChunk(QByteArray& out, const char* type, const void* data, std::size_t length) {
+    append32(out, std::uint32_t(length));
+    const qsizetype start = out.size();
+    out.append(type, 4).append(static_cast<const char*>(data), qsizetype(length));
+    append32(out, libdeflate_crc32(0, out.constData() + start, length + 4));
+}
+
 QByteArray pngChunk(const char* type, const QByteArray& data) {
     QByteArray chunk;
-    append32(chunk, std::uint32_t(data.size()));
-    chunk.append(type, 4).append(data);
-    const auto* crcData = reinterpret_cast<const Bytef*>(chunk.constData() + 4);
-    append32(chunk, std::uint32_t(::crc32(0, crcData, uInt(chunk.size() - 4))));
+    appendPngChunk(chunk, type, data.constData(), size_t(data.size()));
     return chunk;
 }
 
@@ -163,8 +155,8 @@ QByteArray jpegExtendedXmp(ByteSpan jpeg, const QByteArray& guid, bool* complete
             std::memcmp(data + sizeof extensionSignature, guid.constData(), guidSize) != 0)
             continue;
         const unsigned char* numbers = data + sizeof extensionSignature + guidSize;
-        const std::uint32_t length = read32(numbers);
-        const std::uint32_t offset = read32(numbers + 4);
+        const std::uint32_t length = ContainerWalk::read32(numbers);
+        const std::uint32_t offset = ContainerWalk::read32(numbers + 4);
         const auto portion = std::uint32_t(size - extensionHeader);
         // One full length for all portions, each within it; at most 4 GiB is
         // declared, but no more than the file could hold is allocated.

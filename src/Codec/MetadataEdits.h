@@ -22,8 +22,9 @@ struct GifText {
 };
 GifText gifText(ByteSpan gif);
 
-// One whole PNG chunk of this four-letter type.
+// One whole PNG chunk of this four-letter type: length, type, data, CRC.
 QByteArray pngChunk(const char* type, const QByteArray& data);
+void appendPngChunk(QByteArray& out, const char* type, const void* data, std::size_t length);
 
 // Whether `bytes`, the start of an encoded JPEG or PNG, hold its whole header:
 // up to the first scan (JPEG) or the first image data chunk (PNG).

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/PngCodec.h"
 
+#include "Codec/MetadataEdits.h"
 #include "Codec/PlaneResampler.h"
 
 #include <libdeflate.h>
@@ -25,29 +26,6 @@ template <auto Free> struct Deleter {
 using Decompressor =
     std::unique_ptr<libdeflate_decompressor, Deleter<libdeflate_free_decompressor>>;
 using Compressor = std::unique_ptr<libdeflate_compressor, Deleter<libdeflate_free_compressor>>;
-
-std::uint32_t read32(const unsigned char* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-void append32(QByteArray& out, std::uint32_t value) {
-    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    out.append(bytes, 4);
-}
-
-// Type, data and CRC; the length before them.
-void appendChunk(QByteArray& out, const char* type, const void* data, std::size_t length) {
-    append32(out, std::uint32_t(length));
-    const qsizetype start = out.size();
-    out.append(type, 4).append(static_cast<const char*>(data), qsizetype(length));
-    append32(out, libdeflate_crc32(0, out.constData() + start, length + 4));
-}
-
-bool crcHolds(ByteSpan png, const ContainerWalk::PngChunk& chunk) {
-    const unsigned char* typeAndData = png.data() + chunk.offset + 4;
-    return libdeflate_crc32(0, typeAndData, std::size_t(chunk.length) + 4) ==
-           read32(typeAndData + 4 + chunk.length);
-}
 
 // The Paeth predictor without branches the compiler cannot turn into moves.
 inline std::uint8_t paeth(int left, int above, int aboveLeft) {
@@ -158,10 +136,10 @@ std::optional<Layout> layoutOf(ByteSpan png) {
             return std::nullopt;
         const unsigned char* data = png.data() + chunk->offset + 8;
         if (!header) {
-            if (!chunk->is("IHDR") || chunk->length != 13 || !crcHolds(png, *chunk))
+            if (!chunk->is("IHDR") || chunk->length != 13 || !ContainerWalk::crcHolds(png, *chunk))
                 return std::nullopt;
-            const std::uint32_t width = read32(data);
-            const std::uint32_t height = read32(data + 4);
+            const std::uint32_t width = ContainerWalk::read32(data);
+            const std::uint32_t height = ContainerWalk::read32(data + 4);
             const unsigned depth = data[8], colour = data[9];
             if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF ||
                 depth != 8 || (colour != 0 && colour != 2) || data[10] != 0 || data[11] != 0 ||
@@ -174,7 +152,7 @@ std::optional<Layout> layoutOf(ByteSpan png) {
             continue;
         }
         if (chunk->is("IDAT")) {
-            if (dataEnded || !crcHolds(png, *chunk))
+            if (dataEnded || !ContainerWalk::crcHolds(png, *chunk))
                 return std::nullopt;
             layout.data.push_back(png.subspan(chunk->offset + 8, chunk->length));
             continue;
@@ -219,7 +197,8 @@ constexpr std::size_t largestEncodedRows = 16 * 1024 * 1024;
 
 // libpng writes a profile only when its header agrees with its size.
 bool plausibleProfile(const unsigned char* icc, std::size_t size) {
-    return size >= 132 && read32(icc) == size && std::memcmp(icc + 36, "acsp", 4) == 0;
+    return size >= 132 && ContainerWalk::read32(icc) == size &&
+           std::memcmp(icc + 36, "acsp", 4) == 0;
 }
 
 // The filter for every row, tried on a few bands of rows spread over the
@@ -313,19 +292,15 @@ vips::VImage decodeResized(ByteSpan png, const vips::VImage& header, int width, 
     return PlaneResampler::resampled(std::move(planes), width, height, header);
 }
 
-QByteArray encode(const vips::VImage& image) {
-    const int bands = image.bands();
-    const VipsBandFormat format = image.format();
+QByteArray encode(const vips::VImage& pixels, const vips::VImage& image) {
+    const int bands = pixels.bands();
+    const VipsBandFormat format = pixels.format();
     if (bands < 1 || bands > 4 || (format != VIPS_FORMAT_UCHAR && format != VIPS_FORMAT_USHORT))
         return {};
-    // Read before any region: libvips 8.16 sets a memory image's header
-    // afresh when its first region is made, and ours was set after it was.
-    const double xres = image.xres();
-    const double yres = image.yres();
     const int sampleBytes = format == VIPS_FORMAT_USHORT ? 2 : 1;
     const int bytesPerPixel = bands * sampleBytes;
-    const std::size_t rowBytes = std::size_t(image.width()) * std::size_t(bytesPerPixel);
-    const int height = image.height();
+    const std::size_t rowBytes = std::size_t(pixels.width()) * std::size_t(bytesPerPixel);
+    const int height = pixels.height();
     if ((rowBytes + 1) * std::size_t(height) > largestEncodedRows)
         return {};
 
@@ -338,25 +313,25 @@ QByteArray encode(const vips::VImage& image) {
     }
 
     // The pixels as the format stores them: 16-bit samples big-endian.
-    const vips::VRegion region = vips::VRegion::new_from_image(image);
-    region.prepare(0, 0, image.width(), height);
+    const vips::VRegion region = vips::VRegion::new_from_image(pixels);
+    region.prepare(0, 0, pixels.width(), height);
     std::vector<std::uint8_t> swapped;
     if (sampleBytes == 2)
         swapped.resize(rowBytes * std::size_t(height));
     std::vector<const std::uint8_t*> rows(static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) {
-        const auto* pixels = reinterpret_cast<const std::uint8_t*>(region.addr(0, y));
+        const auto* row = reinterpret_cast<const std::uint8_t*>(region.addr(0, y));
         if (sampleBytes == 2) {
             std::uint8_t* out = swapped.data() + std::size_t(y) * rowBytes;
             for (std::size_t i = 0; i < rowBytes; i += 2) {
                 std::uint16_t sample;
-                std::memcpy(&sample, pixels + i, 2);
+                std::memcpy(&sample, row + i, 2);
                 out[i] = std::uint8_t(sample >> 8);
                 out[i + 1] = std::uint8_t(sample);
             }
-            pixels = out;
+            row = out;
         }
-        rows[size_t(y)] = pixels;
+        rows[size_t(y)] = row;
     }
 
     const Compressor fast(libdeflate_alloc_compressor(1));
@@ -391,12 +366,12 @@ QByteArray encode(const vips::VImage& image) {
         p[0] = std::uint8_t(v >> 24), p[1] = std::uint8_t(v >> 16), p[2] = std::uint8_t(v >> 8),
         p[3] = std::uint8_t(v);
     };
-    put32(ihdr.data(), std::uint32_t(image.width()));
+    put32(ihdr.data(), std::uint32_t(pixels.width()));
     put32(ihdr.data() + 4, std::uint32_t(height));
     ihdr[8] = std::uint8_t(8 * sampleBytes);
     static constexpr std::array<unsigned char, 5> colourTypes{0, 0, 4, 2, 6}; // by bands
     ihdr[9] = colourTypes[size_t(bands)];
-    appendChunk(png, "IHDR", ihdr.data(), ihdr.size());
+    MetadataEdits::appendPngChunk(png, "IHDR", ihdr.data(), ihdr.size());
     if (icc) {
         // Named as libvips names it, deflated as libpng does by default.
         const Compressor profileCompressor(libdeflate_alloc_compressor(6));
@@ -408,14 +383,14 @@ QByteArray encode(const vips::VImage& image) {
                               : 0;
         if (deflated == 0)
             return {};
-        appendChunk(png, "iCCP", profile.data(), 5 + deflated);
+        MetadataEdits::appendPngChunk(png, "iCCP", profile.data(), 5 + deflated);
     }
     // libvips keeps the resolution in pixels per millimetre.
     std::array<unsigned char, 9> phys{};
-    put32(phys.data(), std::uint32_t(std::lround(std::clamp(xres * 1000, 0.0, 2e9))));
-    put32(phys.data() + 4, std::uint32_t(std::lround(std::clamp(yres * 1000, 0.0, 2e9))));
+    put32(phys.data(), std::uint32_t(std::lround(std::clamp(image.xres() * 1000, 0.0, 2e9))));
+    put32(phys.data() + 4, std::uint32_t(std::lround(std::clamp(image.yres() * 1000, 0.0, 2e9))));
     phys[8] = 1; // per metre
-    appendChunk(png, "pHYs", phys.data(), phys.size());
+    MetadataEdits::appendPngChunk(png, "pHYs", phys.data(), phys.size());
 
     std::vector<std::uint8_t> compressed(libdeflate_zlib_compress_bound(chosen, filtered.size()));
     const std::size_t size = libdeflate_zlib_compress(chosen, filtered.data(), filtered.size(),
@@ -426,8 +401,9 @@ QByteArray encode(const vips::VImage& image) {
     // In chunks of 256 KB, so that no reader has to take a chunk of megabytes.
     constexpr std::size_t chunkBytes = 256 * 1024;
     for (std::size_t at = 0; at < size; at += chunkBytes)
-        appendChunk(png, "IDAT", compressed.data() + at, std::min(chunkBytes, size - at));
-    appendChunk(png, "IEND", nullptr, 0);
+        MetadataEdits::appendPngChunk(png, "IDAT", compressed.data() + at,
+                                      std::min(chunkBytes, size - at));
+    MetadataEdits::appendPngChunk(png, "IEND", nullptr, 0);
     return png;
 }
 

@@ -20,9 +20,10 @@ namespace PngCodec {
 // and reports what is wrong.
 vips::VImage decodeResized(ByteSpan png, const vips::VImage& header, int width, int height);
 
-// `image` (one to four bands of 8 or 16 bits) as a PNG with its colour
-// profile and resolution, as libvips writes them, and no other metadata.
-// Empty when the image is of another kind, or too large to be held twice.
-QByteArray encode(const vips::VImage& image);
+// `pixels` (one to four bands of 8 or 16 bits) as a PNG with the colour
+// profile and resolution of `image`, the same pixels with the metadata to
+// write, as libvips writes them, and no other metadata. Empty when the image
+// is of another kind, or too large to be held twice.
+QByteArray encode(const vips::VImage& pixels, const vips::VImage& image);
 
 } // namespace PngCodec

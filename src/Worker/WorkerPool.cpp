@@ -152,6 +152,11 @@ WorkerPool::Worker* WorkerPool::start() {
     return raw;
 }
 
+void WorkerPool::prestart(int count) {
+    while (int(m_workers.size()) < std::min(count, m_idleLimit) && start()) {
+    }
+}
+
 void WorkerPool::run(const WorkerProtocol::Request& request, std::span<const int> descriptors,
                      std::chrono::milliseconds timeLimit, Done done) {
     // An idle worker may have died since its last request: then another.

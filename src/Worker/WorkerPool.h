@@ -37,6 +37,10 @@ public:
     void run(const WorkerProtocol::Request& request, std::span<const int> descriptors,
              std::chrono::milliseconds timeLimit, Done done);
 
+    // Starts workers until `count` are alive, so that their start-up
+    // overlaps the first file's checks instead of following them.
+    void prestart(int count);
+
     // Ends every worker now; requests in flight are dropped unanswered.
     void endAll();
 

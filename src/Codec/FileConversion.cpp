@@ -96,10 +96,21 @@ SourceInfo inspect(int sourceFd) {
 
 std::int64_t convert(int sourceFd, int outputFd, const Settings& settings) {
     const MappedFile source(sourceFd);
+    const SourceMetadata metadata = Metadata::read(source.bytes());
+    // A JPEG made smaller as a JPEG keeps its own colour space throughout;
+    // only one that is too large for the limit is searched for a size below.
+    if (settings.type == OutputType::jpeg) {
+        if (const auto resized = ImageIOResizer::resizeToYCbCr(
+                source.bytes(), settings.targetLongEdge,
+                ImageEncoder::halvesJpegChroma(settings.quality));
+            resized && ImageEncoder::encodeJpeg(resized->planes, resized->header, metadata,
+                                                outputFd, settings.quality, settings.preserveExif) &&
+            (settings.maxBytes <= 0 || fileSize(outputFd) <= settings.maxBytes))
+            return std::max(resized->planes.width, resized->planes.height);
+    }
     // The image reads from the mapping as the encoder pulls it: both stay
     // within this scope.
     const vips::VImage resized = ImageIOResizer::resize(source.bytes(), settings.targetLongEdge);
-    const SourceMetadata metadata = Metadata::read(source.bytes());
     if (settings.maxBytes > 0)
         return encodeWithin(resized, metadata, outputFd, settings);
     ImageEncoder::encode(resized, metadata, outputFd, settings.type, settings.quality,

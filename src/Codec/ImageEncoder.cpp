@@ -4,6 +4,7 @@
 #include "Codec/Metadata.h"
 #include "Codec/MetadataEdits.h"
 #include "Codec/PngCodec.h"
+#include "Codec/ScaledJpegDecoder.h"
 #include "Models/Errors.h"
 
 #include <libheif/heif.h>
@@ -17,6 +18,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -39,6 +41,8 @@ constexpr VipsForeignPngFilter pngFilter = VIPS_FOREIGN_PNG_FILTER_UP;
 // where that stays within the working set. Progressive would save 2.4% more
 // but takes 3.6 times as long to encode.
 constexpr std::int64_t optimizedJpegMaximumPixels = 8'000'000;
+// From this quality up JPEG chroma keeps every sample, as libvips' saver does.
+constexpr int chromaKeptFromQuality = 90;
 // x265 speed preset for HEIC. At 1280 px "ultrafast" costs a quarter of
 // "fast" for 4% more bytes; its default, "slow", takes seconds per photo.
 constexpr const char* heicEncoderPreset = "ultrafast";
@@ -288,7 +292,7 @@ bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width
     jpeg_set_quality(&info, quality, TRUE);
     info.optimize_coding = optimized ? TRUE : FALSE;
     // As libvips' saver does by default: no chroma subsampling from 90 up.
-    if (bands == 3 && quality >= 90) {
+    if (bands == 3 && quality >= chromaKeptFromQuality) {
         for (int c = 0; c < 3; ++c)
             info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
     }
@@ -298,6 +302,56 @@ bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rows[info.next_scanline]);
         jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    return true;
+}
+
+// As compress(), from planes already in the output's colour space and
+// sampling, which libjpeg then takes as they are.
+bool compressRaw(Compressor& compressor, const ScaledJpegDecoder::YCbCrPlanes& image, int quality,
+                 bool optimized, const unsigned char* icc, size_t iccSize) {
+    jpeg_compress_struct& info = compressor.info;
+    info.err = jpeg_std_error(&compressor.errors);
+    compressor.errors.error_exit = [](j_common_ptr common) {
+        std::longjmp(static_cast<Compressor*>(common->client_data)->exit, 1);
+    };
+    compressor.errors.emit_message = [](j_common_ptr, int) {};
+    info.client_data = &compressor;
+    if (setjmp(compressor.exit))
+        return false;
+    jpeg_create_compress(&info);
+    compressor.created = true;
+    jpeg_mem_dest(&info, &compressor.output, &compressor.outputSize);
+    info.image_width = JDIMENSION(image.width);
+    info.image_height = JDIMENSION(image.height);
+    info.input_components = 3;
+    info.in_color_space = JCS_YCbCr;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.optimize_coding = optimized ? TRUE : FALSE;
+    info.raw_data_in = TRUE;
+    const int lumaSampling = image.chromaHalved ? 2 : 1;
+    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = lumaSampling;
+    for (int c = 1; c < 3; ++c)
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    jpeg_start_compress(&info, TRUE);
+    if (icc)
+        jpeg_write_icc_profile(&info, icc, unsigned(iccSize));
+    // One row of blocks of each plane per call, of luma two when chroma is
+    // halved; rows past a plane's end are never read, but must point somewhere.
+    std::array<std::array<JSAMPROW, 2 * DCTSIZE>, 3> rows{};
+    std::array<JSAMPARRAY, 3> planes{rows[0].data(), rows[1].data(), rows[2].data()};
+    for (int band = 0; info.next_scanline < info.image_height; ++band) {
+        for (int c = 0; c < 3; ++c) {
+            const Plane& plane = image.planes[size_t(c)];
+            const int count = (c == 0 ? lumaSampling : 1) * DCTSIZE;
+            for (int y = 0; y < count; ++y)
+                rows[size_t(c)][size_t(y)] = const_cast<JSAMPROW>(
+                    plane.row(std::min(band * count + y, plane.height() - 1)));
+        }
+        if (jpeg_write_raw_data(&info, planes.data(), JDIMENSION(lumaSampling * DCTSIZE)) == 0)
+            return false;
     }
     jpeg_finish_compress(&info);
     return true;
@@ -335,6 +389,16 @@ QByteArray jpegBytes(const vips::VImage& pixels, const vips::VImage& image, int 
         return {};
     return QByteArray(reinterpret_cast<const char*>(compressor.output),
                       qsizetype(compressor.outputSize));
+}
+
+// A JPEG compressed here, written out with the density of `image` (the
+// pixels' own, or the source's) and the metadata policy's blocks.
+void writeJpeg(const QByteArray& jpeg, const vips::VImage& image, int width, int height,
+               const SourceMetadata& metadata, int fd, bool preserveExif) {
+    const QByteArray bytes = Metadata::applied(
+        MetadataEdits::jpegWithDensity(jpeg, dotsPerInch(image.xres()), dotsPerInch(image.yres())),
+        OutputType::jpeg, metadata, preserveExif, width, height);
+    writeAll(fd, bytes.constData(), size_t(bytes.size()));
 }
 
 // libvips' HEIF writer adds an EXIF block whether asked or not, so HEIC and
@@ -495,9 +559,7 @@ void encodeAs(const vips::VImage& pixels, const SourceMetadata& metadata, int fd
         if (const QByteArray jpeg =
                 jpegBytes(image.has_alpha() ? flat : pixels, image, encoderQuality, optimized);
             !jpeg.isEmpty()) {
-            const QByteArray bytes =
-                policy(MetadataEdits::jpegWithDensity(jpeg, xDensity, yDensity));
-            writeAll(fd, bytes.constData(), size_t(bytes.size()));
+            writeJpeg(jpeg, image, image.width(), image.height(), metadata, fd, preserveExif);
             return;
         }
         // libvips writes the density into its Exif block only, which the policy replaces.
@@ -551,6 +613,37 @@ namespace ImageEncoder {
 int encoderQuality(double quality) {
     const double clamped = std::min(quality >= 0.0 ? quality : 0.0, 1.0);
     return std::clamp(int(std::lround(clamped * 100.0)), 1, 100);
+}
+
+bool halvesJpegChroma(double quality) {
+    return encoderQuality(quality) < chromaKeptFromQuality;
+}
+
+bool encodeJpeg(const ScaledJpegDecoder::YCbCrPlanes& planes, const vips::VImage& header,
+                const SourceMetadata& metadata, int fd, double quality, bool preserveExif) {
+    if (preserveExif && metadata.unreadable)
+        throw EncoderError(EncoderError::metadataUnreadable);
+    if (planes.planes.size() != 3 || planes.chromaHalved != halvesJpegChroma(quality))
+        return false;
+    try {
+        const vips::VImage image = pixelsOnly(header);
+        const unsigned char* icc = nullptr;
+        size_t iccSize = 0;
+        if (image.get_typeof(VIPS_META_ICC_NAME))
+            icc = static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &iccSize));
+        Compressor compressor;
+        if (!compressRaw(compressor, planes, encoderQuality(quality),
+                         std::int64_t(planes.width) * planes.height <= optimizedJpegMaximumPixels,
+                         icc, iccSize))
+            return false;
+        writeJpeg(QByteArray::fromRawData(reinterpret_cast<const char*>(compressor.output),
+                                          qsizetype(compressor.outputSize)),
+                  image, planes.width, planes.height, metadata, fd, preserveExif);
+        return true;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw EncoderError(EncoderError::finalizeFailed);
+    }
 }
 
 void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,

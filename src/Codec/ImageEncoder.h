@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Codec/Metadata.h"
+#include "Codec/ScaledJpegDecoder.h"
 #include "Models/OutputType.h"
 
 #include <vips/vips8>
@@ -17,6 +18,17 @@ namespace ImageEncoder {
 // written. Throws EncoderError; the file then holds nothing worth keeping.
 void encode(const vips::VImage& image, const SourceMetadata& metadata, int fd, OutputType type,
             double quality, bool preserveExif);
+
+// Whether a JPEG of this quality (0...1) stores its chroma at half the
+// resolution each way.
+bool halvesJpegChroma(double quality);
+
+// As encode() to JPEG, from planes already at the output's size and chroma
+// sampling; `header`, the source's, gives the profile and resolution. False,
+// with nothing written, when these planes are not what a JPEG of `quality`
+// holds or libjpeg refuses them.
+bool encodeJpeg(const ScaledJpegDecoder::YCbCrPlanes& planes, const vips::VImage& header,
+                const SourceMetadata& metadata, int fd, double quality, bool preserveExif);
 
 // 0...1 (NaN counts as 0) onto the lossy encoders' 1...100 scale.
 int encoderQuality(double quality);

@@ -371,6 +371,41 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
     }
 }
 
+std::optional<ResizedYCbCr> resizeToYCbCr(ByteSpan source, std::int64_t longEdgePx,
+                                          bool chromaHalved) {
+    if (!ResizeBudget::withinSizeLimits(longEdgePx, 1))
+        return std::nullopt;
+    try {
+        const OpenedSource opened = openSource(source);
+        if (opened.container != Container::jpeg)
+            return std::nullopt;
+        vips::VImage header = load(opened);
+        const std::optional<int> orientation = orientationOf(header);
+        if (!ResizeBudget::withinSizeLimits(header.width(), header.height()) ||
+            (orientation && *orientation >= 2 && *orientation <= 8))
+            return std::nullopt;
+        // The decoder and sizes resize() picks for the same file.
+        const int factor = loadShrinkFactor(header.width(), header.height(), longEdgePx);
+        const auto [width, height] =
+            scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
+        if (std::max(header.width(), header.height()) <= longEdgePx ||
+            std::int64_t(width) * height > planeResamplerMaximumPixels)
+            return std::nullopt;
+        std::optional<ScaledJpegDecoder::YCbCrPlanes> planes =
+            ScaledJpegDecoder::decodeYCbCr(source, header, factor, width, height, chromaHalved);
+        if (!planes)
+            return std::nullopt;
+        ownMetadataBlobs(header);
+        return ResizedYCbCr{std::move(*planes), std::move(header)};
+    } catch (const vips::VError&) {
+        vips_error_clear();
+    } catch (const ResizeError& error) {
+        if (error.errorCase() == ResizeError::damagedImageData)
+            throw;
+    }
+    return std::nullopt; // resize() tells what is wrong
+}
+
 vips::VImage shrunkTo(const vips::VImage& image, std::int64_t longEdgePx) {
     try {
         return scaleToLongEdge(image, longEdgePx).copy_memory();

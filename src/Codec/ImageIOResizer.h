@@ -3,10 +3,12 @@
 
 #include "Codec/ContainerWalk.h"
 #include "Codec/FileConversion.h"
+#include "Codec/ScaledJpegDecoder.h"
 
 #include <vips/vips8>
 
 #include <cstdint>
+#include <optional>
 
 // Reads and downscales encoded images held in memory. Stateless; safe on any
 // thread. Images returned read from the bytes they were made from, lazily:
@@ -25,6 +27,18 @@ FileConversion::SourceInfo inspect(ByteSpan source);
 // that decodes as the encoder reads it, so memory stays bounded whatever the
 // size, and a damaged source then fails while encoding.
 vips::VImage resize(ByteSpan source, std::int64_t longEdgePx);
+
+// For a JPEG written again as JPEG: its planes as resize() would resample
+// them, at the output's chroma sampling (halved or not), for the encoder to
+// take without converting to RGB and back; and the source's header, for its
+// profile and resolution. Empty where resize() would decode otherwise, or
+// would have to turn the image. Throws ResizeError::damagedImageData only.
+struct ResizedYCbCr {
+    ScaledJpegDecoder::YCbCrPlanes planes;
+    vips::VImage header;
+};
+std::optional<ResizedYCbCr> resizeToYCbCr(ByteSpan source, std::int64_t longEdgePx,
+                                          bool chromaHalved);
 
 // `image`, already decoded and resized, in memory and resized again so that
 // its long edge is `longEdgePx` (smaller).

@@ -91,39 +91,62 @@ Outcome decodePlanes(Decompressor& decompressor, ByteSpan jpeg, const vips::VIma
     return Outcome::decoded;
 }
 
+// The file's planes decoded at 1/`shrink`; empty when the file is one for
+// libvips' own decoder.
+std::optional<std::vector<DecodedPlane>> decodedPlanes(ByteSpan jpeg, const vips::VImage& header,
+                                                       int shrink) {
+    if (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8)
+        return std::nullopt;
+    std::vector<DecodedPlane> decoded;
+    Decompressor decompressor;
+    switch (decodePlanes(decompressor, jpeg, header, shrink, decoded)) {
+    case Outcome::decoded:
+        return decoded;
+    case Outcome::unsuitable:
+        return std::nullopt;
+    case Outcome::damaged:
+        throw ResizeError(ResizeError::damagedImageData);
+    }
+    return std::nullopt;
+}
+
+int wholeBlocks(int samples) {
+    return (samples + DCTSIZE - 1) / DCTSIZE * DCTSIZE;
+}
+
+// Fills the plane beyond its first `width` x `height` samples, up to whole
+// blocks, with the samples at the edge, as libjpeg pads what it converts.
+void padToBlocks(Plane& plane, int width, int height) {
+    const int paddedWidth = wholeBlocks(width);
+    for (int y = 0; y < height; ++y)
+        std::fill(plane.row(y) + width, plane.row(y) + paddedWidth, plane.row(y)[width - 1]);
+    for (int y = height; y < plane.height(); ++y)
+        std::copy_n(plane.row(height - 1), paddedWidth, plane.row(y));
+}
+
 } // namespace
 
 namespace ScaledJpegDecoder {
 
 std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, int shrink, int width,
                                    int height) {
-    if (width < 1 || height < 1 || (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8))
+    if (width < 1 || height < 1)
         return std::nullopt;
-    std::vector<DecodedPlane> decoded;
-    {
-        Decompressor decompressor;
-        switch (decodePlanes(decompressor, jpeg, header, shrink, decoded)) {
-        case Outcome::decoded:
-            break;
-        case Outcome::unsuitable:
-            return std::nullopt;
-        case Outcome::damaged:
-            throw ResizeError(ResizeError::damagedImageData);
-        }
-    }
+    std::optional<std::vector<DecodedPlane>> decoded = decodedPlanes(jpeg, header, shrink);
+    if (!decoded)
+        return std::nullopt;
 
     // Every plane straight to the output's full size: chroma that is still
     // subsampled is interpolated here rather than replicated.
-    const int bands = int(decoded.size());
+    const int bands = int(decoded->size());
     std::vector<Plane> scaled;
-    for (const DecodedPlane& from : decoded) {
+    for (const DecodedPlane& from : *decoded) {
         scaled.emplace_back(width, height);
         if (!PlaneResampler::resample(from.plane, from.width, from.height, scaled.back(), width,
                                       height))
             return std::nullopt;
     }
-    decoded.clear();
-
+    decoded.reset();
     const vips::VImage image = PlaneResampler::memoryImage(width, height, bands);
     unsigned char* pixels = VIPS_IMAGE_ADDR(image.get_image(), 0, 0);
     if (bands == 1) {
@@ -143,6 +166,32 @@ std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, in
             return std::nullopt;
     }
     return PlaneResampler::withMetadataOf(image, header);
+}
+
+std::optional<YCbCrPlanes> decodeYCbCr(ByteSpan jpeg, const vips::VImage& header, int shrink,
+                                       int width, int height, bool chromaHalved) {
+    if (width < 1 || height < 1)
+        return std::nullopt;
+    std::optional<std::vector<DecodedPlane>> decoded = decodedPlanes(jpeg, header, shrink);
+    if (!decoded || decoded->size() != 3)
+        return std::nullopt;
+    YCbCrPlanes result{{}, width, height, chromaHalved};
+    for (size_t c = 0; c < 3; ++c) {
+        const DecodedPlane& from = (*decoded)[c];
+        // A halved plane's last sample may stand for a column or row past
+        // the image: the source region grows to match it.
+        const int factor = c > 0 && chromaHalved ? 2 : 1;
+        const int planeWidth = (width + factor - 1) / factor;
+        const int planeHeight = (height + factor - 1) / factor;
+        const double regionWidth = from.width * planeWidth * factor / width;
+        const double regionHeight = from.height * planeHeight * factor / height;
+        Plane& plane = result.planes.emplace_back(planeWidth, wholeBlocks(planeHeight));
+        if (!PlaneResampler::resample(from.plane, regionWidth, regionHeight, plane, planeWidth,
+                                      planeHeight))
+            return std::nullopt;
+        padToBlocks(plane, planeWidth, planeHeight);
+    }
+    return result;
 }
 
 } // namespace ScaledJpegDecoder

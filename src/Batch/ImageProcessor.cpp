@@ -146,9 +146,9 @@ void ImageProcessor::enqueueURLs(const QList<QUrl>& urls, const ResizeSettingsSn
     }
     // Workers take longer to start than the first file takes to be opened:
     // started now, they are ready by the time it is.
-    m_pool.prestart(listing->done ? std::min(int(listing->files.size()),
-                                             ProcessLimits::parallelismLimit())
-                                  : ProcessLimits::parallelismLimit());
+    m_pool.prestart(listing->done
+                        ? std::min(int(listing->files.size()), ProcessLimits::parallelismLimit())
+                        : ProcessLimits::parallelismLimit());
     ++m_activeBatchCount;
     m_listings.push_back(std::move(listing));
     appendListed();

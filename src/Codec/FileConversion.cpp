@@ -100,11 +100,12 @@ std::int64_t convert(int sourceFd, int outputFd, const Settings& settings) {
     // A JPEG made smaller as a JPEG keeps its own colour space throughout;
     // only one that is too large for the limit is searched for a size below.
     if (settings.type == OutputType::jpeg) {
-        if (const auto resized = ImageIOResizer::resizeToYCbCr(
-                source.bytes(), settings.targetLongEdge,
-                ImageEncoder::halvesJpegChroma(settings.quality));
-            resized && ImageEncoder::encodeJpeg(resized->planes, resized->header, metadata,
-                                                outputFd, settings.quality, settings.preserveExif) &&
+        if (const auto resized =
+                ImageIOResizer::resizeToYCbCr(source.bytes(), settings.targetLongEdge,
+                                              ImageEncoder::halvesJpegChroma(settings.quality));
+            resized &&
+            ImageEncoder::encodeJpeg(resized->planes, resized->header, metadata, outputFd,
+                                     settings.quality, settings.preserveExif) &&
             (settings.maxBytes <= 0 || fileSize(outputFd) <= settings.maxBytes))
             return std::max(resized->planes.width, resized->planes.height);
     }

@@ -347,8 +347,8 @@ bool compressRaw(Compressor& compressor, const ScaledJpegDecoder::YCbCrPlanes& i
             const Plane& plane = image.planes[size_t(c)];
             const int count = (c == 0 ? lumaSampling : 1) * DCTSIZE;
             for (int y = 0; y < count; ++y)
-                rows[size_t(c)][size_t(y)] = const_cast<JSAMPROW>(
-                    plane.row(std::min(band * count + y, plane.height() - 1)));
+                rows[size_t(c)][size_t(y)] =
+                    const_cast<JSAMPROW>(plane.row(std::min(band * count + y, plane.height() - 1)));
         }
         if (jpeg_write_raw_data(&info, planes.data(), JDIMENSION(lumaSampling * DCTSIZE)) == 0)
             return false;

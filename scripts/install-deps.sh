@@ -21,7 +21,7 @@ fi
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libvips-dev libvips-tools libheif-dev libwebp-dev libexiv2-dev libturbojpeg0-dev libjpeg-dev libzimg-dev libdeflate-dev libseccomp-dev
+  libvips-dev libvips-tools libheif-dev libde265-dev libwebp-dev libexiv2-dev libturbojpeg0-dev libjpeg-dev libzimg-dev libdeflate-dev libseccomp-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   qt6-translations-l10n qt6-svg-dev qt6-image-formats-plugins
   libssl-dev openssl

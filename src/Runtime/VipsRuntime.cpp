@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Runtime/VipsRuntime.h"
 
+#include "Codec/HevcDecoder.h"
 #include "Runtime/ProcessLimits.h"
 
 #include <gmodule.h>
@@ -63,6 +64,10 @@ void initialize() {
     std::call_once(once, [] {
         startVipsWithOurModulesOnly();
         heif_init(nullptr);
+        // A file alone on the machine, the last of a batch, may use more
+        // than its share of the cores; while every worker is busy, the extra
+        // threads only wait.
+        HevcDecoder::registerWithLibheif(std::min(4, ProcessLimits::availableCores()));
         // Per-file problems reach the user as job results; libvips' own
         // warnings (a damaged tile, a short file) would only repeat them on
         // standard error.

@@ -220,6 +220,12 @@ void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
 
 void ImageProcessor::onPool(const std::shared_ptr<File>& file, std::function<void(File&)> work,
                             void (ImageProcessor::*then)(const std::shared_ptr<File>&)) {
+    if (m_fileStagesInline) {
+        work(*file);
+        QMetaObject::invokeMethod(
+            this, [this, file, then] { (this->*then)(file); }, Qt::QueuedConnection);
+        return;
+    }
     m_fileTasks.start([this, file, work = std::move(work), then] {
         work(*file);
         QMetaObject::invokeMethod(

@@ -97,6 +97,12 @@ public:
     }
     // Scales every worker's time limit (tests make it tiny).
     void setWorkerTimeFactor(double factor) { m_workerTimeFactor = factor; }
+    // Runs each file's own stages here (opening it, claiming its output,
+    // putting that in place) rather than on a pool thread. A program without
+    // a window to keep responsive saves a thread hand-over each way, whose
+    // wake-up a scheduler may put off by a whole tick while the workers keep
+    // every core busy: 3% of a batch of photos.
+    void setFileStagesOnMainThread(bool onMainThread) { m_fileStagesInline = onMainThread; }
 
     // Folders replaced by the regular files below them, hidden items and
     // subfolders named `skippedFolderName` left out.
@@ -139,7 +145,8 @@ private:
     void claimed(const std::shared_ptr<File>& file);
     void converted(const std::shared_ptr<File>& file, const WorkerPool::Reply& reply);
     void placed(const std::shared_ptr<File>& file);
-    // Runs `work` on the thread pool, then `then` back on the main thread.
+    // Runs `work` on the thread pool (or here, see above), then `then` on the
+    // main thread, from its event loop either way.
     void onPool(const std::shared_ptr<File>& file, std::function<void(File&)> work,
                 void (ImageProcessor::*then)(const std::shared_ptr<File>&));
     // Whether a file that has not started converting is to go no further.
@@ -177,6 +184,7 @@ private:
     int m_filesResizing = 0;
     WorkerPool m_pool;
     double m_workerTimeFactor = 1.0;
+    bool m_fileStagesInline = false;
     // Batches bound themselves; the pool must never cap two batches together.
     QThreadPool m_fileTasks;
 };

@@ -154,6 +154,7 @@ int main(int argc, char* argv[]) {
         urls.append(FileURLs::fileURL(std::filesystem::absolute(path)));
 
     ImageProcessor processor;
+    processor.setFileStagesOnMainThread(true);
 
     // A stop signal ends the batch cleanly: no further file, a grace for the
     // files in flight, then the summary of what was done. A second signal

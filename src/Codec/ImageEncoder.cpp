@@ -249,7 +249,7 @@ heif_error writeToDescriptor(heif_context*, const void* data, size_t size, void*
 }
 
 // libjpeg's compressor, whose errors jump to `exit` rather than end the
-// process. Set up by compress(), after its setjmp.
+// process. Started by begin(), after the caller's setjmp.
 struct Compressor {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
@@ -258,9 +258,31 @@ struct Compressor {
     unsigned char* output = nullptr; // libjpeg's, malloc'd
     unsigned long outputSize = 0;
 
-    Compressor() = default;
+    Compressor() {
+        info.err = jpeg_std_error(&errors);
+        errors.error_exit = [](j_common_ptr common) {
+            std::longjmp(static_cast<Compressor*>(common->client_data)->exit, 1);
+        };
+        errors.emit_message = [](j_common_ptr, int) {};
+        info.client_data = this;
+    }
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
+    // Into memory, with libvips' saver's settings. Only after the caller's
+    // setjmp: libjpeg's errors jump there.
+    void begin(int width, int height, int components, J_COLOR_SPACE space, int quality,
+               bool optimized) {
+        jpeg_create_compress(&info);
+        created = true;
+        jpeg_mem_dest(&info, &output, &outputSize);
+        info.image_width = JDIMENSION(width);
+        info.image_height = JDIMENSION(height);
+        info.input_components = components;
+        info.in_color_space = space;
+        jpeg_set_defaults(&info);
+        jpeg_set_quality(&info, quality, TRUE);
+        info.optimize_coding = optimized ? TRUE : FALSE;
+    }
     ~Compressor() {
         if (created)
             jpeg_destroy_compress(&info);
@@ -273,24 +295,10 @@ struct Compressor {
 bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width, int height,
               int bands, int quality, bool optimized, const unsigned char* icc, size_t iccSize) {
     jpeg_compress_struct& info = compressor.info;
-    info.err = jpeg_std_error(&compressor.errors);
-    compressor.errors.error_exit = [](j_common_ptr common) {
-        std::longjmp(static_cast<Compressor*>(common->client_data)->exit, 1);
-    };
-    compressor.errors.emit_message = [](j_common_ptr, int) {};
-    info.client_data = &compressor;
     if (setjmp(compressor.exit))
         return false;
-    jpeg_create_compress(&info);
-    compressor.created = true;
-    jpeg_mem_dest(&info, &compressor.output, &compressor.outputSize);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = bands;
-    info.in_color_space = bands == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    info.optimize_coding = optimized ? TRUE : FALSE;
+    compressor.begin(width, height, bands, bands == 1 ? JCS_GRAYSCALE : JCS_RGB, quality,
+                     optimized);
     // As libvips' saver does by default: no chroma subsampling from 90 up.
     if (bands == 3 && quality >= chromaKeptFromQuality) {
         for (int c = 0; c < 3; ++c)
@@ -312,24 +320,9 @@ bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width
 bool compressRaw(Compressor& compressor, const ScaledJpegDecoder::YCbCrPlanes& image, int quality,
                  bool optimized, const unsigned char* icc, size_t iccSize) {
     jpeg_compress_struct& info = compressor.info;
-    info.err = jpeg_std_error(&compressor.errors);
-    compressor.errors.error_exit = [](j_common_ptr common) {
-        std::longjmp(static_cast<Compressor*>(common->client_data)->exit, 1);
-    };
-    compressor.errors.emit_message = [](j_common_ptr, int) {};
-    info.client_data = &compressor;
     if (setjmp(compressor.exit))
         return false;
-    jpeg_create_compress(&info);
-    compressor.created = true;
-    jpeg_mem_dest(&info, &compressor.output, &compressor.outputSize);
-    info.image_width = JDIMENSION(image.width);
-    info.image_height = JDIMENSION(image.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    info.optimize_coding = optimized ? TRUE : FALSE;
+    compressor.begin(image.width, image.height, 3, JCS_YCbCr, quality, optimized);
     info.raw_data_in = TRUE;
     const int lumaSampling = image.chromaHalved ? 2 : 1;
     info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = lumaSampling;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/HeifPlaneDecoder.h"
 
+#include "Codec/HevcDecoder.h"
 #include "Codec/PlaneResampler.h"
+#include "Models/Errors.h"
 
 #include <libheif/heif.h>
 #include <zimg.h>
@@ -46,6 +48,14 @@ zimg_matrix_coefficients_e matrixOf(const heif_color_profile_nclx* nclx) {
 // Before 1.19 libheif turns every decoded picture into RGB first: asked for
 // YCbCr it converts that back, a second pass over every pixel in floating
 // point (a fifth of a 12-MP HEIC's decoding time) and a second rounding.
+// Damaged picture data end the file here; anything else is left to
+// libvips' loader, which tells what is wrong.
+std::nullopt_t failed(const heif_error& error) {
+    if (HevcDecoder::isDamage(error))
+        throw ResizeError(ResizeError::damagedImageData);
+    return std::nullopt;
+}
+
 bool handsOverNativePlanes() {
     return heif_get_version_number_major() > 1 || heif_get_version_number_minor() >= 19;
 }
@@ -55,9 +65,10 @@ bool handsOverNativePlanes() {
 std::optional<vips::VImage> resampledRgb(heif_image_handle* handle, const vips::VImage& header,
                                          int width, int height) {
     heif_image* rawImage = nullptr;
-    if (heif_decode_image(handle, &rawImage, heif_colorspace_RGB, heif_chroma_444, nullptr).code !=
-        heif_error_Ok)
-        return std::nullopt;
+    if (const heif_error error =
+            heif_decode_image(handle, &rawImage, heif_colorspace_RGB, heif_chroma_444, nullptr);
+        error.code != heif_error_Ok)
+        return failed(error);
     const Image image(rawImage);
     if (heif_image_get_colorspace(image.get()) != heif_colorspace_RGB ||
         heif_image_get_chroma_format(image.get()) != heif_chroma_444)
@@ -114,9 +125,10 @@ std::optional<vips::VImage> decode(ByteSpan heif, const vips::VImage& header, in
     // 4:4:4 picture loses chroma detail here that a downscale to half its
     // size or less would lose anyway.
     heif_image* rawImage = nullptr;
-    if (heif_decode_image(handle.get(), &rawImage, heif_colorspace_YCbCr, heif_chroma_420, nullptr)
-            .code != heif_error_Ok)
-        return std::nullopt;
+    if (const heif_error error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_YCbCr,
+                                                   heif_chroma_420, nullptr);
+        error.code != heif_error_Ok)
+        return failed(error);
     const Image image(rawImage);
     const heif_chroma chroma = heif_image_get_chroma_format(image.get());
     const int sourceWidth = heif_image_get_width(image.get(), heif_channel_Y);

@@ -17,7 +17,8 @@ namespace HeifPlaneDecoder {
 
 // The primary image of `heif`, scaled to exactly `width` x `height`, with
 // `header`'s interpretation, resolution and metadata. Empty when it is one
-// for libvips' own path: with alpha, more than 8 bits, or not YCbCr.
+// for libvips' own path: with alpha, more than 8 bits, or not YCbCr. Throws
+// ResizeError::damagedImageData when its HEVC data are damaged.
 std::optional<vips::VImage> decode(ByteSpan heif, const vips::VImage& header, int width,
                                    int height);
 

@@ -15,6 +15,15 @@ namespace {
 // Above libheif's own libde265 plugin (100), so that this one is chosen.
 constexpr int priority = 150;
 int workerThreads = 1;
+// libheif passes a plugin's message on within its own.
+constexpr const char* damagedMessage = "HEVC data damaged or cut short";
+
+// Warnings about the decoder's own set-up rather than the data.
+bool isBenign(de265_error warning) {
+    return warning == DE265_WARNING_NO_WPP_CANNOT_USE_MULTITHREADING ||
+           warning == DE265_WARNING_WARNING_BUFFER_FULL ||
+           warning == DE265_WARNING_NUMBER_OF_THREADS_LIMITED_TO_MAXIMUM;
+}
 
 heif_error success() {
     return {heif_error_Ok, heif_suberror_Unspecified, "Success"};
@@ -141,6 +150,14 @@ const heif_decoder_plugin plugin{
                     return error;
             }
         } while (more);
+        bool damaged = false;
+        for (de265_error warning = de265_get_warning(context); warning != DE265_OK;
+             warning = de265_get_warning(context))
+            damaged = damaged || !isBenign(warning);
+        if (damaged && *out)
+            heif_image_release(std::exchange(*out, nullptr));
+        if (damaged)
+            return failure(heif_suberror_Unspecified, damagedMessage);
         return *out ? success() : failure(heif_suberror_Unspecified, "no picture decoded");
     },
     [](void*, int) {}, // libde265 has no stricter mode
@@ -154,6 +171,11 @@ namespace HevcDecoder {
 void registerWithLibheif(int threads) {
     workerThreads = threads < 1 ? 1 : threads;
     heif_register_decoder_plugin(&plugin);
+}
+
+bool isDamage(const heif_error& error) {
+    return error.code == heif_error_Decoder_plugin_error && error.message &&
+           std::strstr(error.message, damagedMessage);
 }
 
 } // namespace HevcDecoder

@@ -134,6 +134,10 @@ class HostileInputTest : public QObject {
             const QByteArray bytes =
                 readBytes(makeImage(file("whole." + ext), {.width = 640, .height = 480}));
             writeBytes(target, bytes.left(bytes.size() * (kind.startsWith(u"t") ? 50 : 2) / 100));
+        } else if (kind == u"zeroed block heic") { // within the picture's data
+            QByteArray bytes =
+                readBytes(makeImage(file("whole.heic"), {.width = 640, .height = 480}));
+            writeBytes(target, bytes.replace(bytes.size() * 6 / 10, 64, QByteArray(64, '\0')));
         } else if (kind.startsWith(u"claims ")) {
             const QStringList size = kind.section(u' ', 1).split(u'x');
             makePngClaiming(target, size[0].toUInt(), size[1].toUInt());
@@ -211,6 +215,8 @@ private Q_SLOTS:
                     640, OutputType::jpeg, target);
         }
         row("12-bit jpeg", unsupportedKind);
+        // libde265 decodes damaged HEVC into garbage without an error.
+        row("zeroed block heic", damagedData, 640);
         for (const char* notAFile : {"folder", "fifo", "link to /dev/zero"})
             row(notAFile, openFailed);
         const QStringList inputs = fuzzInputs().entryList(QDir::Files, QDir::Name);

@@ -22,6 +22,7 @@ using Context = std::unique_ptr<heif_context, Deleter<heif_context_free>>;
 using Handle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
 using Image = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
 using Nclx = std::unique_ptr<heif_color_profile_nclx, Deleter<heif_nclx_color_profile_free>>;
+using Options = std::unique_ptr<heif_decoding_options, Deleter<heif_decoding_options_free>>;
 
 // HEVC's matrices as zimg names them; libheif's default where the file
 // names none (BT.601, full range).
@@ -65,8 +66,9 @@ bool handsOverNativePlanes() {
 std::optional<vips::VImage> resampledRgb(heif_image_handle* handle, const vips::VImage& header,
                                          int width, int height) {
     heif_image* rawImage = nullptr;
-    if (const heif_error error =
-            heif_decode_image(handle, &rawImage, heif_colorspace_RGB, heif_chroma_444, nullptr);
+    const Options options(HevcDecoder::decodeOptions());
+    if (const heif_error error = heif_decode_image(handle, &rawImage, heif_colorspace_RGB,
+                                                   heif_chroma_444, options.get());
         error.code != heif_error_Ok)
         return failed(error);
     const Image image(rawImage);
@@ -125,8 +127,9 @@ std::optional<vips::VImage> decode(ByteSpan heif, const vips::VImage& header, in
     // 4:4:4 picture loses chroma detail here that a downscale to half its
     // size or less would lose anyway.
     heif_image* rawImage = nullptr;
+    const Options options(HevcDecoder::decodeOptions());
     if (const heif_error error = heif_decode_image(handle.get(), &rawImage, heif_colorspace_YCbCr,
-                                                   heif_chroma_420, nullptr);
+                                                   heif_chroma_420, options.get());
         error.code != heif_error_Ok)
         return failed(error);
     const Image image(rawImage);

@@ -15,6 +15,11 @@ namespace {
 // Above libheif's own libde265 plugin (100), so that this one is chosen.
 constexpr int priority = 150;
 int workerThreads = 1;
+bool registered = false;
+
+bool libheifAtLeast(int minor) {
+    return heif_get_version_number_major() > 1 || heif_get_version_number_minor() >= minor;
+}
 // libheif passes a plugin's message on within its own.
 constexpr const char* damagedMessage = "HEVC data damaged or cut short";
 
@@ -168,9 +173,24 @@ const heif_decoder_plugin plugin{
 
 namespace HevcDecoder {
 
-void registerWithLibheif(int threads) {
+void useThreads(int threads) {
     workerThreads = threads < 1 ? 1 : threads;
-    heif_register_decoder_plugin(&plugin);
+    // Later libheif versions take only plugins of a newer interface.
+    if (!libheifAtLeast(19))
+        registered = heif_register_decoder_plugin(&plugin).code == heif_error_Ok;
+}
+
+heif_decoding_options* decodeOptions() {
+    heif_decoding_options* options = heif_decoding_options_alloc();
+#if LIBHEIF_HAVE_VERSION(1, 21, 0)
+    if (options && libheifAtLeast(21) && options->version >= 8)
+        options->num_codec_threads = workerThreads;
+#endif
+    return options;
+}
+
+bool reportsDamage() {
+    return registered;
 }
 
 bool isDamage(const heif_error& error) {

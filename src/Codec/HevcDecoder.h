@@ -3,21 +3,32 @@
 
 #include <libheif/heif.h>
 
-// HEVC decoding for libheif: libde265, as libheif's own plugin drives it, but
-// with worker threads. A picture coded in wavefronts, as x265 writes them,
-// then decodes in rows side by side: a 12-MP picture in two thirds of the
-// time on two cores, which the last files of a batch, or a lone one, would
-// otherwise leave idle. Tiles of a grid (as phones write them) libheif
-// already decodes side by side.
+// HEVC decoding for libheif with worker threads. libheif's own plugin gives
+// libde265 one; a picture coded in wavefronts, as x265 writes them, decodes
+// in rows side by side with more: a 12-MP picture in two thirds of the time
+// on two cores, which the last files of a batch, or a lone one, would
+// otherwise leave idle. (Tiles of a grid, as phones write them, libheif
+// already decodes side by side.) Before libheif 1.19 that takes a plugin of
+// our own, libde265 driven as libheif's plugin drives it; from 1.21 on
+// libheif passes a thread count to its plugin with each decode.
 namespace HevcDecoder {
 
-// From now on libheif decodes HEVC here, with up to `threads` threads per
-// picture. Once, after heif_init() and before any decoding.
-void registerWithLibheif(int threads);
+// Up to `threads` threads per HEVC picture from now on: before libheif 1.19
+// by registering our plugin; from 1.21 on through decodeOptions(). Once,
+// after heif_init() and before any decoding.
+void useThreads(int threads);
 
-// Whether libheif failed because the picture's data are damaged: libde265
+// Options for heif_decode_image() that carry the thread count where libheif
+// takes one (null otherwise, libheif's defaults); freed by the caller.
+heif_decoding_options* decodeOptions();
+
+// Whether libheif failed because the picture's data are damaged. libde265
 // decodes damaged slices into garbage without an error, but warns about what
-// it had to skip, which nothing undamaged makes it do.
+// it had to skip, which nothing undamaged makes it do: our plugin turns that
+// into a failure. libheif's own plugin ignores those warnings.
 bool isDamage(const heif_error& error);
+
+// Whether damaged data fail the decode, as isDamage() tells: with our plugin.
+bool reportsDamage();
 
 } // namespace HevcDecoder

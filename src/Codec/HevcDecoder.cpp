@@ -20,6 +20,7 @@ bool registered = false;
 bool libheifAtLeast(int minor) {
     return heif_get_version_number_major() > 1 || heif_get_version_number_minor() >= minor;
 }
+
 // libheif passes a plugin's message on within its own.
 constexpr const char* damagedMessage = "HEVC data damaged or cut short";
 

@@ -220,17 +220,15 @@ void ImageProcessor::startNext(const std::shared_ptr<Batch>& batch) {
 
 void ImageProcessor::onPool(const std::shared_ptr<File>& file, std::function<void(File&)> work,
                             void (ImageProcessor::*then)(const std::shared_ptr<File>&)) {
-    if (m_fileStagesInline) {
+    auto stage = [this, file, work = std::move(work), then] {
         work(*file);
         QMetaObject::invokeMethod(
             this, [this, file, then] { (this->*then)(file); }, Qt::QueuedConnection);
-        return;
-    }
-    m_fileTasks.start([this, file, work = std::move(work), then] {
-        work(*file);
-        QMetaObject::invokeMethod(
-            this, [this, file, then] { (this->*then)(file); }, Qt::QueuedConnection);
-    });
+    };
+    if (m_fileStagesInline)
+        stage();
+    else
+        m_fileTasks.start(std::move(stage));
 }
 
 bool ImageProcessor::skipIfStopped(const std::shared_ptr<File>& file) {

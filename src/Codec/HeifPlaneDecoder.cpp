@@ -58,7 +58,7 @@ std::nullopt_t failed(const heif_error& error) {
 }
 
 bool handsOverNativePlanes() {
-    return heif_get_version_number_major() > 1 || heif_get_version_number_minor() >= 19;
+    return HevcDecoder::libheifAtLeast(19);
 }
 
 // The picture as libheif's RGB planes, each resampled straight from

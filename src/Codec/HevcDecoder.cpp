@@ -17,10 +17,6 @@ constexpr int priority = 150;
 int workerThreads = 1;
 bool registered = false;
 
-bool libheifAtLeast(int minor) {
-    return heif_get_version_number_major() > 1 || heif_get_version_number_minor() >= minor;
-}
-
 // libheif passes a plugin's message on within its own.
 constexpr const char* damagedMessage = "HEVC data damaged or cut short";
 
@@ -192,6 +188,10 @@ heif_decoding_options* decodeOptions() {
 
 bool reportsDamage() {
     return registered;
+}
+
+bool libheifAtLeast(int minor) {
+    return heif_get_version_number_major() > 1 || heif_get_version_number_minor() >= minor;
 }
 
 bool isDamage(const heif_error& error) {

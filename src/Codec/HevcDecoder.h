@@ -31,4 +31,7 @@ bool isDamage(const heif_error& error);
 // Whether damaged data fail the decode, as isDamage() tells: with our plugin.
 bool reportsDamage();
 
+// Whether the libheif running is 1.`minor` or later.
+bool libheifAtLeast(int minor);
+
 } // namespace HevcDecoder

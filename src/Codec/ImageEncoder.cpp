@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/ImageEncoder.h"
 
+#include "Codec/ContainerWalk.h"
 #include "Codec/Metadata.h"
 #include "Codec/MetadataEdits.h"
 #include "Codec/PngCodec.h"
@@ -85,6 +86,15 @@ void writeAll(int fd, const void* data, size_t size) {
     }
 }
 
+// The image's colour profile; empty where it has none.
+ByteSpan profileOf(const vips::VImage& image) {
+    if (!image.get_typeof(VIPS_META_ICC_NAME))
+        return {};
+    size_t size = 0;
+    const void* icc = image.get_blob(VIPS_META_ICC_NAME, &size);
+    return {static_cast<const unsigned char*>(icc), size};
+}
+
 // The pixels with only what libvips is to write besides them: the colour
 // profile, the resolution and orientation 1. Every other block (Exif, XMP,
 // IPTC, comments, PNG text) is the metadata policy's, applied afterwards.
@@ -102,16 +112,10 @@ vips::VImage pixelsOnly(const vips::VImage& source) {
     image.set(VIPS_META_ORIENTATION, 1);
     // A profile followed by padding, which HEIF files may carry: PNG writers
     // refuse one longer than its header says.
-    if (image.get_typeof(VIPS_META_ICC_NAME)) {
-        size_t size = 0;
-        const auto* icc =
-            static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &size));
-        const size_t declared =
-            size < 128 ? 0
-                       : size_t(icc[0]) << 24 | size_t(icc[1]) << 16 | size_t(icc[2]) << 8 | icc[3];
-        if (declared >= 128 && declared < size)
-            vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, icc, declared);
-    }
+    const ByteSpan profile = profileOf(image);
+    const size_t declared = profile.size() < 128 ? 0 : ContainerWalk::read32(profile.data());
+    if (declared >= 128 && declared < profile.size())
+        vips_image_set_blob_copy(image.get_image(), VIPS_META_ICC_NAME, profile.data(), declared);
     return image;
 }
 
@@ -283,6 +287,12 @@ struct Compressor {
         jpeg_set_quality(&info, quality, TRUE);
         info.optimize_coding = optimized ? TRUE : FALSE;
     }
+    // With the sampling set: the headers, and the profile as libvips writes it.
+    void start(ByteSpan profile) {
+        jpeg_start_compress(&info, TRUE);
+        if (!profile.empty())
+            jpeg_write_icc_profile(&info, profile.data(), unsigned(profile.size()));
+    }
     ~Compressor() {
         if (created)
             jpeg_destroy_compress(&info);
@@ -293,7 +303,7 @@ struct Compressor {
 // Everything between the setjmp and the end is plain data: libjpeg's error
 // exit jumps over it.
 bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width, int height,
-              int bands, int quality, bool optimized, const unsigned char* icc, size_t iccSize) {
+              int bands, int quality, bool optimized, ByteSpan profile) {
     jpeg_compress_struct& info = compressor.info;
     if (setjmp(compressor.exit))
         return false;
@@ -304,9 +314,7 @@ bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width
         for (int c = 0; c < 3; ++c)
             info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
     }
-    jpeg_start_compress(&info, TRUE);
-    if (icc)
-        jpeg_write_icc_profile(&info, icc, unsigned(iccSize));
+    compressor.start(profile);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rows[info.next_scanline]);
         jpeg_write_scanlines(&info, &row, 1);
@@ -318,7 +326,7 @@ bool compress(Compressor& compressor, const std::uint8_t* const* rows, int width
 // As compress(), from planes already in the output's colour space and
 // sampling, which libjpeg then takes as they are.
 bool compressRaw(Compressor& compressor, const ScaledJpegDecoder::YCbCrPlanes& image, int quality,
-                 bool optimized, const unsigned char* icc, size_t iccSize) {
+                 bool optimized, ByteSpan profile) {
     jpeg_compress_struct& info = compressor.info;
     if (setjmp(compressor.exit))
         return false;
@@ -328,9 +336,7 @@ bool compressRaw(Compressor& compressor, const ScaledJpegDecoder::YCbCrPlanes& i
     info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = lumaSampling;
     for (int c = 1; c < 3; ++c)
         info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
-    if (icc)
-        jpeg_write_icc_profile(&info, icc, unsigned(iccSize));
+    compressor.start(profile);
     // One row of blocks of each plane per call, of luma two when chroma is
     // halved; rows past a plane's end are never read, but must point somewhere.
     std::array<std::array<JSAMPROW, 2 * DCTSIZE>, 3> rows{};
@@ -367,10 +373,6 @@ QByteArray jpegBytes(const vips::VImage& pixels, const vips::VImage& image, int 
         std::int64_t(pixels.width()) * pixels.height() * bands > largestDirectJpegPixels ||
         (bands == 3) != (pixels.interpretation() == VIPS_INTERPRETATION_sRGB))
         return {};
-    const unsigned char* icc = nullptr;
-    size_t iccSize = 0;
-    if (image.get_typeof(VIPS_META_ICC_NAME))
-        icc = static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &iccSize));
     const vips::VRegion region = vips::VRegion::new_from_image(pixels);
     region.prepare(0, 0, pixels.width(), pixels.height());
     std::vector<const std::uint8_t*> rows(static_cast<size_t>(pixels.height()));
@@ -378,7 +380,7 @@ QByteArray jpegBytes(const vips::VImage& pixels, const vips::VImage& image, int 
         rows[size_t(y)] = reinterpret_cast<const std::uint8_t*>(region.addr(0, y));
     Compressor compressor;
     if (!compress(compressor, rows.data(), pixels.width(), pixels.height(), bands, quality,
-                  optimized, icc, iccSize))
+                  optimized, profileOf(image)))
         return {};
     return QByteArray(reinterpret_cast<const char*>(compressor.output),
                       qsizetype(compressor.outputSize));
@@ -427,11 +429,9 @@ void encodeHeif(vips::VImage image, int fd, OutputType type, double quality,
     PlaneSink sink{plane, size_t(stride), size_t(image.bands())};
     if (vips_sink_disc(image.get_image(), &PlaneSink::write, &sink) != 0)
         throw vips::VError();
-    if (image.get_typeof(VIPS_META_ICC_NAME)) {
-        size_t iccSize = 0;
-        const void* icc = image.get_blob(VIPS_META_ICC_NAME, &iccSize);
-        check(heif_image_set_raw_color_profile(heifImage.get(), "prof", icc, iccSize));
-    }
+    if (const ByteSpan profile = profileOf(image); !profile.empty())
+        check(heif_image_set_raw_color_profile(heifImage.get(), "prof", profile.data(),
+                                               profile.size()));
 
     heif_encoder* rawEncoder = nullptr;
     check(heif_context_get_encoder_for_format(
@@ -620,14 +620,10 @@ bool encodeJpeg(const ScaledJpegDecoder::YCbCrPlanes& planes, const vips::VImage
         return false;
     try {
         const vips::VImage image = pixelsOnly(header);
-        const unsigned char* icc = nullptr;
-        size_t iccSize = 0;
-        if (image.get_typeof(VIPS_META_ICC_NAME))
-            icc = static_cast<const unsigned char*>(image.get_blob(VIPS_META_ICC_NAME, &iccSize));
         Compressor compressor;
         if (!compressRaw(compressor, planes, encoderQuality(quality),
                          std::int64_t(planes.width) * planes.height <= optimizedJpegMaximumPixels,
-                         icc, iccSize))
+                         profileOf(image)))
             return false;
         writeJpeg(QByteArray::fromRawData(reinterpret_cast<const char*>(compressor.output),
                                           qsizetype(compressor.outputSize)),

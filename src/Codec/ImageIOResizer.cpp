@@ -144,11 +144,16 @@ void ownMetadataBlobs(vips::VImage& image) {
     }
 }
 
+// Whether the image's orientation says to turn or mirror it.
+bool isTurned(const vips::VImage& image) {
+    const std::optional<int> orientation = orientationOf(image);
+    return orientation && *orientation >= 2 && *orientation <= 8;
+}
+
 // `image` turned upright, or `image` itself where it is upright already:
 // turning even by nothing makes a pipeline stage that each reader renders.
 vips::VImage upright(const vips::VImage& image) {
-    const std::optional<int> orientation = orientationOf(image);
-    return orientation && *orientation >= 2 && *orientation <= 8 ? image.autorot() : image;
+    return isTurned(image) ? image.autorot() : image;
 }
 
 bool needsConversionToRGB(VipsInterpretation interpretation) {
@@ -249,10 +254,34 @@ std::int64_t pixelBytes(const vips::VImage& image) {
 // Orientations other than 1 and 2 (a mirror within each row) read the
 // pixels out of row order.
 bool turnsOrFlipsRows(const vips::VImage& header) {
-    if (header.get_typeof(VIPS_META_ORIENTATION) != G_TYPE_INT)
-        return false;
-    const int orientation = header.get_int(VIPS_META_ORIENTATION);
-    return orientation >= 3 && orientation <= 8;
+    const std::optional<int> orientation = orientationOf(header);
+    return orientation && *orientation >= 3 && *orientation <= 8;
+}
+
+// The shrink-on-load factor for the file's container and the size libvips
+// gives after its own shrink-on-load, which drops a partial last pixel: the
+// output does not depend on which decoder ran.
+struct DecodedSize {
+    int factor;
+    int width;
+    int height;
+};
+DecodedSize decodedSize(const vips::VImage& header, Container container, std::int64_t longEdgePx) {
+    const bool shrinksOnLoad = container == Container::jpeg || container == Container::webp;
+    const int factor = shrinksOnLoad ? ImageIOResizer::loadShrinkFactor(header.width(),
+                                                                        header.height(), longEdgePx)
+                                     : 1;
+    const auto [width, height] =
+        scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
+    return {factor, width, height};
+}
+
+// The JPEG and HEIF plane decoders hold their planes and the result whole,
+// and only shrink: larger outputs, and enlargements, go through libvips.
+bool suitsPlaneDecoders(const vips::VImage& header, const DecodedSize& size,
+                        std::int64_t longEdgePx) {
+    return std::max(header.width(), header.height()) > longEdgePx &&
+           std::int64_t(size.width) * size.height <= planeResamplerMaximumPixels;
 }
 
 } // namespace
@@ -306,24 +335,14 @@ vips::VImage resize(ByteSpan source, std::int64_t longEdgePx) {
 
         vips::VImage image;
         const std::int64_t longEdge = std::max(header.width(), header.height());
-        const bool shrinksOnLoad =
-            opened.container == Container::jpeg || opened.container == Container::webp;
-        const int factor =
-            shrinksOnLoad ? loadShrinkFactor(header.width(), header.height(), longEdgePx) : 1;
-        // The size libvips gives after its own shrink-on-load, which drops a
-        // partial last pixel: the output does not depend on which decoder ran.
-        const auto [width, height] =
-            scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
-        // The fast decoder holds its planes and the result whole: larger
-        // outputs stream through libvips instead.
-        if (opened.container == Container::jpeg && longEdge > longEdgePx &&
-            std::int64_t(width) * height <= planeResamplerMaximumPixels) {
+        const auto [factor, width, height] = decodedSize(header, opened.container, longEdgePx);
+        const bool planeDecoders = suitsPlaneDecoders(header, {factor, width, height}, longEdgePx);
+        if (opened.container == Container::jpeg && planeDecoders) {
             if (auto decoded = ScaledJpegDecoder::decode(source, header, factor, width, height))
                 image = upright(*decoded); // in memory already, and smaller than the source
         }
         // Upright already: libheif applies the file's turns and mirrors.
-        if (opened.container == Container::heif && longEdge > longEdgePx &&
-            std::int64_t(width) * height <= planeResamplerMaximumPixels) {
+        if (opened.container == Container::heif && planeDecoders) {
             if (auto decoded = HeifPlaneDecoder::decode(source, header, width, height))
                 image = *decoded;
         }
@@ -380,19 +399,13 @@ std::optional<ResizedYCbCr> resizeToYCbCr(ByteSpan source, std::int64_t longEdge
         if (opened.container != Container::jpeg)
             return std::nullopt;
         vips::VImage header = load(opened);
-        const std::optional<int> orientation = orientationOf(header);
-        if (!ResizeBudget::withinSizeLimits(header.width(), header.height()) ||
-            (orientation && *orientation >= 2 && *orientation <= 8))
-            return std::nullopt;
         // The decoder and sizes resize() picks for the same file.
-        const int factor = loadShrinkFactor(header.width(), header.height(), longEdgePx);
-        const auto [width, height] =
-            scaledSize(header.width() / factor, header.height() / factor, longEdgePx);
-        if (std::max(header.width(), header.height()) <= longEdgePx ||
-            std::int64_t(width) * height > planeResamplerMaximumPixels)
+        const DecodedSize size = decodedSize(header, opened.container, longEdgePx);
+        if (!ResizeBudget::withinSizeLimits(header.width(), header.height()) || isTurned(header) ||
+            !suitsPlaneDecoders(header, size, longEdgePx))
             return std::nullopt;
-        std::optional<ScaledJpegDecoder::YCbCrPlanes> planes =
-            ScaledJpegDecoder::decodeYCbCr(source, header, factor, width, height, chromaHalved);
+        std::optional<ScaledJpegDecoder::YCbCrPlanes> planes = ScaledJpegDecoder::decodeYCbCr(
+            source, header, size.factor, size.width, size.height, chromaHalved);
         if (!planes)
             return std::nullopt;
         ownMetadataBlobs(header);

@@ -98,13 +98,17 @@ heif_error toHeifImage(const de265_image* picture, heif_image** out) {
     return success();
 }
 
-const heif_decoder_plugin plugin{
-    3,
-    [] { return "libde265 HEVC decoder, threaded"; },
-    [] { de265_init(); }, // counted: libheif's own plugin may call it too
-    [] { de265_free(); },
-    [](heif_compression_format format) { return format == heif_compression_HEVC ? priority : 0; },
-    [](void** decoder) {
+// Interface version 3, libheif 1.15's; members of later versions stay empty.
+heif_decoder_plugin makePlugin() {
+    heif_decoder_plugin made{};
+    made.plugin_api_version = 3;
+    made.get_plugin_name = [] { return "libde265 HEVC decoder, threaded"; };
+    made.init_plugin = [] { de265_init(); }; // counted: libheif's own plugin may call it too
+    made.deinit_plugin = [] { de265_free(); };
+    made.does_support_format = [](heif_compression_format format) {
+        return format == heif_compression_HEVC ? priority : 0;
+    };
+    made.new_decoder = [](void** decoder) {
         auto created = std::make_unique<Decoder>();
         created->context = de265_new_decoder();
         if (!created->context)
@@ -112,10 +116,10 @@ const heif_decoder_plugin plugin{
         de265_start_worker_threads(created->context, workerThreads);
         *decoder = created.release();
         return success();
-    },
-    [](void* decoder) { delete static_cast<Decoder*>(decoder); },
+    };
+    made.free_decoder = [](void* decoder) { delete static_cast<Decoder*>(decoder); };
     // NAL units, each after its length in four bytes.
-    [](void* decoder, const void* data, size_t size) {
+    made.push_data = [](void* decoder, const void* data, size_t size) {
         de265_decoder_context* context = static_cast<Decoder*>(decoder)->context;
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         for (size_t at = 0; at < size;) {
@@ -132,9 +136,9 @@ const heif_decoder_plugin plugin{
             at += length;
         }
         return success();
-    },
+    };
     // The last picture the data holds.
-    [](void* decoder, heif_image** out) {
+    made.decode_image = [](void* decoder, heif_image** out) {
         de265_decoder_context* context = static_cast<Decoder*>(decoder)->context;
         *out = nullptr;
         de265_flush_data(context);
@@ -161,10 +165,13 @@ const heif_decoder_plugin plugin{
         if (damaged)
             return failure(heif_suberror_Unspecified, damagedMessage);
         return *out ? success() : failure(heif_suberror_Unspecified, "no picture decoded");
-    },
-    [](void*, int) {}, // libde265 has no stricter mode
-    "burisora-libde265",
-};
+    };
+    made.set_strict_decoding = [](void*, int) {}; // libde265 has no stricter mode
+    made.id_name = "burisora-libde265";
+    return made;
+}
+
+const heif_decoder_plugin plugin = makePlugin();
 
 } // namespace
 

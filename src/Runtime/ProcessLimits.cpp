@@ -24,6 +24,10 @@ int availableCores() {
     return 1;
 }
 
+int hevcThreads() {
+    return std::min(4, availableCores());
+}
+
 int parallelismLimit() {
     return std::max(2, availableCores() - 1);
 }

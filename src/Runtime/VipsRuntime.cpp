@@ -64,10 +64,7 @@ void initialize() {
     std::call_once(once, [] {
         startVipsWithOurModulesOnly();
         heif_init(nullptr);
-        // A file alone on the machine, the last of a batch, may use more
-        // than its share of the cores; while every worker is busy, the extra
-        // threads only wait.
-        HevcDecoder::useThreads(std::min(4, ProcessLimits::availableCores()));
+        HevcDecoder::useThreads(ProcessLimits::hevcThreads());
         // Per-file problems reach the user as job results; libvips' own
         // warnings (a damaged tile, a short file) would only repeat them on
         // standard error.

@@ -22,8 +22,11 @@ constexpr const char* allowedCalls[] = {
     "read", "write", "readv", "writev", "pread64", "pwrite64", "preadv", "pwritev", "lseek",
     "close", "fstat", "newfstatat", "statx", "fcntl", "dup", "ftruncate", "fallocate", "fsync",
     "fdatasync", "sendmsg", "recvmsg", "poll", "ppoll", "eventfd2",
-    // memory
+    // memory; get_mempolicy only reads the caller's own, and tells libnuma
+    // that NUMA is there, so that x265 goes its ordinary way (placing its
+    // threads, which the sandbox then refuses) instead of complaining
     "mmap", "munmap", "mremap", "mprotect", "madvise", "brk", "mincore", "membarrier",
+    "get_mempolicy",
     // threads and their synchronisation
     "futex", "set_robust_list", "get_robust_list", "rseq", "set_tid_address", "sched_yield",
     "sched_getaffinity", "sched_getparam", "sched_getscheduler", "sched_get_priority_max",

@@ -59,6 +59,15 @@ WorkerProtocol::Reply handle(const WorkerProtocol::Request& request,
 
 } // namespace
 
+// libnuma reports through these two, and lets a program replace them. x265's
+// thread pool asks it to place each thread, which reads /sys and sets memory
+// policies: the sandbox refuses both, and libnuma would print each refusal
+// on the parent's standard error. Its threads run unplaced, as they should.
+extern "C" {
+[[gnu::visibility("default")]] void numa_warn(int, char*, ...) {}
+[[gnu::visibility("default")]] void numa_error(char*) {}
+}
+
 int main(int argc, char** argv) {
     std::int64_t memoryLimit = 0;
     pid_t parent = 0;

@@ -67,6 +67,7 @@ std::optional<vips::VImage> resampledRgb(heif_image_handle* handle, const vips::
                                          int width, int height) {
     heif_image* rawImage = nullptr;
     const Options options(HevcDecoder::decodeOptions());
+    const HevcDecoder::RgbPictures rgbPictures(handle);
     if (const heif_error error = heif_decode_image(handle, &rawImage, heif_colorspace_RGB,
                                                    heif_chroma_444, options.get());
         error.code != heif_error_Ok)

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,9 +49,198 @@ struct ImageRelease {
     void operator()(heif_image* image) const { heif_image_release(image); }
 };
 
-// The decoded picture's planes copied into a libheif image, with the colour
-// description its bitstream gives (libheif prefers the file's own, if any).
+struct NclxRelease {
+    void operator()(heif_color_profile_nclx* nclx) const { heif_nclx_color_profile_free(nclx); }
+};
+
+thread_local HevcDecoder::RgbPictures* rgbPictures = nullptr;
+
+// libheif 1.15's own YCbCr to RGB conversion, rewritten for speed but to the
+// same bits: its coefficients, its float arithmetic in its order, and each
+// chroma sample for the pixels it covers. Matrices it converts another way
+// (identity, YCgCo, chromaticity-derived) are left to it.
+struct RgbCoefficients {
+    float rCr, gCb, gCr, bCb;
+};
+
+std::optional<RgbCoefficients> rgbCoefficients(std::uint16_t matrix) {
+    float kr = 0.0f;
+    float kb = 0.0f;
+    switch (matrix) {
+    case 0:
+    case 8:
+    case 12:
+    case 13:
+        return std::nullopt;
+    case 1:
+        kr = 0.2126f, kb = 0.0722f;
+        break;
+    case 4:
+        kr = 0.30f, kb = 0.11f;
+        break;
+    case 5:
+    case 6:
+        kr = 0.299f, kb = 0.114f;
+        break;
+    case 7:
+        kr = 0.212f, kb = 0.087f;
+        break;
+    case 9:
+    case 10:
+        kr = 0.2627f, kb = 0.0593f;
+        break;
+    default: // unspecified: BT.601
+        return RgbCoefficients{1.402f, -0.344136f, -0.714136f, 1.772f};
+    }
+    return RgbCoefficients{2 * (-kr + 1), 2 * kb * (-kb + 1) / (kb + kr - 1),
+                           2 * kr * (-kr + 1) / (kb + kr - 1), 2 * (-kb + 1)};
+}
+
+inline std::uint8_t rounded(float value) {
+    const int v = int(value + 0.5f);
+    return std::uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// Each chroma sample's share of R, G and B, then spread over the pixels it
+// covers.
+struct ChromaTerms {
+    std::vector<float> red, greenFromBlue, greenFromRed, blue, scratch;
+    explicit ChromaTerms(int width)
+        : red(size_t(width) + 1), greenFromBlue(size_t(width) + 1), greenFromRed(size_t(width) + 1),
+          blue(size_t(width) + 1), scratch(size_t(width) + 1) {}
+};
+
+void spread(const float* __restrict from, int samples, int shift, float* __restrict to) {
+    if (shift == 0)
+        std::memcpy(to, from, size_t(samples) * sizeof(float));
+    else
+        for (int x = 0; x < samples; ++x)
+            to[2 * x] = to[2 * x + 1] = from[x];
+}
+
+void chromaTerms(const std::uint8_t* __restrict cb, const std::uint8_t* __restrict cr, int samples,
+                 int shift, bool fullRange, const RgbCoefficients& k, ChromaTerms& terms) {
+    const float scale = fullRange ? 1.0f : 1.1429f;
+    float* __restrict term = terms.scratch.data();
+    const auto each = [&](std::vector<float>& into, const std::uint8_t* __restrict plane,
+                          float coefficient) {
+        for (int x = 0; x < samples; ++x) {
+            float value = float(int(plane[x]) - 128);
+            if (!fullRange)
+                value = value * scale;
+            term[x] = coefficient * value;
+        }
+        spread(term, samples, shift, into.data());
+    };
+    each(terms.red, cr, k.rCr);
+    each(terms.greenFromBlue, cb, k.gCb);
+    each(terms.greenFromRed, cr, k.gCr);
+    each(terms.blue, cb, k.bCb);
+}
+
+template <bool fullRange>
+void rgbRow(const std::uint8_t* __restrict y, const ChromaTerms& terms, int width,
+            std::uint8_t* __restrict r, std::uint8_t* __restrict g, std::uint8_t* __restrict b) {
+    const float* __restrict red = terms.red.data();
+    const float* __restrict greenFromBlue = terms.greenFromBlue.data();
+    const float* __restrict greenFromRed = terms.greenFromRed.data();
+    const float* __restrict blue = terms.blue.data();
+    for (int x = 0; x < width; ++x) {
+        float luma = float(y[x]);
+        if constexpr (!fullRange)
+            luma = (luma - 16.0f) * 1.1689f;
+        r[x] = rounded(luma + red[x]);
+        g[x] = rounded(luma + greenFromBlue[x] + greenFromRed[x]);
+        b[x] = rounded(luma + blue[x]);
+    }
+}
+
+// The picture as libheif's RGB planes, or false where libheif would convert
+// it another way.
+bool toRgb(const de265_image* picture, const heif_color_profile_nclx& profile, heif_image* image) {
+    const de265_chroma chroma = de265_get_chroma_format(picture);
+    const std::optional<RgbCoefficients> k = rgbCoefficients(profile.matrix_coefficients);
+    if (!k || chroma == de265_chroma_mono)
+        return false;
+    for (int c = 0; c < 3; ++c)
+        if (de265_get_bits_per_pixel(picture, c) != 8)
+            return false;
+    const int width = de265_get_image_width(picture, 0);
+    const int height = de265_get_image_height(picture, 0);
+    const int shiftH = chroma == de265_chroma_444 ? 0 : 1;
+    const int shiftV = chroma == de265_chroma_420 ? 1 : 0;
+    if (de265_get_image_width(picture, 1) < (width + shiftH) >> shiftH ||
+        de265_get_image_height(picture, 1) < (height + shiftV) >> shiftV)
+        return false;
+    int strides[3] = {};
+    const std::uint8_t* planes[3] = {};
+    for (int c = 0; c < 3; ++c)
+        planes[c] = de265_get_image_plane(picture, c, &strides[c]);
+    int outStrides[3] = {};
+    std::uint8_t* out[3] = {};
+    const heif_channel channels[] = {heif_channel_R, heif_channel_G, heif_channel_B};
+    for (int c = 0; c < 3; ++c) {
+        if (heif_image_add_plane(image, channels[c], width, height, 8).code != heif_error_Ok)
+            return false;
+        out[c] = heif_image_get_plane(image, channels[c], &outStrides[c]);
+    }
+    const bool full = profile.full_range_flag != 0;
+    ChromaTerms terms(width);
+    for (int y = 0; y < height; ++y) {
+        const int cy = y >> shiftV;
+        if (y == 0 || cy != (y - 1) >> shiftV)
+            chromaTerms(planes[1] + std::ptrdiff_t(cy) * strides[1],
+                        planes[2] + std::ptrdiff_t(cy) * strides[2], (width + shiftH) >> shiftH,
+                        shiftH, full, *k, terms);
+        std::uint8_t* rows[3];
+        for (int c = 0; c < 3; ++c)
+            rows[c] = out[c] + std::ptrdiff_t(y) * outStrides[c];
+        (full ? rgbRow<true> : rgbRow<false>)(planes[0] + std::ptrdiff_t(y) * strides[0], terms,
+                                              width, rows[0], rows[1], rows[2]);
+    }
+    return true;
+}
+
+using Nclx = std::unique_ptr<heif_color_profile_nclx, NclxRelease>;
+
+// The colour description the bitstream gives.
+Nclx streamProfile(const de265_image* picture) {
+    Nclx nclx(heif_nclx_color_profile_alloc());
+    if (nclx) {
+        // A value libheif does not know leaves its default in place.
+        heif_nclx_color_profile_set_color_primaries(
+            nclx.get(), std::uint16_t(de265_get_image_colour_primaries(picture)));
+        heif_nclx_color_profile_set_transfer_characteristics(
+            nclx.get(), std::uint16_t(de265_get_image_transfer_characteristics(picture)));
+        heif_nclx_color_profile_set_matrix_coefficients(
+            nclx.get(), std::uint16_t(de265_get_image_matrix_coefficients(picture)));
+        nclx->full_range_flag = std::uint8_t(de265_get_image_full_range_flag(picture) != 0);
+    }
+    return nclx;
+}
+
+// The decoded picture as a libheif image with the colour description its
+// bitstream gives (libheif prefers the file's own, if any): in RGB where
+// RgbPictures asks for it, otherwise its planes as they are.
 heif_error toHeifImage(const de265_image* picture, heif_image** out) {
+    const Nclx nclx = streamProfile(picture);
+    if (HevcDecoder::RgbPictures* rgb = rgbPictures;
+        rgb && nclx && de265_get_image_width(picture, 0) == rgb->width &&
+        de265_get_image_height(picture, 0) == rgb->height) {
+        heif_image* created = nullptr;
+        if (heif_image_create(rgb->width, rgb->height, heif_colorspace_RGB, heif_chroma_444,
+                              &created)
+                .code == heif_error_Ok) {
+            std::unique_ptr<heif_image, ImageRelease> image(created);
+            if (toRgb(picture, rgb->profile ? *rgb->profile : *nclx, image.get())) {
+                heif_image_set_nclx_color_profile(image.get(), nclx.get());
+                *out = image.release();
+                ++rgb->delivered;
+                return success();
+            }
+        }
+    }
+
     const bool mono = de265_get_chroma_format(picture) == de265_chroma_mono;
     heif_image* created = nullptr;
     heif_error error =
@@ -81,19 +272,8 @@ heif_error toHeifImage(const de265_image* picture, heif_image** out) {
             std::memcpy(to + std::ptrdiff_t(y) * toStride, from + std::ptrdiff_t(y) * fromStride,
                         rowBytes);
     }
-    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-    if (nclx) {
-        // A value libheif does not know leaves its default in place.
-        heif_nclx_color_profile_set_color_primaries(
-            nclx, std::uint16_t(de265_get_image_colour_primaries(picture)));
-        heif_nclx_color_profile_set_transfer_characteristics(
-            nclx, std::uint16_t(de265_get_image_transfer_characteristics(picture)));
-        heif_nclx_color_profile_set_matrix_coefficients(
-            nclx, std::uint16_t(de265_get_image_matrix_coefficients(picture)));
-        nclx->full_range_flag = std::uint8_t(de265_get_image_full_range_flag(picture) != 0);
-        heif_image_set_nclx_color_profile(image.get(), nclx);
-        heif_nclx_color_profile_free(nclx);
-    }
+    if (nclx)
+        heif_image_set_nclx_color_profile(image.get(), nclx.get());
     *out = image.release();
     return success();
 }
@@ -191,6 +371,22 @@ heif_decoding_options* decodeOptions() {
         options->num_codec_threads = workerThreads;
 #endif
     return options;
+}
+
+RgbPictures::RgbPictures(heif_image_handle* handle)
+    : width(heif_image_handle_get_ispe_width(handle)),
+      height(heif_image_handle_get_ispe_height(handle)) {
+    heif_color_profile_nclx* own = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &own).code == heif_error_Ok && own)
+        profile = *own;
+    heif_nclx_color_profile_free(own);
+    if (registered && !libheifAtLeast(19) && !heif_image_handle_has_alpha_channel(handle))
+        rgbPictures = this;
+}
+
+RgbPictures::~RgbPictures() {
+    if (rgbPictures == this)
+        rgbPictures = nullptr;
 }
 
 bool reportsDamage() {

@@ -3,6 +3,8 @@
 
 #include <libheif/heif.h>
 
+#include <optional>
+
 // HEVC decoding for libheif with worker threads. libheif's own plugin gives
 // libde265 one; a picture coded in wavefronts, as x265 writes them, decodes
 // in rows side by side with more: a 12-MP picture in two thirds of the time
@@ -27,6 +29,26 @@ heif_decoding_options* decodeOptions();
 // it had to skip, which nothing undamaged makes it do: our plugin turns that
 // into a failure. libheif's own plugin ignores those warnings.
 bool isDamage(const heif_error& error);
+
+// Before 1.19 libheif turns each decoded picture into RGB itself, a float
+// at a time on one thread: 75 ms of a 12-MP HEIC, most of it while the last
+// file of a batch has the machine to itself. While one of these lives, our
+// plugin hands over a picture of `handle`'s coded size that it decodes on
+// this thread in RGB already, to the same bits, and libheif leaves it as it
+// is. (libheif decodes the tiles of a grid on threads of its own.) Not for
+// a handle with alpha, and only where our plugin decodes.
+struct RgbPictures {
+    explicit RgbPictures(heif_image_handle* handle);
+    ~RgbPictures();
+    RgbPictures(const RgbPictures&) = delete;
+    RgbPictures& operator=(const RgbPictures&) = delete;
+
+    int width = 0;
+    int height = 0;
+    // The file's own colour description, which libheif prefers to the stream's.
+    std::optional<heif_color_profile_nclx> profile;
+    int delivered = 0; // pictures handed over in RGB
+};
 
 // Whether damaged data fail the decode, as isDamage() tells: with our plugin.
 bool reportsDamage();

@@ -5,6 +5,7 @@
 // are in tst_Pipeline, where the whole pipeline meets them.
 #include "Batch/OutputPathResolver.h"
 #include "Codec/ContainerWalk.h"
+#include "Codec/HevcDecoder.h"
 #include "Codec/ImageEncoder.h"
 #include "Codec/ImageIOResizer.h"
 #include "Models/Characters.h"
@@ -15,6 +16,8 @@
 
 #include <QTest>
 
+#include <libheif/heif.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,6 +27,11 @@ using namespace TestSupport;
 namespace OPR = OutputPathResolver;
 
 namespace {
+
+template <auto Free> struct Freed {
+    template <typename T> void operator()(T* p) const { Free(p); }
+};
+template <typename T, auto Free> using Owned = std::unique_ptr<T, Freed<Free>>;
 
 void row(const char* tag, const QString& input, const QString& expected) {
     QTest::newRow(tag) << input << expected;
@@ -233,6 +241,101 @@ private Q_SLOTS:
         // The header's size is the upright one too.
         const FileConversion::SourceInfo dimensions = ImageIOResizer::inspect(span(bytes));
         QCOMPARE(dimensions.width > dimensions.height, actual.width() > actual.height());
+    }
+
+    // Where our plugin hands libheif its pictures in RGB, they are the very
+    // bytes libheif's own conversion gives, whatever the chroma sampling,
+    // range and matrix.
+    void hevcInRgbAsLibheifConverts_data() {
+        QTest::addColumn<QString>("chroma");
+        QTest::addColumn<int>("matrix");
+        QTest::addColumn<bool>("fullRange");
+        QTest::newRow("4:2:0, BT.601, full range") << "420" << 6 << true;
+        QTest::newRow("4:2:0, BT.709, limited range") << "420" << 1 << false;
+        QTest::newRow("4:2:2, BT.2020, limited range") << "422" << 9 << false;
+        QTest::newRow("4:4:4, unspecified, full range") << "444" << 2 << true;
+    }
+    void hevcInRgbAsLibheifConverts() {
+        QFETCH(QString, chroma);
+        QFETCH(int, matrix);
+        QFETCH(bool, fullRange);
+        if (!HevcDecoder::reportsDamage())
+            QSKIP("this libheif takes no decoder plugin of ours");
+        const std::string name = QTest::currentDataTag();
+        const vips::VImage pixels = vips::VImage::new_from_file(
+            makeImage(file(name + ".png"), {.width = 640, .height = 480}).c_str());
+        const auto ok = [](heif_error error) { return error.code == heif_error_Ok; };
+
+        Owned<heif_context, heif_context_free> context(heif_context_alloc());
+        heif_image* rawImage = nullptr;
+        QVERIFY(ok(heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB,
+                                     heif_chroma_interleaved_RGB, &rawImage)));
+        Owned<heif_image, heif_image_release> image(rawImage);
+        QVERIFY(ok(heif_image_add_plane(image.get(), heif_channel_interleaved, pixels.width(),
+                                        pixels.height(), 8)));
+        int stride = 0;
+        std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+        size_t size = 0;
+        const auto bytes = static_cast<std::uint8_t*>(pixels.write_to_memory(&size));
+        for (int y = 0; y < pixels.height(); ++y)
+            std::memcpy(plane + y * stride, bytes + size_t(y) * size_t(pixels.width()) * 3,
+                        size_t(pixels.width()) * 3);
+        g_free(bytes);
+        heif_encoder* rawEncoder = nullptr;
+        QVERIFY(ok(heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC,
+                                                       &rawEncoder)));
+        Owned<heif_encoder, heif_encoder_release> encoder(rawEncoder);
+        QVERIFY(ok(heif_encoder_set_parameter_string(encoder.get(), "preset", "ultrafast")));
+        QVERIFY(ok(heif_encoder_set_parameter_string(encoder.get(), "chroma",
+                                                     chroma.toLatin1().constData())));
+        Owned<heif_color_profile_nclx, heif_nclx_color_profile_free> nclx(
+            heif_nclx_color_profile_alloc());
+        QVERIFY(
+            ok(heif_nclx_color_profile_set_matrix_coefficients(nclx.get(), std::uint16_t(matrix))));
+        nclx->full_range_flag = fullRange;
+        QVERIFY(ok(heif_image_set_nclx_color_profile(image.get(), nclx.get())));
+        QVERIFY(ok(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr,
+                                             nullptr)));
+        heif_writer writer{};
+        writer.writer_api_version = 1;
+        writer.write = [](heif_context*, const void* data, size_t size, void* into) {
+            static_cast<QByteArray*>(into)->append(static_cast<const char*>(data), qsizetype(size));
+            return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+        };
+        QByteArray file;
+        QVERIFY(ok(heif_context_write(context.get(), &writer, &file)));
+        Owned<heif_context, heif_context_free> written(heif_context_alloc());
+        QVERIFY(ok(heif_context_read_from_memory_without_copy(written.get(), file.constData(),
+                                                              size_t(file.size()), nullptr)));
+        heif_image_handle* rawHandle = nullptr;
+        QVERIFY(ok(heif_context_get_primary_image_handle(written.get(), &rawHandle)));
+        Owned<heif_image_handle, heif_image_handle_release> handle(rawHandle);
+
+        // The three planes, and how many pictures our plugin handed over in RGB.
+        const auto decoded = [&](bool inRgb) {
+            std::optional<HevcDecoder::RgbPictures> scope;
+            if (inRgb)
+                scope.emplace(handle.get());
+            heif_image* raw = nullptr;
+            QByteArray all;
+            if (!ok(heif_decode_image(handle.get(), &raw, heif_colorspace_RGB, heif_chroma_444,
+                                      nullptr)))
+                return std::pair(all, -1);
+            const Owned<heif_image, heif_image_release> result(raw);
+            for (const heif_channel channel : {heif_channel_R, heif_channel_G, heif_channel_B}) {
+                int rowBytes = 0;
+                const std::uint8_t* data =
+                    heif_image_get_plane_readonly(result.get(), channel, &rowBytes);
+                for (int y = 0; data && y < pixels.height(); ++y)
+                    all.append(reinterpret_cast<const char*>(data + y * rowBytes), pixels.width());
+            }
+            return std::pair(all, scope ? scope->delivered : 0);
+        };
+        const auto [ours, delivered] = decoded(true);
+        const auto [libheifs, none] = decoded(false);
+        QCOMPARE(delivered, 1);
+        QCOMPARE(ours.size(), pixels.width() * pixels.height() * 3);
+        QVERIFY(ours == libheifs);
     }
 
     // PNGs from our own deflate writer and JPEGs from libjpeg called

@@ -4,6 +4,7 @@
 #include "Codec/HevcDecoder.h"
 #include "Codec/PlaneResampler.h"
 #include "Models/Errors.h"
+#include "Runtime/Deleter.h"
 
 #include <libheif/heif.h>
 #include <zimg.h>
@@ -15,9 +16,6 @@
 
 namespace {
 
-template <auto Free> struct Deleter {
-    template <typename T> void operator()(T* p) const { Free(p); }
-};
 using Context = std::unique_ptr<heif_context, Deleter<heif_context_free>>;
 using Handle = std::unique_ptr<heif_image_handle, Deleter<heif_image_handle_release>>;
 using Image = std::unique_ptr<heif_image, Deleter<heif_image_release>>;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/HevcDecoder.h"
 
+#include "Runtime/Deleter.h"
+
 #include <libde265/de265.h>
 #include <libheif/heif.h>
 #include <libheif/heif_plugin.h>
@@ -45,13 +47,8 @@ struct Decoder {
     }
 };
 
-struct ImageRelease {
-    void operator()(heif_image* image) const { heif_image_release(image); }
-};
-
-struct NclxRelease {
-    void operator()(heif_color_profile_nclx* nclx) const { heif_nclx_color_profile_free(nclx); }
-};
+using Image = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
+using Nclx = std::unique_ptr<heif_color_profile_nclx, Deleter<heif_nclx_color_profile_free>>;
 
 thread_local HevcDecoder::RgbPictures* rgbPictures = nullptr;
 
@@ -101,36 +98,31 @@ inline std::uint8_t rounded(float value) {
     return std::uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-// Each chroma sample's share of R, G and B, then spread over the pixels it
-// covers.
+// Each chroma sample's share of R, G and B, for the pixels it covers.
 struct ChromaTerms {
-    std::vector<float> red, greenFromBlue, greenFromRed, blue, scratch;
+    std::vector<float> red, greenFromBlue, greenFromRed, blue, perSample;
     explicit ChromaTerms(int width)
         : red(size_t(width) + 1), greenFromBlue(size_t(width) + 1), greenFromRed(size_t(width) + 1),
-          blue(size_t(width) + 1), scratch(size_t(width) + 1) {}
+          blue(size_t(width) + 1), perSample(size_t(width) + 1) {}
 };
 
-void spread(const float* __restrict from, int samples, int shift, float* __restrict to) {
-    if (shift == 0)
-        std::memcpy(to, from, size_t(samples) * sizeof(float));
-    else
-        for (int x = 0; x < samples; ++x)
-            to[2 * x] = to[2 * x + 1] = from[x];
-}
-
+// `samples` chroma samples across, each covering 1 << `shift` pixels.
 void chromaTerms(const std::uint8_t* __restrict cb, const std::uint8_t* __restrict cr, int samples,
                  int shift, bool fullRange, const RgbCoefficients& k, ChromaTerms& terms) {
-    const float scale = fullRange ? 1.0f : 1.1429f;
-    float* __restrict term = terms.scratch.data();
     const auto each = [&](std::vector<float>& into, const std::uint8_t* __restrict plane,
                           float coefficient) {
+        float* __restrict term = shift == 0 ? into.data() : terms.perSample.data();
         for (int x = 0; x < samples; ++x) {
             float value = float(int(plane[x]) - 128);
             if (!fullRange)
-                value = value * scale;
+                value = value * 1.1429f;
             term[x] = coefficient * value;
         }
-        spread(term, samples, shift, into.data());
+        if (shift != 0) {
+            float* __restrict spread = into.data();
+            for (int x = 0; x < samples; ++x)
+                spread[2 * x] = spread[2 * x + 1] = term[x];
+        }
     };
     each(terms.red, cr, k.rCr);
     each(terms.greenFromBlue, cb, k.gCb);
@@ -201,8 +193,6 @@ bool toRgb(const de265_image* picture, const heif_color_profile_nclx& profile, h
     return true;
 }
 
-using Nclx = std::unique_ptr<heif_color_profile_nclx, NclxRelease>;
-
 // The colour description the bitstream gives.
 Nclx streamProfile(const de265_image* picture) {
     Nclx nclx(heif_nclx_color_profile_alloc());
@@ -231,7 +221,7 @@ heif_error toHeifImage(const de265_image* picture, heif_image** out) {
         if (heif_image_create(rgb->width, rgb->height, heif_colorspace_RGB, heif_chroma_444,
                               &created)
                 .code == heif_error_Ok) {
-            std::unique_ptr<heif_image, ImageRelease> image(created);
+            Image image(created);
             if (toRgb(picture, rgb->profile ? *rgb->profile : *nclx, image.get())) {
                 heif_image_set_nclx_color_profile(image.get(), nclx.get());
                 *out = image.release();
@@ -249,7 +239,7 @@ heif_error toHeifImage(const de265_image* picture, heif_image** out) {
                           static_cast<heif_chroma>(de265_get_chroma_format(picture)), &created);
     if (error.code != heif_error_Ok)
         return error;
-    std::unique_ptr<heif_image, ImageRelease> image(created);
+    Image image(created);
     const int bits = de265_get_bits_per_pixel(picture, 0);
     constexpr heif_channel channels[] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
     for (int c = 0; c < (mono ? 1 : 3); ++c) {

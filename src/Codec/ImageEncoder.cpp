@@ -7,6 +7,7 @@
 #include "Codec/PngCodec.h"
 #include "Codec/ScaledJpegDecoder.h"
 #include "Models/Errors.h"
+#include "Runtime/Deleter.h"
 #include "Runtime/ProcessLimits.h"
 
 #include <libheif/heif.h>
@@ -62,9 +63,6 @@ constexpr int avifMaximumSide = 16384;
 // WebP's own limit on either side.
 constexpr int webpMaximumSide = 16383;
 
-template <auto Free> struct Deleter {
-    template <typename T> void operator()(T* p) const { Free(p); }
-};
 using HeifContext = std::unique_ptr<heif_context, Deleter<heif_context_free>>;
 using HeifImage = std::unique_ptr<heif_image, Deleter<heif_image_release>>;
 using HeifEncoder = std::unique_ptr<heif_encoder, Deleter<heif_encoder_release>>;

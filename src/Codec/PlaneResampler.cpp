@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Codec/PlaneResampler.h"
 
+#include "Runtime/Deleter.h"
+
 #include <zimg.h>
 
 #include <algorithm>
@@ -17,14 +19,8 @@ std::ptrdiff_t alignedUp(std::ptrdiff_t n) {
     return (n + alignment - 1) / alignment * alignment;
 }
 
-struct GraphFree {
-    void operator()(zimg_filter_graph* graph) const { zimg_filter_graph_free(graph); }
-};
 struct MemoryFree {
     void operator()(void* p) const { std::free(p); }
-};
-struct StringsFree {
-    void operator()(gchar** strings) const { g_strfreev(strings); }
 };
 
 zimg_image_format byteFormat(int width, int height, zimg_color_family_e family) {
@@ -80,11 +76,12 @@ struct GraphKey {
 
 struct CachedGraph {
     GraphKey key;
-    std::unique_ptr<zimg_filter_graph, GraphFree> graph;
+    std::unique_ptr<zimg_filter_graph, Deleter<zimg_filter_graph_free>> graph;
     std::unique_ptr<void, MemoryFree> temporary;
 };
 
-std::unique_ptr<zimg_filter_graph, GraphFree> buildGraph(const GraphKey& key) {
+std::unique_ptr<zimg_filter_graph, Deleter<zimg_filter_graph_free>>
+buildGraph(const GraphKey& key) {
     zimg_image_format from = greyFormat(key.planeWidth, key.planeHeight);
     from.active_region.left = 0;
     from.active_region.top = 0;
@@ -93,7 +90,7 @@ std::unique_ptr<zimg_filter_graph, GraphFree> buildGraph(const GraphKey& key) {
     const zimg_image_format to = greyFormat(key.targetWidth, key.targetHeight);
 
     const zimg_graph_builder_params params = lanczos3();
-    return std::unique_ptr<zimg_filter_graph, GraphFree>(
+    return std::unique_ptr<zimg_filter_graph, Deleter<zimg_filter_graph_free>>(
         zimg_filter_graph_build(&from, &to, &params));
 }
 
@@ -225,7 +222,8 @@ vips::VImage withMetadataOf(const vips::VImage& pixels, const vips::VImage& sour
     raw->Type = source.interpretation();
     raw->Xres = source.xres();
     raw->Yres = source.yres();
-    const std::unique_ptr<gchar*, StringsFree> fields(vips_image_get_fields(source.get_image()));
+    const std::unique_ptr<gchar*, Deleter<g_strfreev>> fields(
+        vips_image_get_fields(source.get_image()));
     for (gchar** field = fields.get(); *field; ++field) {
         if (image.get_typeof(*field)) // a header field every image has
             continue;
@@ -288,7 +286,7 @@ vips::VImage rgbFromYCbCr(const std::vector<Plane>& planes, const YCbCrKind& kin
     zimg_image_format to = byteFormat(width, height, ZIMG_COLOR_RGB);
     to.matrix_coefficients = ZIMG_MATRIX_RGB;
     const zimg_graph_builder_params params = lanczos3();
-    const std::unique_ptr<zimg_filter_graph, GraphFree> graph(
+    const std::unique_ptr<zimg_filter_graph, Deleter<zimg_filter_graph_free>> graph(
         zimg_filter_graph_build(&from, &to, &params));
     const auto temporary = graph ? scratchFor(*graph) : nullptr;
     if (!temporary)

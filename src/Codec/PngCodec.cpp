@@ -3,6 +3,7 @@
 
 #include "Codec/MetadataEdits.h"
 #include "Codec/PlaneResampler.h"
+#include "Runtime/Deleter.h"
 
 #include <libdeflate.h>
 
@@ -20,9 +21,6 @@ namespace {
 // The format's row filters, by the numbers rows carry.
 enum class Filter : std::uint8_t { none, sub, up, average, paeth };
 
-template <auto Free> struct Deleter {
-    template <typename T> void operator()(T* p) const { Free(p); }
-};
 using Decompressor =
     std::unique_ptr<libdeflate_decompressor, Deleter<libdeflate_free_decompressor>>;
 using Compressor = std::unique_ptr<libdeflate_compressor, Deleter<libdeflate_free_compressor>>;

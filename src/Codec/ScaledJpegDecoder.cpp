@@ -4,6 +4,7 @@
 #include "Codec/JpegIntegrity.h"
 #include "Codec/PlaneResampler.h"
 #include "Models/Errors.h"
+#include "Runtime/Deleter.h"
 
 #include <turbojpeg.h>
 
@@ -15,10 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct HandleFree {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
 
 using JpegIntegrity::Decompressor;
 
@@ -154,7 +151,7 @@ std::optional<vips::VImage> decode(ByteSpan jpeg, const vips::VImage& header, in
             std::copy_n(scaled[0].row(y), width, pixels + size_t(y) * size_t(width));
     } else {
         // TurboJPEG's colour conversion: libjpeg's own, vectorised.
-        const std::unique_ptr<void, HandleFree> handle(tjInitDecompress());
+        const std::unique_ptr<void, Deleter<tjDestroy>> handle(tjInitDecompress());
         std::vector<const unsigned char*> rows;
         std::vector<int> strides;
         for (Plane& plane : scaled) {

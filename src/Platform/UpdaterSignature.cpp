@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Platform/UpdaterSignature.h"
 
+#include "Runtime/Deleter.h"
+
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -11,13 +13,6 @@ namespace UpdaterSignature {
 
 namespace {
 
-struct KeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct DigestContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 constexpr qsizetype publicKeyLength = 32;
 constexpr qsizetype signatureLength = 64;
 
@@ -25,10 +20,10 @@ bool verifyBytes(const unsigned char* data, size_t size, const QByteArray& publi
                  const QByteArray& signature) {
     if (publicKey.size() != publicKeyLength || signature.size() != signatureLength)
         return false;
-    const std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_PKEY_new_raw_public_key(
+    const std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>> key(EVP_PKEY_new_raw_public_key(
         EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char*>(publicKey.constData()),
         static_cast<size_t>(publicKey.size())));
-    const std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
+    const std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>> context(EVP_MD_CTX_new());
     if (!key || !context)
         return false;
     // Ed25519 is one-shot: no digest, the whole message at once.

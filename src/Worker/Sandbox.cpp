@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Worker/Sandbox.h"
 
+#include "Runtime/Deleter.h"
+
 #include <seccomp.h>
 
 #include <asm/ioctls.h>
@@ -43,10 +45,6 @@ constexpr const char* allowedCalls[] = {
 };
 // clang-format on
 
-struct ContextRelease {
-    void operator()(scmp_filter_ctx context) const { seccomp_release(context); }
-};
-
 } // namespace
 
 namespace Sandbox {
@@ -61,7 +59,7 @@ bool limitMemory(std::int64_t bytes) {
 bool enter() {
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return false;
-    std::unique_ptr<void, ContextRelease> context(seccomp_init(SCMP_ACT_ERRNO(EPERM)));
+    std::unique_ptr<void, Deleter<seccomp_release>> context(seccomp_init(SCMP_ACT_ERRNO(EPERM)));
     if (!context)
         return false;
     scmp_filter_ctx filter = context.get();

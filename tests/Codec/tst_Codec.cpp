@@ -10,6 +10,7 @@
 #include "Codec/ImageIOResizer.h"
 #include "Models/Characters.h"
 #include "Models/Errors.h"
+#include "Runtime/Deleter.h"
 #include "Runtime/FileDescriptor.h"
 #include "Settings/OutputFormat.h"
 #include "Support/TestSupport.h"
@@ -28,10 +29,7 @@ namespace OPR = OutputPathResolver;
 
 namespace {
 
-template <auto Free> struct Freed {
-    template <typename T> void operator()(T* p) const { Free(p); }
-};
-template <typename T, auto Free> using Owned = std::unique_ptr<T, Freed<Free>>;
+template <typename T, auto Free> using Owned = std::unique_ptr<T, Deleter<Free>>;
 
 void row(const char* tag, const QString& input, const QString& expected) {
     QTest::newRow(tag) << input << expected;
